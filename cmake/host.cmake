@@ -1,0 +1,28 @@
+# Host configuration: build-time generators, host tool, native tests.
+add_executable(gen-settings tools/gen_settings.cpp)
+target_link_libraries(gen-settings PRIVATE core)
+add_executable(gen-icon tools/gen_icon.cpp)
+
+if(NOT STUB_FALLBACK_FILE)
+  set(STUB_FALLBACK_FILE ${CMAKE_SOURCE_DIR}/res/fallback-placeholder.txt)
+endif()
+stub_generate_settings($<TARGET_FILE:gen-settings> gen-settings "${STUB_FALLBACK_FILE}" "")
+
+add_library(builtins STATIC src/app/builtins.cpp)
+target_include_directories(builtins PUBLIC ${CMAKE_BINARY_DIR}/generated)
+target_link_libraries(builtins PUBLIC core)
+add_dependencies(builtins build_settings)
+
+add_library(stubtool-lib STATIC tools/stubtool/stubtool.cpp)
+target_include_directories(stubtool-lib PUBLIC tools)
+target_link_libraries(stubtool-lib PUBLIC core)
+add_executable(stubtool tools/stubtool/main.cpp)
+target_link_libraries(stubtool PRIVATE stubtool-lib)
+
+find_package(GTest REQUIRED)
+include(GoogleTest)
+add_executable(unit-tests ${STUB_UNIT_TESTS} ${STUB_HOST_TESTS})
+target_compile_definitions(unit-tests PRIVATE STUB_SETTINGS_PLAIN_TITLES)
+target_link_libraries(unit-tests PRIVATE builtins stubtool-lib GTest::gtest GTest::gtest_main)
+target_include_directories(unit-tests PRIVATE tests/unit)
+gtest_discover_tests(unit-tests DISCOVERY_TIMEOUT 30)

@@ -1,0 +1,75 @@
+# Windows configuration: the stub and the Windows programs, cross-compiled.
+# The generators come from the host build (STUB_HOST_BIN).
+if(NOT STUB_HOST_BIN)
+  message(FATAL_ERROR "STUB_HOST_BIN must name the host build's bin folder (scripts/build sets it)")
+endif()
+enable_language(RC)
+
+if(NOT STUB_FALLBACK_FILE)
+  set(STUB_FALLBACK_FILE ${CMAKE_SOURCE_DIR}/res/fallback-placeholder.txt)
+endif()
+stub_generate_settings(${STUB_HOST_BIN}/gen-settings "" "${STUB_FALLBACK_FILE}" "")
+
+add_library(builtins STATIC src/app/builtins.cpp)
+target_include_directories(builtins PUBLIC ${CMAKE_BINARY_DIR}/generated)
+target_link_libraries(builtins PUBLIC core)
+add_dependencies(builtins build_settings)
+
+# Everything Windows-side links statically: no runtime DLLs beside the system's.
+set(STUB_STATIC_LINK -static -static-libgcc -static-libstdc++)
+
+# ---- the stub ------------------------------------------------------------------
+set(STUB_ICON ${CMAKE_BINARY_DIR}/generated/stub.ico)
+add_custom_command(OUTPUT ${STUB_ICON}
+  COMMAND ${STUB_HOST_BIN}/gen-icon ${STUB_ICON}
+  COMMENT "Drawing the program icon" VERBATIM)
+set(STUB_MANIFEST ${CMAKE_SOURCE_DIR}/res/stub.manifest)
+configure_file(res/stub.rc.in ${CMAKE_BINARY_DIR}/generated/stub.rc @ONLY)
+set_source_files_properties(${CMAKE_BINARY_DIR}/generated/stub.rc PROPERTIES
+  OBJECT_DEPENDS "${STUB_ICON};${STUB_MANIFEST}")
+
+# The Windows shell: thin wrappers over the platform, shared by the stub and
+# the Windows tests.
+set(STUB_SMALL_CODE -fno-exceptions -fno-rtti -fno-threadsafe-statics
+  -ffunction-sections -fdata-sections
+  -fno-asynchronous-unwind-tables)
+target_compile_options(core PRIVATE ${STUB_SMALL_CODE})
+add_library(shell STATIC
+  src/app/state_win.cpp
+  src/app/instance_win.cpp
+)
+target_link_libraries(shell PUBLIC builtins)
+target_compile_options(shell PRIVATE ${STUB_SMALL_CODE})
+
+add_executable(stub WIN32
+  src/app/main_win.cpp
+  src/app/rt_win.cpp
+  ${CMAKE_BINARY_DIR}/generated/stub.rc
+)
+target_link_libraries(stub PRIVATE shell)
+target_compile_options(stub PRIVATE -municode ${STUB_SMALL_CODE})
+target_link_options(stub PRIVATE -municode -mwindows ${STUB_STATIC_LINK}
+  -Wl,--gc-sections -s)
+
+# ---- host tool for Windows (and the digest benchmark under Wine) ---------------
+add_library(stubtool-lib STATIC tools/stubtool/stubtool.cpp)
+target_include_directories(stubtool-lib PUBLIC tools)
+target_link_libraries(stubtool-lib PUBLIC core)
+add_executable(stubtool tools/stubtool/main.cpp)
+target_compile_options(stubtool PRIVATE -municode)
+target_link_libraries(stubtool PRIVATE stubtool-lib)
+target_link_options(stubtool PRIVATE -municode ${STUB_STATIC_LINK})
+
+# ---- Windows tests, run under Wine by ctest (see scripts/wine-run) -------------
+include(GoogleTest)
+set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
+set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+add_subdirectory(/usr/src/googletest/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+
+add_executable(win-tests ${STUB_UNIT_TESTS} ${STUB_WIN_TESTS} tests/win/win_main.cpp)
+target_compile_definitions(win-tests PRIVATE STUB_SETTINGS_PLAIN_TITLES)
+target_link_libraries(win-tests PRIVATE shell stubtool-lib gtest)
+target_include_directories(win-tests PRIVATE tests/unit)
+target_link_options(win-tests PRIVATE ${STUB_STATIC_LINK})
+gtest_add_tests(TARGET win-tests)

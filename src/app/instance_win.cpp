@@ -1,0 +1,47 @@
+// The two single-instance checks and the activation of the first instance.
+#include "app/app_win.h"
+#include "app/text.h"
+#include "codec/md5.h"
+
+namespace stub {
+
+std::u16string ModulePath() {
+  std::u16string path(MAX_PATH, u'\0');
+  for (;;) {
+    const DWORD n = GetModuleFileNameW(nullptr, reinterpret_cast<wchar_t*>(&path[0]),
+                                       static_cast<DWORD>(path.size()));
+    if (n == 0) return {};
+    if (n < path.size()) {
+      path.resize(n);
+      return path;
+    }
+    path.resize(path.size() * 2);
+  }
+}
+
+bool IsPrevInstance(const std::u16string& exePath) {
+  // Paths compare case-insensitively on Windows and may hold characters a
+  // kernel object name cannot, so the name carries the digest of the
+  // upper-cased path instead.
+  const std::u16string upper = ToUpper(exePath);
+  const std::u16string name =
+      u"Local\\KorvelSetup-" + MD5Text(upper.data(), upper.size() * sizeof(char16_t));
+  // Deliberately never closed: the mutex marks this process until it ends.
+  HANDLE mutex = CreateMutexW(nullptr, FALSE, W(name));
+  return mutex != nullptr && GetLastError() == ERROR_ALREADY_EXISTS;
+}
+
+std::u16string IsWindowOpen(const std::u16string& setupName) {
+  if (setupName.empty()) return {};
+  return FindWindowW(nullptr, W(setupName)) ? u"1" : u"";
+}
+
+void ActivateWindow(const std::u16string& setupName) {
+  HWND wnd = FindWindowW(nullptr, W(setupName));
+  if (!wnd) return;
+  // Failures are ignored: activation is a courtesy to the user.
+  SetWindowPos(wnd, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE);
+  ShowWindow(wnd, SW_SHOWNORMAL);
+}
+
+}  // namespace stub

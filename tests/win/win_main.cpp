@@ -1,0 +1,13 @@
+// Test entry for programs run under Wine: failures must print, never open a
+// dialog that would hang a headless run.
+#include <stdlib.h>
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+int main(int argc, char** argv) {
+  _set_error_mode(_OUT_TO_STDERR);
+  SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}

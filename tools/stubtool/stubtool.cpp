@@ -1,0 +1,134 @@
+#include "stubtool/stubtool.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+
+#include "app/text.h"
+#include "codec/codec.h"
+#include "codec/md5_file.h"
+
+namespace stub {
+namespace {
+
+constexpr char kUsage[] =
+    "usage: stubtool COMMAND [OPTIONS]\n"
+    "\n"
+    "commands:\n"
+    "  decode [--mode A|B] [--key N]  decode UTF-8 text on stdin (default mode A, key 4713)\n"
+    "  encode [--mode A|B] [--key N]  make the coded form of UTF-8 text on stdin\n"
+    "  md5 FILE                       print the file digest text of FILE\n"
+    "\n"
+    "Run 'stubtool COMMAND --help' for one command.\n";
+
+constexpr char kCodecHelp[] =
+    "usage: stubtool %s [--mode A|B] [--key N]\n"
+    "Reads UTF-8 text on stdin and writes the %s text as UTF-8 on stdout, nothing\n"
+    "added. Mode A and key 4713 are what the setup program and its server use.\n"
+    "Exit codes: 0 done, 2 bad usage or input that is not valid UTF-8.\n";
+
+constexpr char kMd5Help[] =
+    "usage: stubtool md5 FILE\n"
+    "Prints the digest text of FILE and a newline: 32 lower-case hex digits, an\n"
+    "empty line when FILE does not exist, or a text starting \"* ERR:\" when it\n"
+    "cannot be read. Exit codes: 0 digest printed, 1 missing or unreadable, 2 bad usage.\n";
+
+bool WantsHelp(const std::vector<std::string>& args) {
+  for (const auto& a : args)
+    if (a == "--help" || a == "-h") return true;
+  return false;
+}
+
+std::string Format(const char* fmt, const char* a, const char* b) {
+  char buf[512];
+  std::snprintf(buf, sizeof buf, fmt, a, b);
+  return buf;
+}
+
+bool ParseKey(const std::string& text, int32_t& key) {
+  if (text.empty()) return false;
+  char* end = nullptr;
+  errno = 0;
+  const long long v = std::strtoll(text.c_str(), &end, 10);
+  if (errno != 0 || *end != '\0') return false;
+  // INT32_MIN has no 32-bit absolute value, so the codec cannot take it.
+  if (v <= INT32_MIN || v > INT32_MAX) return false;
+  key = static_cast<int32_t>(v);
+  return true;
+}
+
+int Codec(const std::vector<std::string>& args, bool decode, const std::string& in,
+          std::string& out, std::string& err) {
+  const char* name = decode ? "decode" : "encode";
+  if (WantsHelp(args)) {
+    out = Format(kCodecHelp, name, decode ? "decoded" : "coded");
+    return 0;
+  }
+  std::u16string mode = u"A";
+  int32_t key = kCodecKey;
+  for (size_t i = 1; i < args.size(); ++i) {
+    const bool hasValue = i + 1 < args.size();
+    if (args[i] == "--mode" && hasValue && (args[i + 1] == "A" || args[i + 1] == "B")) {
+      mode = Widen(args[++i]);
+    } else if (args[i] == "--key" && hasValue && ParseKey(args[i + 1], key)) {
+      ++i;
+    } else {
+      err = std::string("stubtool ") + name + ": bad argument '" + args[i] +
+            "' (mode is A or B; key is a whole number from -2147483647 to 2147483647)\n";
+      return 2;
+    }
+  }
+  std::u16string text;
+  if (!Utf8ToUtf16(in, text)) {
+    err = std::string("stubtool ") + name + ": input is not valid UTF-8\n";
+    return 2;
+  }
+  const std::u16string result = decode ? CodeText(text, mode, key) : Encode(text, mode, key);
+  if (!Utf16ToUtf8(result, out)) {
+    // A lone surrogate can only come out when one went in.
+    err = std::string("stubtool ") + name + ": the result holds a lone surrogate\n";
+    out.clear();
+    return 2;
+  }
+  return 0;
+}
+
+int Md5(const std::vector<std::string>& args, std::string& out, std::string& err) {
+  if (WantsHelp(args)) {
+    out = kMd5Help;
+    return 0;
+  }
+  std::u16string path;
+  if (args.size() != 2 || !Utf8ToUtf16(args[1], path)) {
+    err = "stubtool md5: expects exactly one FILE argument in UTF-8\n";
+    return 2;
+  }
+  const std::u16string digest = MD5File(path);
+  out = Utf16ToUtf8Lossy(digest) + "\n";
+  return digest.size() == 32 ? 0 : 1;
+}
+
+}  // namespace
+
+bool StubToolReadsInput(const std::vector<std::string>& args) {
+  return !args.empty() && (args[0] == "decode" || args[0] == "encode") && !WantsHelp(args);
+}
+
+int RunStubTool(const std::vector<std::string>& args, const std::string& in, std::string& out,
+                std::string& err) {
+  if (args.empty()) {
+    err = kUsage;
+    return 2;
+  }
+  const std::string& cmd = args[0];
+  if (cmd == "--help" || cmd == "-h" || cmd == "help") {
+    out = kUsage;
+    return 0;
+  }
+  if (cmd == "decode" || cmd == "encode") return Codec(args, cmd == "decode", in, out, err);
+  if (cmd == "md5") return Md5(args, out, err);
+  err = "stubtool: unknown command '" + cmd + "'\n\n" + kUsage;
+  return 2;
+}
+
+}  // namespace stub
