@@ -26,3 +26,8 @@ target_compile_definitions(unit-tests PRIVATE STUB_SETTINGS_PLAIN_TITLES)
 target_link_libraries(unit-tests PRIVATE builtins stubtool-lib GTest::gtest GTest::gtest_main)
 target_include_directories(unit-tests PRIVATE tests/unit)
 gtest_discover_tests(unit-tests DISCOVERY_TIMEOUT 30)
+
+# The reference report server (its own folder and list file).
+if(EXISTS ${CMAKE_SOURCE_DIR}/server/CMakeLists.txt)
+  add_subdirectory(server)
+endif()
