@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <fstream>
 
 #include "app/text.h"
@@ -46,6 +47,8 @@ TEST(StubTool, BadUsageAndBadInputExitWithTwo) {
       {"decode", "--key", "99999999999"},
       {"md5"},
       {"md5", "a", "b"},
+      {"reply", "--coded"},
+      {"reply", "plain"},
   };
   for (const auto& args : bad) {
     const Result r = Tool(args);
@@ -54,15 +57,19 @@ TEST(StubTool, BadUsageAndBadInputExitWithTwo) {
     EXPECT_TRUE(r.out.empty());
   }
   for (const char* input : {"\xFF", "\xED\xA0\x80", "abc\xE4"}) {
-    const Result r = Tool({"decode"}, input);
-    EXPECT_EQ(r.code, 2);
-    EXPECT_NE(r.err.find("UTF-8"), std::string::npos);
+    for (const char* cmd : {"decode", "reply"}) {
+      const Result r = Tool({cmd}, input);
+      EXPECT_EQ(r.code, 2);
+      EXPECT_NE(r.err.find("UTF-8"), std::string::npos);
+      EXPECT_TRUE(r.out.empty());
+    }
   }
 }
 
 TEST(StubTool, HelpForEachCommand) {
   for (auto args : std::vector<std::vector<std::string>>{{"--help"}, {"decode", "--help"},
-                                                         {"encode", "--help"}, {"md5", "--help"}}) {
+                                                         {"encode", "--help"}, {"md5", "--help"},
+                                                         {"reply", "--help"}}) {
     const Result r = Tool(args);
     EXPECT_EQ(r.code, 0);
     EXPECT_NE(r.out.find("usage: stubtool"), std::string::npos);
@@ -78,6 +85,58 @@ TEST(StubTool, Md5PrintsTheDigestTextAndANewline) {
   EXPECT_EQ(missing.out, "\n");
   EXPECT_EQ(missing.code, 1);
   EXPECT_EQ(Tool({"md5", dir.path().u8string()}).out, "* ERR: CANNOT OPEN FILE\n");
+}
+
+TEST(StubTool, UsageNamesEveryCommand) {
+  const std::string usage = Tool({"--help"}).out;
+  for (const char* cmd : {"decode", "encode", "md5", "reply"})
+    EXPECT_NE(usage.find(std::string("  ") + cmd + " "), std::string::npos) << cmd;
+  EXPECT_TRUE(StubToolReadsInput({"reply"}));
+  EXPECT_TRUE(StubToolReadsInput({"reply", "--plain"}));
+  EXPECT_FALSE(StubToolReadsInput({"reply", "--help"}));
+}
+
+TEST(StubTool, ReplyPrintsTheFieldsTheReplySets) {
+  const struct {
+    std::u16string reply;
+    std::string json;
+  } cases[] = {
+      {u"DownUrl==HTTP://Dl/A.exe<#>FileMD5==ABC",
+       R"({"DownUrl":"http://dl/a.exe","FileMD5":"abc","SetupName":null,"NameTitle":null,)"
+       R"("NISITitle":null,"NISIVer":null})"},
+      {u"NameTitle==新\"标题\"\\<#>NISIVer==<#>NameVer==9<#>SetupName==a\tb\n",
+       R"({"DownUrl":null,"FileMD5":null,"SetupName":"a\u0009b\u000a","NameTitle":"新\"标题\"\\",)"
+       R"("NISITitle":null,"NISIVer":""})"},
+      {u"NISITitle==x NISIVer==y", R"({"DownUrl":null,"FileMD5":null,"SetupName":null,)"
+                                   R"("NameTitle":null,"NISITitle":"x nisiver","NISIVer":"x nisiver"})"},
+      {u"", R"({"DownUrl":null,"FileMD5":null,"SetupName":null,"NameTitle":null,)"
+            R"("NISITitle":null,"NISIVer":null})"},
+  };
+  for (const auto& c : cases) {
+    const Result coded = Tool({"reply"}, Coded(c.reply, u"A", kCodecKey));
+    EXPECT_EQ(coded.code, 0);
+    EXPECT_EQ(coded.out, c.json + "\n");
+    const Result plain = Tool({"reply", "--plain"}, Utf16ToUtf8Lossy(c.reply));
+    EXPECT_EQ(plain.code, 0);
+    EXPECT_EQ(plain.out, c.json + "\n");
+  }
+}
+
+TEST(StubTool, ReplyEscapesEveryControlCharacter) {
+  std::string reply = "DownUrl==";
+  for (char c = 1; c < 0x20; ++c) reply.push_back(c);
+  reply += "\x7F\xC3\xA9\xF0\x9F\x98\x80";
+  const Result r = Tool({"reply", "--plain"}, reply);
+  std::string expected;
+  for (int c = 1; c < 0x20; ++c) {
+    char buf[8];
+    std::snprintf(buf, sizeof buf, "\\u%04x", c);
+    expected += buf;
+  }
+  const std::string begin = R"({"DownUrl":")";
+  ASSERT_EQ(r.out.substr(0, begin.size()), begin);
+  EXPECT_EQ(r.out.substr(begin.size(), expected.size()), expected);
+  EXPECT_NE(r.out.find("\x7F\xC3\xA9\xF0\x9F\x98\x80\","), std::string::npos);  // raw UTF-8
 }
 
 }  // namespace

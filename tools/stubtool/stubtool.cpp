@@ -7,6 +7,7 @@
 #include "app/text.h"
 #include "codec/codec.h"
 #include "codec/md5_file.h"
+#include "net/exchange.h"
 
 namespace stub {
 namespace {
@@ -18,6 +19,7 @@ constexpr char kUsage[] =
     "  decode [--mode A|B] [--key N]  decode UTF-8 text on stdin (default mode A, key 4713)\n"
     "  encode [--mode A|B] [--key N]  make the coded form of UTF-8 text on stdin\n"
     "  md5 FILE                       print the file digest text of FILE\n"
+    "  reply [--plain]                show the fields a server reply on stdin sets, as JSON\n"
     "\n"
     "Run 'stubtool COMMAND --help' for one command.\n";
 
@@ -32,6 +34,17 @@ constexpr char kMd5Help[] =
     "Prints the digest text of FILE and a newline: 32 lower-case hex digits, an\n"
     "empty line when FILE does not exist, or a text starting \"* ERR:\" when it\n"
     "cannot be read. Exit codes: 0 digest printed, 1 missing or unreadable, 2 bad usage.\n";
+
+constexpr char kReplyHelp[] =
+    "usage: stubtool reply [--plain]\n"
+    "Reads a server reply as UTF-8 on stdin, exactly as the setup program would get\n"
+    "it (a trailing newline counts as part of the last value), decodes it with mode A\n"
+    "and key 4713 unless --plain says it is already plain, parses it as the setup\n"
+    "program does and prints one JSON object with the fields it sets:\n"
+    "  {\"DownUrl\":...,\"FileMD5\":...,\"SetupName\":...,\"NameTitle\":...,\"NISITitle\":...,\"NISIVer\":...}\n"
+    "A field the reply does not set is null. Values come out in lower case, as the\n"
+    "setup program uses them. Exit codes: 0 done, 2 bad usage or input that is not\n"
+    "valid UTF-8.\n";
 
 bool WantsHelp(const std::vector<std::string>& args) {
   for (const auto& a : args)
@@ -108,10 +121,82 @@ int Md5(const std::vector<std::string>& args, std::string& out, std::string& err
   return digest.size() == 32 ? 0 : 1;
 }
 
+void AppendJsonString(std::string& out, std::u16string_view text) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  const auto escape = [&](uint32_t unit) {
+    out += "\\u00";
+    out.push_back(kHex[(unit >> 4) & 15]);
+    out.push_back(kHex[unit & 15]);
+  };
+  out.push_back('"');
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char16_t c = text[i];
+    const bool pair = c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() &&
+                      text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF;
+    if (c == u'"' || c == u'\\') {
+      out.push_back('\\');
+      out.push_back(static_cast<char>(c));
+    } else if (c < 0x20) {
+      escape(c);
+    } else if (c >= 0xD800 && c <= 0xDFFF && !pair) {
+      // A lone surrogate has no UTF-8 form; JSON can still name it.
+      out += "\\u";
+      for (int shift = 12; shift >= 0; shift -= 4) out.push_back(kHex[(c >> shift) & 15]);
+    } else {
+      out += Utf16ToUtf8Lossy(text.substr(i, pair ? 2 : 1));
+      if (pair) ++i;
+    }
+  }
+  out.push_back('"');
+}
+
+int Reply(const std::vector<std::string>& args, const std::string& in, std::string& out,
+          std::string& err) {
+  if (WantsHelp(args)) {
+    out = kReplyHelp;
+    return 0;
+  }
+  bool plain = false;
+  for (size_t i = 1; i < args.size(); ++i) {
+    if (args[i] != "--plain") {
+      err = "stubtool reply: bad argument '" + args[i] + "' (the only option is --plain)\n";
+      return 2;
+    }
+    plain = true;
+  }
+  std::u16string text;
+  if (!Utf8ToUtf16(in, text)) {
+    err = "stubtool reply: input is not valid UTF-8\n";
+    return 2;
+  }
+  if (!plain) text = CodeText(text, u"A", kCodecKey);
+  RunState s;
+  const uint32_t seen = ParseNetInfoFields(s, text);
+  const struct {
+    const char* name;
+    uint32_t bit;
+    const std::u16string& value;
+  } fields[] = {
+      {"DownUrl", kReplyDownUrl, s.DownUrl},       {"FileMD5", kReplyFileMD5, s.FileMD5},
+      {"SetupName", kReplySetupName, s.SetupName}, {"NameTitle", kReplyNameTitle, s.NameTitle},
+      {"NISITitle", kReplyNISITitle, s.NISITitle}, {"NISIVer", kReplyNISIVer, s.NISIVer},
+  };
+  out = "{";
+  for (const auto& f : fields) {
+    if (out.size() > 1) out += ",";
+    out += std::string("\"") + f.name + "\":";
+    if (seen & f.bit) AppendJsonString(out, f.value);
+    else out += "null";
+  }
+  out += "}\n";
+  return 0;
+}
+
 }  // namespace
 
 bool StubToolReadsInput(const std::vector<std::string>& args) {
-  return !args.empty() && (args[0] == "decode" || args[0] == "encode") && !WantsHelp(args);
+  return !args.empty() &&
+         (args[0] == "decode" || args[0] == "encode" || args[0] == "reply") && !WantsHelp(args);
 }
 
 int RunStubTool(const std::vector<std::string>& args, const std::string& in, std::string& out,
@@ -127,6 +212,7 @@ int RunStubTool(const std::vector<std::string>& args, const std::string& in, std
   }
   if (cmd == "decode" || cmd == "encode") return Codec(args, cmd == "decode", in, out, err);
   if (cmd == "md5") return Md5(args, out, err);
+  if (cmd == "reply") return Reply(args, in, out, err);
   err = "stubtool: unknown command '" + cmd + "'\n\n" + kUsage;
   return 2;
 }

@@ -1,0 +1,125 @@
+#include "net/exchange.h"
+
+#include "app/text.h"
+#include "codec/codec.h"
+
+namespace stub {
+namespace {
+
+struct ReplyKey {
+  std::u16string_view key;
+  std::u16string RunState::*field;  // null: accepted, stores nothing
+  uint32_t bit;
+};
+
+// In the order the keys are tested within a record.
+constexpr ReplyKey kReplyKeys[] = {
+    {u"DownUrl==", &RunState::DownUrl, kReplyDownUrl},
+    {u"FileMD5==", &RunState::FileMD5, kReplyFileMD5},
+    {u"SetupName==", &RunState::SetupName, kReplySetupName},
+    {u"NameTitle==", &RunState::NameTitle, kReplyNameTitle},
+    {u"NameVer==", nullptr, 0},
+    {u"NISITitle==", &RunState::NISITitle, kReplyNISITitle},
+    {u"NISIVer==", &RunState::NISIVer, kReplyNISIVer},
+};
+
+constexpr std::u16string_view kRecordSeparator = u"<#>";
+constexpr std::u16string_view kValueSeparator = u"==";
+
+// The second piece of `record` split at "==": what lies between its first
+// and its second "==" (or its end). Only called for records that hold a key,
+// and every key ends in "==", so the first "==" exists.
+std::u16string_view ValueOf(std::u16string_view record) {
+  const size_t first = record.find(kValueSeparator);
+  if (first == std::u16string_view::npos) return {};
+  const size_t begin = first + kValueSeparator.size();
+  const size_t second = record.find(kValueSeparator, begin);
+  return record.substr(begin, second == std::u16string_view::npos ? std::u16string_view::npos
+                                                                   : second - begin);
+}
+
+uint32_t ParseRecord(RunState& s, std::u16string_view record) {
+  uint32_t seen = 0;
+  for (const ReplyKey& k : kReplyKeys) {
+    if (ContainsText(record, k.key) == 0) continue;
+    if (k.field != nullptr) {
+      s.*k.field = std::u16string(ValueOf(record));
+      seen |= k.bit;
+    }
+  }
+  return seen;
+}
+
+}  // namespace
+
+std::u16string ReplaceHash(std::u16string_view text) { return ReplaceAll(text, u"#", u"--"); }
+
+std::u16string ProfileQuery(const RunState& s) {
+  std::u16string q;
+  q.append(u"&softId=").append(s.SoftId);
+  q.append(u"&PcId_C=").append(s.PcId_C);
+  q.append(u"&SoftVer=").append(s.SoftVer);
+  q.append(u"&Channel=").append(s.Channel);
+  q.append(u"&PcId=").append(s.PcId);
+  q.append(u"&Scr=").append(s.Scr);
+  q.append(u"&OS=").append(s.OS);
+  q.append(u"&OSBit=").append(s.OSBit);
+  q.append(u"&DPI=").append(DecimalText(s.DPI));
+  q.append(u"&OSLanguage=").append(s.OSLanguage);
+  return ReplaceHash(q);
+}
+
+std::u16string InfoRequestUrl(const RunState& s) {
+  std::u16string url = s.ServerUrl;
+  url.append(u"?Key=Info&TimeID=").append(s.TimeID);
+  url.append(ProfileQuery(s));
+  return url;
+}
+
+std::u16string ReportUrl(const RunState& s, std::u16string_view key, std::u16string_view data) {
+  std::u16string url = s.ServerUrl;
+  url.append(u"?Key=").append(key);
+  url.append(u"&Data=").append(data);
+  url.append(u"&TimeID=").append(s.TimeID);
+  url.append(ProfileQuery(s));
+  return url;
+}
+
+uint32_t ParseNetInfoFields(RunState& s, std::u16string_view reply) {
+  if (reply.empty()) return 0;
+  const std::u16string lower = ToLower(reply);
+  const std::u16string_view text = lower;
+  uint32_t seen = 0;
+  size_t begin = 0;
+  for (;;) {
+    const size_t end = text.find(kRecordSeparator, begin);
+    if (end == std::u16string_view::npos) {
+      seen |= ParseRecord(s, text.substr(begin));
+      break;
+    }
+    seen |= ParseRecord(s, text.substr(begin, end - begin));
+    begin = end + kRecordSeparator.size();
+  }
+  return seen;
+}
+
+void ParseNetInfo(RunState& s, std::u16string_view reply) { ParseNetInfoFields(s, reply); }
+
+void UseDefaultDownload(RunState& s) {
+  s.DownUrl = s.DefaultDownUrl;
+  s.FileMD5 = s.DefaultFileMD5;
+}
+
+bool FinishGetNet(RunState& s, std::u16string& reportData) {
+  const std::u16string raw = s.NetText;
+  if (!s.NetText.empty()) {
+    s.NetText = CodeText(raw, u"A", kCodecKey);
+    ParseNetInfo(s, s.NetText);
+  }
+  if (!s.DownUrl.empty()) return false;
+  UseDefaultDownload(s);
+  reportData = u"GetNetIsnull='" + raw + u"'";
+  return true;
+}
+
+}  // namespace stub

@@ -1,0 +1,58 @@
+// The server exchange: the information request and its reply, and the URLs
+// of the event reports with the machine profile they all carry.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "app/run_state.h"
+
+namespace stub {
+
+// Every "#" replaced by "--".
+std::u16string ReplaceHash(std::u16string_view text);
+
+// "&softId=..&PcId_C=..&SoftVer=..&Channel=..&PcId=..&Scr=..&OS=..&OSBit=..
+// &DPI=..&OSLanguage=..", with ReplaceHash applied to the whole.
+std::u16string ProfileQuery(const RunState& s);
+
+// ServerUrl + "?Key=Info&TimeID=" + TimeID + ProfileQuery.
+std::u16string InfoRequestUrl(const RunState& s);
+
+// ServerUrl + "?Key=" + key + "&Data=" + data + "&TimeID=" + TimeID +
+// ProfileQuery. `key` and `data` are inserted raw.
+std::u16string ReportUrl(const RunState& s, std::u16string_view key, std::u16string_view data);
+
+// The fields a reply can set, as bits of the mask ParseNetInfoFields returns.
+enum ReplyField : uint32_t {
+  kReplyDownUrl = 1u << 0,
+  kReplyFileMD5 = 1u << 1,
+  kReplySetupName = 1u << 2,
+  kReplyNameTitle = 1u << 3,
+  kReplyNISITitle = 1u << 4,
+  kReplyNISIVer = 1u << 5,
+};
+
+// Applies a decoded reply to `s`: the whole reply lower-cased, split at
+// "<#>"; in each record, for each key in table order that occurs in it (case
+// ignored), the field takes the text after the record's first "==" up to its
+// second "==" or its end. No trimming; later records win; "NameVer==" is
+// accepted with no effect. An empty reply does nothing.
+void ParseNetInfo(RunState& s, std::u16string_view reply);
+
+// ParseNetInfo that also tells which fields it set (a mask of ReplyField).
+uint32_t ParseNetInfoFields(RunState& s, std::u16string_view reply);
+
+// DownUrl = DefaultDownUrl, FileMD5 = DefaultFileMD5.
+void UseDefaultDownload(RunState& s);
+
+// The information exchange after the fetch: s.NetText holds the text as
+// fetched. When it is not empty it is decoded (mode "A", the codec key) into
+// NetText and parsed. If DownUrl is then empty, the built-in download is used
+// and true is returned with `reportData` = "GetNetIsnull='" + raw + "'" (raw
+// = the text as fetched). Returns false, `reportData` untouched, when no
+// report is due.
+bool FinishGetNet(RunState& s, std::u16string& reportData);
+
+}  // namespace stub

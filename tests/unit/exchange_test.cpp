@@ -1,0 +1,217 @@
+#include "net/exchange.h"
+
+#include <gtest/gtest.h>
+
+#include "app/text.h"
+#include "codec/codec.h"
+
+namespace stub {
+namespace {
+
+std::string Show(std::u16string_view s) { return Utf16ToUtf8Lossy(s); }
+
+// Every reply field starts as "old", so a field the reply leaves alone shows.
+RunState Before() {
+  RunState s;
+  s.DownUrl = s.FileMD5 = s.SetupName = s.NameTitle = s.NISITitle = s.NISIVer = u"old";
+  return s;
+}
+
+struct ParseCase {
+  const char16_t* reply;
+  // Expected DownUrl, FileMD5, SetupName, NameTitle, NISITitle, NISIVer.
+  const char16_t* fields[6];
+};
+
+TEST(ParseNetInfo, ReplyRules) {
+  const ParseCase cases[] = {
+      // Two records, lower-cased.
+      {u"DownUrl==A<#>FileMD5==B", {u"a", u"b", u"old", u"old", u"old", u"old"}},
+      // Other text before the key: the value is still after the record's first "==".
+      {u"xyzDownUrl==http://H/X.exe", {u"http://h/x.exe", u"old", u"old", u"old", u"old", u"old"}},
+      {u"pre==x DownUrl==y", {u"x downurl", u"old", u"old", u"old", u"old", u"old"}},
+      // The value ends at the second "==".
+      {u"DownUrl==A==B", {u"a", u"old", u"old", u"old", u"old", u"old"}},
+      {u"DownUrl====B", {u"", u"old", u"old", u"old", u"old", u"old"}},
+      {u"DownUrl===B", {u"=b", u"old", u"old", u"old", u"old", u"old"}},
+      // Later records win.
+      {u"DownUrl==A<#>DownUrl==C", {u"c", u"old", u"old", u"old", u"old", u"old"}},
+      // No trimming: spaces, tabs and line breaks stay in the values.
+      {u"DownUrl== u \r\n<#>\tFileMD5==m\n", {u" u \r\n", u"m\n", u"old", u"old", u"old", u"old"}},
+      // Empty values set empty fields.
+      {u"DownUrl==<#>NISIVer==", {u"", u"old", u"old", u"old", u"old", u""}},
+      // Keys match whatever their case; Chinese text passes unchanged.
+      {u"setupname==安装ABC<#>NAMETITLE==标题<#>nisititle==Soft<#>NisiVer==V1.2",
+       {u"old", u"old", u"安装abc", u"标题", u"soft", u"v1.2"}},
+      // A record with two keys sets both to the same piece.
+      {u"NISITitle==t NISIVer==v", {u"old", u"old", u"old", u"old", u"t nisiver", u"t nisiver"}},
+      {u"FileMD5==DownUrl==x", {u"downurl", u"downurl", u"old", u"old", u"old", u"old"}},
+      // "NameVer==" is accepted and sets nothing.
+      {u"NameVer==3.0", {u"old", u"old", u"old", u"old", u"old", u"old"}},
+      // Unknown keys and records without "==" are ignored; empty records too.
+      {u"Foo==bar<#><#>just text<#>", {u"old", u"old", u"old", u"old", u"old", u"old"}},
+      // A reply without "<#>" is one record.
+      {u"NameTitle==T", {u"old", u"old", u"old", u"t", u"old", u"old"}},
+      // The separator is exact; "<#>" inside would split the value.
+      {u"DownUrl==a<#b<#>FileMD5==c#>", {u"a<#b", u"c#>", u"old", u"old", u"old", u"old"}},
+      // Nothing at all.
+      {u"", {u"old", u"old", u"old", u"old", u"old", u"old"}},
+  };
+  for (const ParseCase& c : cases) {
+    RunState s = Before();
+    ParseNetInfo(s, c.reply);
+    const std::u16string* got[] = {&s.DownUrl,   &s.FileMD5,   &s.SetupName,
+                                   &s.NameTitle, &s.NISITitle, &s.NISIVer};
+    for (int i = 0; i < 6; ++i)
+      EXPECT_EQ(*got[i], c.fields[i]) << "reply '" << Show(c.reply) << "' field " << i;
+  }
+}
+
+TEST(ParseNetInfo, LowerCasesOnlyTheValuesNotTheStoredReply) {
+  RunState s = Before();
+  s.NetText = u"DownUrl==HTTP://X/A.EXE";
+  ParseNetInfo(s, s.NetText);
+  EXPECT_EQ(s.DownUrl, u"http://x/a.exe");
+  EXPECT_EQ(s.NetText, u"DownUrl==HTTP://X/A.EXE");
+}
+
+TEST(ParseNetInfoFields, TellsWhichFieldsWereSet) {
+  RunState s;
+  EXPECT_EQ(ParseNetInfoFields(s, u"DownUrl==<#>NameVer==1<#>NISIVer==2"),
+            kReplyDownUrl | kReplyNISIVer);
+  EXPECT_EQ(ParseNetInfoFields(s, u""), 0u);
+  EXPECT_EQ(ParseNetInfoFields(s, u"SetupName==x FileMD5==y NameTitle==z NISITitle==w"),
+            kReplySetupName | kReplyFileMD5 | kReplyNameTitle | kReplyNISITitle);
+}
+
+RunState Fetched(std::u16string raw) {
+  RunState s;
+  s.SetupName = u"built-in setup";
+  s.NameTitle = u"Korvel安装";
+  s.DefaultDownUrl = u"http://dl/rmgb/4.2.2/wlpq1(wlpqhd).exe";
+  s.DefaultFileMD5 = u"0123456789abcdef0123456789abcdef";
+  s.NetText = std::move(raw);
+  return s;
+}
+
+std::u16string Coded(std::u16string_view plain) { return Encode(plain, u"A", kCodecKey); }
+
+TEST(FinishGetNet, NoReplyUsesTheBuiltInDownloadAndReportsEmptyQuotes) {
+  RunState s = Fetched(u"");
+  std::u16string data = u"untouched";
+  EXPECT_TRUE(FinishGetNet(s, data));
+  EXPECT_EQ(data, u"GetNetIsnull=''");
+  EXPECT_EQ(s.DownUrl, s.DefaultDownUrl);
+  EXPECT_EQ(s.FileMD5, s.DefaultFileMD5);
+  EXPECT_EQ(s.NetText, u"");
+  EXPECT_EQ(s.SetupName, u"built-in setup");
+  EXPECT_EQ(s.NameTitle, u"Korvel安装");
+}
+
+TEST(FinishGetNet, ReplyWithoutDownUrlKeepsTitlesAndReportsTheCodedText) {
+  const std::u16string raw = Coded(u"NameTitle==新标题<#>FileMD5==ABC<#>NISITitle==Inst");
+  RunState s = Fetched(raw);
+  std::u16string data;
+  EXPECT_TRUE(FinishGetNet(s, data));
+  EXPECT_EQ(data, u"GetNetIsnull='" + raw + u"'");
+  EXPECT_EQ(s.NetText, u"NameTitle==新标题<#>FileMD5==ABC<#>NISITitle==Inst");
+  EXPECT_EQ(s.NameTitle, u"新标题");
+  EXPECT_EQ(s.NISITitle, u"inst");
+  EXPECT_EQ(s.DownUrl, s.DefaultDownUrl);
+  EXPECT_EQ(s.FileMD5, s.DefaultFileMD5);  // the reply's digest gives way too
+}
+
+TEST(FinishGetNet, EmptyDownUrlValueFallsBackToo) {
+  RunState s = Fetched(Coded(u"DownUrl==<#>FileMD5==abc"));
+  std::u16string data;
+  EXPECT_TRUE(FinishGetNet(s, data));
+  EXPECT_EQ(s.DownUrl, s.DefaultDownUrl);
+  EXPECT_EQ(s.FileMD5, s.DefaultFileMD5);
+}
+
+TEST(FinishGetNet, DownUrlWithoutFileMD5LeavesTheDigestEmptyAndReportsNothing) {
+  RunState s = Fetched(Coded(u"DownUrl==HTTP://Srv/Setup.exe<#>SetupName==Mine"));
+  std::u16string data = u"untouched";
+  EXPECT_FALSE(FinishGetNet(s, data));
+  EXPECT_EQ(data, u"untouched");
+  EXPECT_EQ(s.DownUrl, u"http://srv/setup.exe");
+  EXPECT_EQ(s.FileMD5, u"");
+  EXPECT_EQ(s.SetupName, u"mine");
+}
+
+TEST(FinishGetNet, FullReply) {
+  RunState s = Fetched(Coded(u"DownUrl==http://a/b.exe<#>FileMD5==0A1B"));
+  std::u16string data;
+  EXPECT_FALSE(FinishGetNet(s, data));
+  EXPECT_EQ(s.DownUrl, u"http://a/b.exe");
+  EXPECT_EQ(s.FileMD5, u"0a1b");
+}
+
+RunState Profile() {
+  RunState s;
+  s.ServerUrl = u"http://report.example.com/";
+  s.TimeID = u"20240102030405";
+  s.SoftId = u"vrx";
+  s.SoftVer = u"V3.1.1";
+  s.Channel = u"wlpq";
+  s.PcId = u"D1#D2";
+  s.Scr = u"1366*768";
+  s.OS = u"Win7";
+  s.OSBit = u"64";
+  s.DPI = 96;
+  s.OSLanguage = u"2052";
+  return s;
+}
+
+TEST(ProfileQuery, EveryKeyInOrderWithHashReplaced) {
+  EXPECT_EQ(ProfileQuery(Profile()),
+            u"&softId=vrx&PcId_C=&SoftVer=V3.1.1&Channel=wlpq&PcId=D1--D2&Scr=1366*768"
+            u"&OS=Win7&OSBit=64&DPI=96&OSLanguage=2052");
+  RunState s = Profile();
+  s.SoftId = u"#a#";
+  s.Channel = u"##";
+  s.DPI = -120;
+  EXPECT_EQ(ProfileQuery(s),
+            u"&softId=--a--&PcId_C=&SoftVer=V3.1.1&Channel=----&PcId=D1--D2&Scr=1366*768"
+            u"&OS=Win7&OSBit=64&DPI=-120&OSLanguage=2052");
+  s.DPI = 0;
+  EXPECT_NE(ProfileQuery(s).find(u"&DPI=0&OSLanguage="), std::u16string::npos);
+  EXPECT_EQ(ProfileQuery(RunState{}),
+            u"&softId=&PcId_C=&SoftVer=&Channel=&PcId=&Scr=&OS=&OSBit=&DPI=0&OSLanguage=");
+}
+
+TEST(ReplaceHash, EveryHashBecomesTwoHyphens) {
+  EXPECT_EQ(ReplaceHash(u""), u"");
+  EXPECT_EQ(ReplaceHash(u"#"), u"--");
+  EXPECT_EQ(ReplaceHash(u"a##b#"), u"a----b--");
+  EXPECT_EQ(ReplaceHash(u"no hash"), u"no hash");
+}
+
+TEST(InfoRequestUrl, BaseKeyTimeAndProfile) {
+  EXPECT_EQ(InfoRequestUrl(Profile()),
+            u"http://report.example.com/?Key=Info&TimeID=20240102030405"
+            u"&softId=vrx&PcId_C=&SoftVer=V3.1.1&Channel=wlpq&PcId=D1--D2&Scr=1366*768"
+            u"&OS=Win7&OSBit=64&DPI=96&OSLanguage=2052");
+}
+
+TEST(ReportUrl, KeyAndDataGoInRaw) {
+  const std::u16string profile = ProfileQuery(Profile());
+  const struct {
+    const char16_t* data;
+  } cases[] = {
+      {u"one"},
+      {u"DownFinish=OK:12.5 DownCode=4,14,5,6, SavePath=C:\\Temp\\ url=dl/a.exe"},
+      {u"GetNetIsnull=''"},
+      {u"Err-#5 bad-Main"},  // '#' in the data stays: only the profile replaces it
+      {u"CheckFile-安装(1).exe"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(ReportUrl(Profile(), u"Setup", c.data),
+              u"http://report.example.com/?Key=Setup&Data=" + std::u16string(c.data) +
+                  u"&TimeID=20240102030405" + profile)
+        << Show(c.data);
+  }
+}
+
+}  // namespace
+}  // namespace stub
