@@ -1,0 +1,25 @@
+// The "events" command: the recorded requests as JSON lines.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+#include "server/store.h"
+
+namespace stub::server {
+
+// A JSON string literal holding `bytes` read as UTF-8 (malformed bytes become
+// U+FFFD). Quotes, backslashes and control characters are escaped.
+std::string JsonString(std::string_view bytes);
+
+// One JSON object: id, time, client, method, target and every query field
+// (null when absent), in that order, without a line end.
+std::string EventJson(const RecordedRequest& r);
+
+// Writes every request of the database at `db_path` to `out`, one object per
+// line in id order. Returns false with `error` when the database cannot be
+// read.
+bool PrintEvents(const std::string& db_path, std::FILE* out, std::string* error);
+
+}  // namespace stub::server

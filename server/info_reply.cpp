@@ -1,0 +1,51 @@
+#include "server/info_reply.h"
+
+#include <fstream>
+
+#include "app/text.h"
+#include "codec/codec.h"
+
+namespace stub::server {
+
+std::string ReadFileBytes(const std::string& path, size_t limit) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return "";
+  std::string out(limit, '\0');
+  in.read(out.data(), static_cast<std::streamsize>(limit));
+  out.resize(static_cast<size_t>(in.gcount()));
+  return out;
+}
+
+std::string PlainReply(std::string_view bytes) {
+  if (bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
+  if (bytes.size() >= 2 && bytes.substr(bytes.size() - 2) == "\r\n") bytes.remove_suffix(2);
+  else if (!bytes.empty() && bytes.back() == '\n') bytes.remove_suffix(1);
+  return std::string(bytes);
+}
+
+std::string CodedReply(std::string_view plain_utf8) {
+  return Utf16ToUtf8Lossy(Encode(Utf8ToUtf16Lossy(plain_utf8), u"A", kCodecKey));
+}
+
+std::string HtmlEscape(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      default: out.push_back(c);
+    }
+  }
+  return out;
+}
+
+std::string InfoPage(const std::string& reply_path) {
+  const std::string plain = PlainReply(ReadFileBytes(reply_path, kMaxReplyBytes));
+  if (plain.empty()) return "";
+  return "<html><head><title>info</title></head><body>" + HtmlEscape(CodedReply(plain)) +
+         "</body></html>";
+}
+
+}  // namespace stub::server

@@ -1,0 +1,69 @@
+// Process entry of the report server: command line, signals, ready line.
+#include <pthread.h>
+#include <signal.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "server/events.h"
+#include "server/options.h"
+#include "server/report_server.h"
+
+namespace {
+
+using stub::server::CommandLine;
+
+int Serve(const stub::server::ServerConfig& config) {
+  // SIGINT and SIGTERM are taken by sigwait below, so every thread started
+  // from here on must have them blocked.
+  sigset_t stop_signals;
+  sigemptyset(&stop_signals);
+  sigaddset(&stop_signals, SIGINT);
+  sigaddset(&stop_signals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+
+  stub::server::ReportServer server(config);
+  std::string error;
+  if (!server.Start(&error)) {
+    std::fprintf(stderr, "report-server: %s\n", error.c_str());
+    return 1;
+  }
+  const bool v6 = config.host.find(':') != std::string::npos;
+  std::printf("report-server: listening on %s%s%s:%u\n", v6 ? "[" : "", config.host.c_str(),
+              v6 ? "]" : "", static_cast<unsigned>(server.port()));
+  std::fflush(stdout);
+
+  int signal_number = 0;
+  while (sigwait(&stop_signals, &signal_number) != 0) {
+  }
+  server.Stop();
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CommandLine cmd;
+  std::string error;
+  if (!stub::server::ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc), cmd, error)) {
+    std::fprintf(stderr, "report-server: %s\n\n%s", error.c_str(),
+                 stub::server::UsageText().c_str());
+    return 2;
+  }
+  switch (cmd.command) {
+    case CommandLine::Command::kHelp:
+      std::fputs(stub::server::UsageText().c_str(), stdout);
+      return 0;
+    case CommandLine::Command::kEvents:
+      if (!stub::server::PrintEvents(cmd.db, stdout, &error)) {
+        std::fprintf(stderr, "report-server: %s\n", error.c_str());
+        return 1;
+      }
+      return 0;
+    case CommandLine::Command::kServe:
+      break;
+  }
+  return Serve(cmd.config);
+}

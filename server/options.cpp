@@ -1,0 +1,178 @@
+#include "server/options.h"
+
+#include <sys/stat.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <map>
+
+namespace stub::server {
+namespace {
+
+bool ParseInt(const std::string& text, int64_t min, int64_t max, int64_t& out) {
+  if (text.empty() || text.size() > 18) return false;
+  int64_t n = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    n = n * 10 + (c - '0');
+  }
+  if (n < min || n > max) return false;
+  out = n;
+  return true;
+}
+
+bool ParseSeconds(const std::string& text, double& out) {
+  if (text.empty() || text.find_first_not_of("0123456789.") != std::string::npos) return false;
+  char* end = nullptr;
+  const double v = std::strtod(text.c_str(), &end);
+  if (*end != '\0' || !std::isfinite(v) || v < 0 || v > 86400.0 * 365) return false;
+  out = v;
+  return true;
+}
+
+// "127.0.0.1:18471", "localhost:80", "[::1]:8080".
+bool ParseListen(const std::string& text, std::string& host, uint16_t& port) {
+  const size_t colon = text.rfind(':');
+  if (colon == std::string::npos || colon == 0) return false;
+  host = text.substr(0, colon);
+  if (host.front() == '[') {
+    if (host.size() < 3 || host.back() != ']') return false;
+    host = host.substr(1, host.size() - 2);
+  } else if (host.find(':') != std::string::npos) {
+    return false;  // IPv6 needs brackets
+  }
+  int64_t p;
+  if (!ParseInt(text.substr(colon + 1), 0, 65535, p)) return false;
+  port = static_cast<uint16_t>(p);
+  return true;
+}
+
+bool IsDirectory(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool Fail(std::string& error, const std::string& message) {
+  error = message;
+  return false;
+}
+
+}  // namespace
+
+std::string UsageText() {
+  return "usage:\n"
+         "  report-server --listen ADDR:PORT --db FILE --reply FILE --files DIR [options]\n"
+         "  report-server events --db FILE\n"
+         "  report-server --help\n"
+         "\n"
+         "Records every request in the SQLite database FILE, answers \"Info\" requests\n"
+         "with the coded form of the reply FILE (read at each request), answers other\n"
+         "keyed requests with an empty page, and serves the files under DIR to\n"
+         "requests without a Key field. Prints \"report-server: listening on\n"
+         "ADDR:PORT\" when ready; SIGINT or SIGTERM stop it.\n"
+         "\n"
+         "  --listen ADDR:PORT     address to listen on (port 0 picks a free port;\n"
+         "                         IPv6 as [ADDR]:PORT)\n"
+         "  --db FILE              request log, created when missing\n"
+         "  --reply FILE           plain reply text, UTF-8\n"
+         "  --files DIR            folder of downloadable files\n"
+         "\n"
+         "Options that play a faulty server:\n"
+         "  --info-delay SECONDS   answer \"Info\" only after this delay\n"
+         "  --info-raw FILE        answer \"Info\" with FILE's bytes, uncoded\n"
+         "  --file-status CODE     answer every file request with this status (200-599)\n"
+         "  --file-rate BYTES      send file bodies at this many bytes per second\n"
+         "  --file-truncate BYTES  send this many body bytes of the announced length, then close\n"
+         "  --file-stall BYTES     send this many body bytes, then nothing until the client leaves\n"
+         "  --file-chunked         chunked transfer instead of Content-Length\n"
+         "  --file-extra BYTES     send this many bytes more than the announced length\n"
+         "\n"
+         "events: prints the recorded requests as JSON lines in order of arrival.\n";
+}
+
+bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& out, std::string& error) {
+  out = CommandLine();
+  size_t i = 0;
+  if (!args.empty() && args[0] == "events") {
+    out.command = CommandLine::Command::kEvents;
+    i = 1;
+  }
+  std::map<std::string, std::string> values;
+  for (; i < args.size(); ++i) {
+    std::string name = args[i], value;
+    if (name == "--help" || name == "-h") {
+      out.command = CommandLine::Command::kHelp;
+      return true;
+    }
+    if (name.rfind("--", 0) != 0) return Fail(error, "unexpected argument '" + name + "'");
+    const size_t eq = name.find('=');
+    const bool flag = name.substr(0, eq) == "--file-chunked";
+    if (eq != std::string::npos) {
+      if (flag) return Fail(error, "--file-chunked takes no value");
+      value = name.substr(eq + 1);
+      name.resize(eq);
+    } else if (!flag) {
+      if (i + 1 >= args.size()) return Fail(error, name + " needs a value");
+      value = args[++i];
+    }
+    if (values.count(name)) return Fail(error, name + " given twice");
+    values[name] = value;
+  }
+
+  const auto take = [&](const char* name, std::string& into) {
+    const auto it = values.find(name);
+    if (it == values.end()) return false;
+    into = it->second;
+    values.erase(it);
+    return true;
+  };
+
+  if (out.command == CommandLine::Command::kEvents) {
+    if (!take("--db", out.db)) return Fail(error, "events needs --db FILE");
+    if (!values.empty()) return Fail(error, "unknown option " + values.begin()->first + " for events");
+    return true;
+  }
+
+  ServerConfig& c = out.config;
+  std::string listen;
+  for (const auto& [name, into] : {std::pair<const char*, std::string*>{"--listen", &listen},
+                                   {"--db", &c.db},
+                                   {"--reply", &c.reply},
+                                   {"--files", &c.files}}) {
+    if (!take(name, *into) || into->empty()) return Fail(error, std::string("missing ") + name);
+  }
+  if (!ParseListen(listen, c.host, c.port))
+    return Fail(error, "--listen expects ADDR:PORT, got '" + listen + "'");
+  if (!IsDirectory(c.files)) return Fail(error, "--files: '" + c.files + "' is not a folder");
+
+  std::string v;
+  if (take("--info-delay", v) && !ParseSeconds(v, c.info_delay))
+    return Fail(error, "--info-delay expects seconds, got '" + v + "'");
+  if (take("--info-raw", c.info_raw) && c.info_raw.empty())
+    return Fail(error, "--info-raw needs a file name");
+  int64_t n;
+  FileBehaviour& f = c.file;
+  if (take("--file-status", v)) {
+    if (!ParseInt(v, 200, 599, n)) return Fail(error, "--file-status expects 200-599, got '" + v + "'");
+    f.status = static_cast<int>(n);
+  }
+  const int64_t kMaxBytes = int64_t{1} << 50;
+  if (take("--file-rate", v) && !ParseInt(v, 1, kMaxBytes, f.rate))
+    return Fail(error, "--file-rate expects a positive byte count, got '" + v + "'");
+  if (take("--file-truncate", v) && !ParseInt(v, 0, kMaxBytes, f.truncate))
+    return Fail(error, "--file-truncate expects a byte count, got '" + v + "'");
+  if (take("--file-stall", v) && !ParseInt(v, 0, kMaxBytes, f.stall))
+    return Fail(error, "--file-stall expects a byte count, got '" + v + "'");
+  if (take("--file-extra", v) && !ParseInt(v, 0, kMaxBytes, f.extra))
+    return Fail(error, "--file-extra expects a byte count, got '" + v + "'");
+  f.chunked = take("--file-chunked", v);
+  if (!values.empty()) return Fail(error, "unknown option " + values.begin()->first);
+
+  if (f.truncate >= 0 && f.stall >= 0)
+    return Fail(error, "--file-truncate and --file-stall exclude each other");
+  if (f.extra > 0 && (f.truncate >= 0 || f.stall >= 0 || f.chunked))
+    return Fail(error, "--file-extra cannot be combined with --file-truncate, --file-stall or --file-chunked");
+  return true;
+}
+
+}  // namespace stub::server

@@ -1,0 +1,44 @@
+// The report server's command line.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace stub::server {
+
+// How file requests are answered; the defaults serve files plainly. Used by
+// tests to play a faulty download host.
+struct FileBehaviour {
+  int status = 0;          // non-zero: answer every file request with this status
+  int64_t rate = 0;        // bytes per second; 0 = unthrottled
+  int64_t truncate = -1;   // send this many body bytes, then close
+  int64_t stall = -1;      // send this many body bytes, then go silent
+  bool chunked = false;    // chunked transfer instead of Content-Length
+  int64_t extra = 0;       // bytes sent beyond the announced length
+};
+
+struct ServerConfig {
+  std::string host;  // listen address: name or numeric (IPv6 without brackets)
+  uint16_t port = 0;
+  std::string db;     // SQLite file, created when missing
+  std::string reply;  // plain reply text for "Info" requests
+  std::string files;  // folder served to requests without a Key field
+  double info_delay = 0;  // seconds before "Info" is answered
+  std::string info_raw;   // when set, "Info" gets this file's bytes uncoded
+  FileBehaviour file;
+};
+
+struct CommandLine {
+  enum class Command { kServe, kEvents, kHelp } command = Command::kServe;
+  ServerConfig config;  // kServe
+  std::string db;       // kEvents
+};
+
+// Parses the arguments after the program name. Options take their value as
+// the next argument or after '='. Returns false with a message for the user.
+bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& out, std::string& error);
+
+std::string UsageText();
+
+}  // namespace stub::server

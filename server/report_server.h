@@ -1,0 +1,41 @@
+// The report server: records every request, answers "Info" with the coded
+// reply, other keyed requests with an empty page, and serves files to the
+// rest. Runs in the background so that tests can start it in-process.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "server/http_server.h"
+#include "server/options.h"
+#include "server/store.h"
+
+namespace stub::server {
+
+class ReportServer {
+ public:
+  explicit ReportServer(ServerConfig config);
+  ~ReportServer();
+  ReportServer(const ReportServer&) = delete;
+  ReportServer& operator=(const ReportServer&) = delete;
+
+  // Opens the database and starts serving; false with `error` when the
+  // database or the address cannot be used.
+  bool Start(std::string* error);
+  // The port actually bound (useful with port 0).
+  uint16_t port() const;
+  // Ends all connections and closes the database. Safe to call twice.
+  void Stop();
+
+ private:
+  void Handle(const HttpRequest& req, Connection& conn);
+  void AnswerInfo(Connection& conn);
+  void AnswerFile(const HttpRequest& req, Connection& conn);
+
+  const ServerConfig config_;
+  std::unique_ptr<Store> store_;
+  std::unique_ptr<HttpServer> http_;
+};
+
+}  // namespace stub::server

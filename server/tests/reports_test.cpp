@@ -1,0 +1,255 @@
+// The server end to end over loopback: "Info" answers, report recording and
+// requests that are malformed on purpose.
+#include <regex>
+#include <thread>
+
+#include "app/text.h"
+#include "codec/codec.h"
+#include "test_server.h"
+
+namespace stub::server::testing {
+namespace {
+
+using namespace std::chrono_literals;
+
+// The visible text of an Info page: between <body> and </body>, with the
+// three character references the server writes turned back.
+std::string VisibleText(const std::string& page) {
+  const size_t start = page.find("<body>");
+  const size_t end = page.rfind("</body>");
+  if (start == std::string::npos || end == std::string::npos) return "<no body>";
+  std::string text = page.substr(start + 6, end - start - 6), out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text.compare(i, 5, "&amp;") == 0) out += '&', i += 4;
+    else if (text.compare(i, 4, "&lt;") == 0) out += '<', i += 3;
+    else if (text.compare(i, 4, "&gt;") == 0) out += '>', i += 3;
+    else out += text[i];
+  }
+  return out;
+}
+
+template <size_t N>
+std::string Bytes(const char (&literal)[N]) {
+  return std::string(literal, N - 1);
+}
+
+std::string Decoded(const std::string& coded_utf8) {
+  std::u16string coded;
+  EXPECT_TRUE(Utf8ToUtf16(coded_utf8, coded)) << "coded reply is not valid UTF-8";
+  return Utf16ToUtf8Lossy(CodeText(coded, u"A", kCodecKey));
+}
+
+// A plain text whose coded form is `wanted`: each unit is picked among the
+// Chinese characters that code to ASCII at its position.
+std::string PlainCodingTo(std::u16string_view wanted) {
+  std::u16string plain;
+  for (const char16_t w : wanted) {
+    for (char16_t c = 0x4E00; c < 0x4F00; ++c) {
+      if (Encode(plain + c, u"A", kCodecKey).back() == w) {
+        plain += c;
+        break;
+      }
+    }
+  }
+  EXPECT_EQ(Encode(plain, u"A", kCodecKey), wanted);
+  return Utf16ToUtf8Lossy(plain);
+}
+
+TEST_F(ServerTest, InfoPageDecodesToTheReplyFile) {
+  // Codes to text that must be escaped in the page.
+  const std::string markup = PlainCodingTo(u"<b>&amp;</b>");
+  const std::string url = "DownUrl==http://127.0.0.1:18471/rmgb/4.2.2/wlpq1(wlpqhd).exe";
+  const struct {
+    std::string file;
+    std::string plain;
+  } cases[] = {
+      {url + "<#>FileMD5==0CC175B9C0F1B6A831C399E269772661<#>NameTitle==Korvel安装\n",
+       url + "<#>FileMD5==0CC175B9C0F1B6A831C399E269772661<#>NameTitle==Korvel安装"},
+      {"NISITitle==a b\r\n", "NISITitle==a b"},     // one CRLF dropped
+      {"x\n\n", "x\n"},                               // only one line end dropped
+      {"\xEF\xBB\xBFSetupName==s", "SetupName==s"},  // byte-order mark dropped
+      {markup, markup},
+  };
+  StartServer();
+  auto client = Client();
+  for (const auto& c : cases) {
+    WriteFile("reply.txt", c.file);  // read again at each request
+    auto res = client->Get("/?Key=Info&TimeID=20240501083000&softId=1");
+    ASSERT_TRUE(res) << httplib::to_string(res.error());
+    EXPECT_EQ(res->status, 200);
+    EXPECT_EQ(res->get_header_value("Content-Type"), "text/html; charset=utf-8");
+    EXPECT_EQ(Decoded(VisibleText(res->body)), c.plain) << c.file;
+    if (c.plain == markup) {
+      EXPECT_NE(res->body.find("&lt;b&gt;&amp;amp;&lt;/b&gt;"), std::string::npos);
+    }
+  }
+  EXPECT_EQ(Events().size(), std::size(cases));
+}
+
+TEST_F(ServerTest, InfoWithoutReplyIsAnEmptyPage) {
+  StartServer();
+  auto client = Client();
+  auto missing = client->Get("/?Key=Info");
+  ASSERT_TRUE(missing);
+  EXPECT_EQ(missing->status, 200);
+  EXPECT_EQ(missing->body, "");
+  WriteFile("reply.txt", "\r\n");
+  auto empty = client->Get("/?Key=Info");
+  ASSERT_TRUE(empty);
+  EXPECT_EQ(empty->status, 200);
+  EXPECT_EQ(empty->body, "");
+}
+
+TEST_F(ServerTest, InfoRawSendsTheFileUncoded) {
+  const std::string garbage = std::string("<p>not coded \xFF\x00 at all</p>\n", 28);
+  config_.info_raw = WriteFile("raw.html", garbage);
+  StartServer();
+  auto res = Client()->Get("/?Key=Info");
+  ASSERT_TRUE(res);
+  EXPECT_EQ(res->body, garbage);
+  EXPECT_EQ(res->get_header_value("Content-Type"), "text/html");
+}
+
+TEST_F(ServerTest, DelayedInfoIsRecordedAtOnce) {
+  WriteFile("reply.txt", "DownUrl==x");
+  StartServer([](ServerConfig& c) { c.info_delay = 60; });
+  // A client that gives up, like the program after its time-out.
+  auto client = Client();
+  client->set_read_timeout(0, 300000);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(client->Get("/?Key=Info&TimeID=1"));
+  // The row is there long before the answer would be.
+  while (Events().empty() && std::chrono::steady_clock::now() - start < 5s)
+    std::this_thread::sleep_for(10ms);
+  ASSERT_EQ(Events().size(), 1u);
+  EXPECT_EQ(*Events()[0].fields[kKeyField], "Info");
+  // A stop does not wait for the pending delay.
+  StopServer();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
+}
+
+TEST_F(ServerTest, ShortInfoDelayStillAnswers) {
+  WriteFile("reply.txt", "DownUrl==x");
+  StartServer([](ServerConfig& c) { c.info_delay = 0.2; });
+  const auto start = std::chrono::steady_clock::now();
+  auto res = Client()->Get("/?Key=Info");
+  ASSERT_TRUE(res);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, 200ms);
+  EXPECT_EQ(Decoded(VisibleText(res->body)), "DownUrl==x");
+}
+
+TEST_F(ServerTest, ReportsGetAnEmptyAnswerAndAreRecordedDecoded) {
+  const std::string target =
+      "/?Key=Setup&Data=DownFinish=OK:12.5%20DownCode=4,14,%20SavePath=C:%5CUsers%5C%E4%B8%AD"
+      "+url=a.b/c(1).exe&TimeID=20240501083000&softId=7&PcId_C=&SoftVer=1.0&Channel=c1"
+      "&PcId=AB--12&Scr=1920*1080&OS=Win7&OSBit=64&DPI=96&OSLanguage=2052";
+  StartServer();
+  auto client = Client();
+  auto res = client->Get(target);
+  ASSERT_TRUE(res);
+  EXPECT_EQ(res->status, 200);
+  EXPECT_EQ(res->body, "");
+  // A second report on the same kept-alive connection.
+  ASSERT_TRUE(client->Get("/?Key=Setup&Data=one&TimeID=20240501083000"));
+
+  const auto events = Events();
+  ASSERT_EQ(events.size(), 2u);
+  const RecordedRequest& e = events[0];
+  EXPECT_EQ(e.id, 1);
+  EXPECT_EQ(e.method, "GET");
+  EXPECT_EQ(e.client, "127.0.0.1");
+  EXPECT_EQ(e.target, target);
+  const char* expected[kFieldCount] = {
+      "Setup", "DownFinish=OK:12.5 DownCode=4,14, SavePath=C:\\Users\\中+url=a.b/c(1).exe",
+      "20240501083000", "7", "", "1.0", "c1", "AB--12", "1920*1080", "Win7", "64", "96", "2052"};
+  for (size_t i = 0; i < kFieldCount; ++i) {
+    ASSERT_TRUE(e.fields[i]) << kFieldNames[i];
+    EXPECT_EQ(*e.fields[i], expected[i]) << kFieldNames[i];
+  }
+  EXPECT_EQ(events[1].id, 2);
+  EXPECT_EQ(*events[1].fields[1], "one");
+  EXPECT_FALSE(events[1].fields[3]);  // softId absent: NULL, not empty
+  for (const auto& ev : events)
+    EXPECT_TRUE(std::regex_match(ev.time, std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z)")))
+        << ev.time;
+  EXPECT_GE(events[1].time, events[0].time);
+}
+
+TEST_F(ServerTest, MalformedRequestsAreRecordedAndTheServerCarriesOn) {
+  const std::string binary_line = Bytes("\x00\x01\x80 /\x00? \x7F\r\n\r\n");
+  const struct {
+    std::string request;
+    int status;
+    std::string method;
+    std::string target;
+  } cases[] = {
+      // Unescaped spaces and raw bytes, as a client that inserts data raw sends them.
+      {"GET /?Key=Setup&Data=Err-a b c-Main&TimeID=1 HTTP/1.1\r\n\r\n", 200, "GET",
+       "/?Key=Setup&Data=Err-a b c-Main&TimeID=1"},
+      {"GET /?Key=Setup&Data=\xFF\xFE%E4%B8%%zz%4 HTTP/1.1\r\n\r\n", 200, "GET",
+       "/?Key=Setup&Data=\xFF\xFE%E4%B8%%zz%4"},
+      {"FROB /?Key=Setup HTTP/1.1\r\n\r\n", 200, "FROB", "/?Key=Setup"},
+      {"GARBAGE\r\n\r\n", 400, "GARBAGE", ""},
+      {"GET /?Key=Info\r\n\r\n", 400, "GET", "/?Key=Info"},  // no version
+      {"GET /x HTTP/9.9\r\n\r\n", 400, "GET", "/x"},
+      {binary_line, 400, Bytes("\x00\x01\xEF\xBF\xBD"), Bytes("/\x00? \x7F")},
+      {"\r\n\r\nGET /?Key=Setup&Data=late HTTP/1.1\n\n", 200, "GET", "/?Key=Setup&Data=late"},
+      // The client stops sending in the middle of the head.
+      {"GET /?Key=Setup&Data=cut HTTP/1.1\r\nHost: x\r\n", 200, "GET", "/?Key=Setup&Data=cut"},
+  };
+  StartServer();
+  for (const auto& c : cases) {
+    RawSocket s(port());
+    ASSERT_TRUE(s.Send(c.request));
+    s.ShutdownWrite();
+    bool closed = false;
+    const RawResponse r = SplitResponse(s.ReadAll(5s, &closed));
+    EXPECT_EQ(r.status, c.status) << c.request;
+    EXPECT_TRUE(closed);
+  }
+  const auto events = Events();
+  ASSERT_EQ(events.size(), std::size(cases));
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    EXPECT_EQ(events[i].method, cases[i].method) << i;
+    EXPECT_EQ(events[i].target, cases[i].target) << i;
+  }
+  EXPECT_EQ(*events[0].fields[1], "Err-a b c-Main");
+  // \xE4\xB8 is cut short by '%': each of the four stray bytes is replaced.
+  EXPECT_EQ(*events[1].fields[1],
+            "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD%%zz%4");
+  EXPECT_TRUE(Client()->Get("/?Key=Setup"));  // still serving
+}
+
+TEST_F(ServerTest, HugeTargetsAreRecordedUpToTheLimit) {
+  StartServer();
+  const std::string huge = "/?Key=Setup&Data=" + std::string(200 << 10, 'd') + "%E4%B8%AD";
+  auto res = Client()->Get(huge);
+  ASSERT_TRUE(res);
+  EXPECT_EQ(res->status, 200);
+
+  // Beyond the bound the request is refused without being recorded.
+  const RawResponse over = RawGet("/?Key=Setup&Data=" + std::string(kMaxRequestLine, 'o'));
+  EXPECT_EQ(over.status, 414);
+
+  const auto events = Events();
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].target, huge);
+  EXPECT_EQ(events[0].fields[1]->size(), (200u << 10) + 3);
+  EXPECT_TRUE(Client()->Get("/?Key=Setup"));
+}
+
+TEST_F(ServerTest, RequestsWithBodiesAndPipelining) {
+  StartServer();
+  // A POST with a body, then a pipelined GET on the same connection.
+  const RawResponse r = RawExchange(
+      "POST /?Key=Setup&Data=p HTTP/1.1\r\nContent-Length: 5\r\n\r\nhello"
+      "GET /?Key=Setup&Data=q HTTP/1.1\r\nConnection: close\r\n\r\n");
+  EXPECT_EQ(r.status, 200);
+  const auto events = Events();
+  ASSERT_EQ(events.size(), 2u);
+  EXPECT_EQ(events[0].method, "POST");
+  EXPECT_EQ(*events[1].fields[1], "q");
+}
+
+}  // namespace
+}  // namespace stub::server::testing
