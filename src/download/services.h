@@ -1,0 +1,45 @@
+// Pure helpers of the download flow: size and duration texts, URL and file
+// name rules, the status-code trail and the free-space arithmetic. No state,
+// no platform calls.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace stub {
+
+// `value` in the "#" (decimals 0) or "#.0" (decimals 1) display format: rounded
+// half away from zero, no digit before the point when the whole part is 0
+// (0 -> "", 0.5 -> ".5" with one decimal). Non-finite input counts as 0.
+std::u16string FormatRounded(double value, int decimals);
+
+// A byte count (or, with X == "1024", a count of kilobytes) as "1KB", "1.4MB"...
+std::u16string ToKBMB(double size, std::u16string_view X);
+
+// Seconds rounded to hundredths (half to even), shortest form: "12.5", "3", "-0.25".
+std::u16string FormatSeconds(double seconds, std::u16string_view decimalSeparator);
+
+// `url` with every "http://" (exact case) removed.
+std::u16string StripHttp(std::u16string_view url);
+
+// The last "/"-separated piece of `url` (query included); "" when it ends in "/".
+std::u16string UrlFileName(std::u16string_view url);
+
+// `name` made a valid single Windows file name; see the definition for the rules.
+std::u16string SafeFileName(std::u16string_view name);
+
+// True when `url` starts with "http://" or "https://" in any case.
+bool IsWebAddress(std::u16string_view url);
+
+// Appends `code` and "," to `trail` unless the code is listed already.
+void AppendDownCode(std::u16string& trail, int32_t code);
+
+// Whole free megabytes from the drive numbers; 0 when the value does not fit
+// a signed 32-bit number.
+int32_t DiskFreeMB(uint32_t sectorsPerCluster, uint32_t bytesPerSector, uint32_t freeClusters);
+
+// The caption of the installer's main window.
+std::u16string NsisSoftTitle(std::u16string_view NISITitle, std::u16string_view NISIVer);
+
+}  // namespace stub
