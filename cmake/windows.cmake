@@ -5,10 +5,24 @@ if(NOT STUB_HOST_BIN)
 endif()
 enable_language(RC)
 
+# The sample installer: what the fallback URL delivers unless the publisher
+# names another file, and the installer of the tests and the demo.
+set(STUB_SAMPLE_NISI_TITLE "Korvel" CACHE STRING "Sample installer: name part of its window title")
+set(STUB_SAMPLE_NISI_VER "3.1.1" CACHE STRING "Sample installer: version part of its window title")
+foreach(variant sample-installer sample-installer-error)
+  add_executable(${variant} WIN32 tools/sample_installer.cpp)
+  target_compile_options(${variant} PRIVATE -municode)
+  target_compile_definitions(${variant} PRIVATE
+    SAMPLE_TITLE=L"${STUB_SAMPLE_NISI_TITLE}" SAMPLE_VERSION=L"${STUB_SAMPLE_NISI_VER}")
+  target_link_options(${variant} PRIVATE -municode -mwindows -static -static-libgcc -static-libstdc++ -s)
+endforeach()
+target_compile_definitions(sample-installer-error PRIVATE SAMPLE_ERROR)
+
 if(NOT STUB_FALLBACK_FILE)
-  set(STUB_FALLBACK_FILE ${CMAKE_SOURCE_DIR}/res/fallback-placeholder.txt)
+  stub_generate_settings(${STUB_HOST_BIN}/gen-settings "" $<TARGET_FILE:sample-installer> sample-installer)
+else()
+  stub_generate_settings(${STUB_HOST_BIN}/gen-settings "" "${STUB_FALLBACK_FILE}" "")
 endif()
-stub_generate_settings(${STUB_HOST_BIN}/gen-settings "" "${STUB_FALLBACK_FILE}" "")
 
 add_library(builtins STATIC src/app/builtins.cpp)
 target_include_directories(builtins PUBLIC ${CMAKE_BINARY_DIR}/generated)
@@ -37,8 +51,18 @@ target_compile_options(core PRIVATE ${STUB_SMALL_CODE})
 add_library(shell STATIC
   src/app/state_win.cpp
   src/app/instance_win.cpp
+  src/net/http_win.cpp
+  src/net/charset_win.cpp
+  src/net/fetch_win.cpp
+  src/net/report_win.cpp
+  src/profile/profile_win.cpp
+  src/profile/pcid_win.cpp
+  src/download/engine_win.cpp
+  src/download/platform_win.cpp
+  src/download/face_win.cpp
+  src/download/window_win.cpp
 )
-target_link_libraries(shell PUBLIC builtins)
+target_link_libraries(shell PUBLIC builtins wininet urlmon ole32 oleaut32 wbemuuid uuid shell32 gdi32)
 target_compile_options(shell PRIVATE ${STUB_SMALL_CODE})
 
 add_executable(stub WIN32
@@ -73,3 +97,8 @@ target_link_libraries(win-tests PRIVATE shell stubtool-lib gtest)
 target_include_directories(win-tests PRIVATE tests/unit)
 target_link_options(win-tests PRIVATE ${STUB_STATIC_LINK})
 gtest_add_tests(TARGET win-tests)
+
+# ---- helpers for the end-to-end runs -------------------------------------------
+add_executable(hold-window tests/e2e/hold_window.cpp)
+target_compile_options(hold-window PRIVATE -municode)
+target_link_options(hold-window PRIVATE -municode ${STUB_STATIC_LINK})

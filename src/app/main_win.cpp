@@ -1,27 +1,96 @@
 // Entry point: the fixed start-up sequence of the setup program.
+#include <objbase.h>
+
 #include "app/app_win.h"
 #include "app/defaults.h"
 #include "app/pump.h"
+#include "build_settings.h"
+#include "download/controller.h"
+#include "download/engine_win.h"
+#include "download/platform_win.h"
+#include "download/window_win.h"
+#include "net/net_win.h"
+#include "profile/profile_win.h"
 
 namespace stub {
+namespace {
 
-static void Main() {
+DownloadWindow* g_window = nullptr;
+
+// Ends the process for the two early exits: nothing more is sent, but the
+// reports already queued (the information request's fallback report) still
+// get their chance to leave.
+[[noreturn]] void EndEarly() {
+  FlushReports(2000);
+  ExitProcess(0);
+}
+
+void Main() {
   RunState& s = State();
+  GetOSInfo(s);
   const std::u16string exePath = ModulePath();
-  LoadDefaults(s, BuiltInSettings(), ExeBaseName(exePath), nullptr);
+  LoadDefaults(s, BuiltInSettings(), ExeBaseName(exePath), GetPcId);
+  GetNet(s);
 
-  if (IsPrevInstance(exePath) || IsWindowOpen(s.SetupName) == u"1") {
+  if (IsPrevInstance(exePath)) {
     ActivateWindow(s.SetupName);
-    ExitProcess(0);
+    EndEarly();
+  }
+  if (IsWindowOpen(s.SetupName) == u"1") {
+    ActivateWindow(s.SetupName);
+    EndEarly();
+  }
+  SendReport(u"Setup", u"one");
+
+  // The download window and what its controller works through; they live
+  // until the process ends.
+  static DownloadWindow window;
+  std::u16string error;
+  if (!window.Create()) {
+    error = u"cannot create the download window";
+  } else {
+    static WinClock clock;
+    static WinWaiter waiter;
+    static WinFileSystem files;
+    static URLDownFile engine(settings::kStallSeconds);
+    static WinShell shell(window.hwnd());
+    static DownloadController controller(s, clock, waiter, files, engine, window, shell);
+    window.SetController(&controller);
+    g_window = &window;
+    const std::u16string loadError = window.Form_Load1(s);
+    if (!loadError.empty()) SendReport(u"Setup", u"Err-" + loadError + u"-frmDown");
+    if (!window.Show()) error = u"cannot show the download window";
+  }
+  if (!error.empty()) SendReport(u"Setup", u"Err-" + error + u"-Main");
+  if (!g_window) CloseAll();
+
+  MSG msg;
+  while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
   }
   CloseAll();
 }
 
-[[noreturn]] void CloseAll() { ExitProcess(0); }
+}  // namespace
+
+[[noreturn]] void CloseAll() {
+  static bool closing = false;
+  if (!closing) {
+    closing = true;
+    // Unload the windows; their handlers do not call back in here.
+    if (g_window) g_window->Destroy();
+  }
+  FlushReports(2000);
+  ExitProcess(0);
+}
 
 }  // namespace stub
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+  // The machine identifier (WMI) and later the URL download need COM on
+  // this thread; without it they simply find nothing.
+  CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   stub::SetMessagePump(stub::PumpWindowMessages);
   stub::Main();
   return 0;

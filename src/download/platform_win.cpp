@@ -1,0 +1,142 @@
+#include "download/platform_win.h"
+
+#include <shellapi.h>
+
+#include "app/app_win.h"
+#include "codec/md5_file.h"
+#include "net/clock.h"
+#include "net/net_win.h"
+
+namespace stub {
+namespace {
+
+// Digest access that keeps the file open after a successful digest: the
+// handle passes to the file system, which holds it until the launch.
+class HoldingDigestFile final : public DigestFile {
+ public:
+  bool Exists(const std::u16string& path) override {
+    return GetFileAttributesW(W(path)) != INVALID_FILE_ATTRIBUTES;
+  }
+  bool Open(const std::u16string& path) override {
+    file_ = UniqueFile(CreateFileW(W(path), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                   FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    return static_cast<bool>(file_);
+  }
+  bool Size(int64_t& size) override {
+    LARGE_INTEGER li;
+    if (!GetFileSizeEx(file_.get(), &li)) return false;
+    size = li.QuadPart;
+    return true;
+  }
+  bool Read(uint8_t* buf, size_t cap, size_t& got) override {
+    DWORD n = 0;
+    const BOOL ok = ReadFile(file_.get(), buf, static_cast<DWORD>(cap), &n, nullptr);
+    got = n;
+    return ok != FALSE;
+  }
+  void Close() override {}  // the caller decides: hold or drop
+  UniqueFile Take() { return std::move(file_); }
+
+ private:
+  UniqueFile file_;
+};
+
+int32_t ErrorNumber() {
+  const DWORD e = GetLastError();
+  return e ? static_cast<int32_t>(e) : -1;  // a failure is never reported as 0
+}
+
+}  // namespace
+
+double WinClock::TimeOfDay() {
+  SYSTEMTIME t;
+  GetLocalTime(&t);
+  return t.wHour * 3600.0 + t.wMinute * 60.0 + t.wSecond + t.wMilliseconds / 1000.0;
+}
+
+std::u16string WinClock::TimeStamp() { return stub::TimeStamp(LocalNow()); }
+
+void WinWaiter::WaitMessages(double maxSeconds) {
+  const DWORD ms = maxSeconds <= 0 ? 0 : maxSeconds > 3600 ? 3600000 : static_cast<DWORD>(maxSeconds * 1000) + 1;
+  MsgWaitForMultipleObjectsEx(0, nullptr, ms, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+  PumpWindowMessages();
+}
+
+void WinWaiter::PumpMessages() { PumpWindowMessages(); }
+
+bool WinFileSystem::Exists(const std::u16string& path) {
+  return GetFileAttributesW(W(path)) != INVALID_FILE_ATTRIBUTES;
+}
+
+int32_t WinFileSystem::CreateFolder(const std::u16string& path) {
+  return CreateDirectoryW(W(path), nullptr) ? 0 : ErrorNumber();
+}
+
+int32_t WinFileSystem::WriteFirstByte(const std::u16string& path) {
+  UniqueFile f(CreateFileW(W(path), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!f) return ErrorNumber();
+  const BYTE one = 1;
+  DWORD written = 0;
+  if (!WriteFile(f.get(), &one, 1, &written, nullptr) || written != 1) return ErrorNumber();
+  return 0;
+}
+
+bool WinFileSystem::DiskFree(const std::u16string& root, uint32_t& sectorsPerCluster,
+                             uint32_t& bytesPerSector, uint32_t& freeClusters,
+                             uint32_t& totalClusters) {
+  DWORD spc = 0, bps = 0, fc = 0, tc = 0;
+  if (!GetDiskFreeSpaceW(W(root), &spc, &bps, &fc, &tc)) return false;
+  sectorsPerCluster = spc, bytesPerSector = bps, freeClusters = fc, totalClusters = tc;
+  return true;
+}
+
+std::u16string WinFileSystem::DigestAndHold(const std::u16string& path) {
+  held_.reset();
+  HoldingDigestFile file;
+  std::u16string digest = MD5File(path, file);
+  UniqueFile handle = file.Take();
+  if (digest.size() == 32) held_ = std::move(handle);
+  return digest;
+}
+
+void WinShell::Open(const std::u16string& target) {
+  // The shell's answer is not examined: a file it cannot start shows up as
+  // an installer that never appears.
+  ShellExecuteW(owner_, L"open", W(target), nullptr, nullptr, SW_SHOWNORMAL);
+}
+
+bool WinShell::WindowExists(const std::u16string& title) {
+  return FindWindowW(nullptr, W(title)) != nullptr;
+}
+
+std::u16string WinShell::AppPath() { return GetAppPath(); }
+
+void WinShell::SendReport(const std::u16string& key, const std::u16string& data) {
+  stub::SendReport(key, data);
+}
+
+std::u16string WinShell::DecimalSeparator() {
+  wchar_t sep[8] = {};
+  if (!GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_SDECIMAL, sep, 8) || !sep[0]) return u".";
+  return std::u16string(reinterpret_cast<const char16_t*>(sep));
+}
+
+void WinShell::CloseAll() { stub::CloseAll(); }
+
+std::u16string GetShortPath(const std::u16string& path) {
+  wchar_t buf[500] = {};
+  const DWORD n = GetShortPathNameW(W(path), buf, 500);
+  if (n == 0 || n >= 500) return path;
+  return std::u16string(reinterpret_cast<const char16_t*>(buf), n);
+}
+
+std::u16string GetAppPath() {
+  std::u16string folder = ModulePath();
+  const size_t slash = folder.find_last_of(u"\\/");
+  folder.resize(slash == std::u16string::npos ? 0 : slash);
+  if (folder.empty() || folder.back() != u'\\') folder += u'\\';
+  return GetShortPath(folder);
+}
+
+}  // namespace stub

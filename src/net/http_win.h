@@ -1,0 +1,20 @@
+// Plain HTTP GET over the system's internet stack (WinINet: the user's proxy,
+// cache and cookie settings).
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace stub {
+
+// GETs `wireUrl` (already percent-encoded for the wire) with per-operation
+// time-outs of `timeoutMs`. Reads at most `maxBytes` of the body. True when a
+// response arrived (any status: an error page is still a page).
+bool HttpGet(const std::u16string& wireUrl, DWORD timeoutMs, size_t maxBytes,
+             std::string* contentType, std::string* body);
+
+// The wire form of a URL as wide text.
+std::u16string WireUrlText(const std::u16string& url);
+
+}  // namespace stub

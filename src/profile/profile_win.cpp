@@ -1,0 +1,52 @@
+#include "profile/profile_win.h"
+
+#include <windows.h>
+
+#include "app/text.h"
+#include "net/clock.h"
+#include "net/net_win.h"
+#include "profile/profile.h"
+
+namespace stub {
+namespace {
+
+void GetOSVer(RunState& s) {
+  OSVERSIONINFOW vi = {};
+  vi.dwOSVersionInfoSize = sizeof vi;
+  if (!GetVersionExW(&vi)) vi = {};  // a failed query names no version: "NotFind"
+  s.OS = OsName(vi.dwMajorVersion, vi.dwMinorVersion);
+}
+
+void GetOSScr(RunState& s) {
+  s.Scr = ScrText(GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
+}
+
+void GetOSBit(RunState& s) {
+  using IsWow64Fn = BOOL(WINAPI*)(HANDLE, PBOOL);
+  // Looked up at run time: older systems do not have it, and they are 32-bit.
+  const auto isWow64 = reinterpret_cast<IsWow64Fn>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32"), "IsWow64Process")));
+  BOOL wow = FALSE;
+  s.OSBit = isWow64 && isWow64(GetCurrentProcess(), &wow) && wow ? u"64" : u"32";
+}
+
+void GetOSDPI(RunState& s) {
+  HDC dc = CreateDCW(L"DISPLAY", nullptr, nullptr, nullptr);
+  s.DPI = dc ? GetDeviceCaps(dc, LOGPIXELSX) : 0;
+  if (dc) DeleteDC(dc);
+}
+
+void GetOSLanguage(RunState& s) { s.OSLanguage = DecimalText(GetSystemDefaultLCID()); }
+
+}  // namespace
+
+void GetOSInfo(RunState& s) {
+  GetOSVer(s);
+  GetOSScr(s);
+  GetOSBit(s);
+  GetOSDPI(s);
+  GetOSLanguage(s);
+  s.TimeID = TimeStamp(LocalNow());
+}
+
+}  // namespace stub

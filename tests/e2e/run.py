@@ -1,0 +1,43 @@
+#!/usr/bin/env python3
+"""End-to-end scenarios: the real stub under Wine against report-server.
+
+    tests/e2e/run.py BUILD_DIR [NAME_PATTERN]
+
+Prints one line per scenario and closes with "e2e: N passed, N failed".
+"""
+import re
+import sys
+import time
+import traceback
+
+from harness import Env, Failure, Server, check, check_eq, is_timeid, profile_query, query_of
+import scenarios_start
+
+SUITES = [scenarios_start]
+
+
+def main():
+    env = Env(sys.argv[1])
+    pattern = re.compile(sys.argv[2]) if len(sys.argv) > 2 else None
+    passed = failed = 0
+    for suite in SUITES:
+        for name in sorted(n for n in dir(suite) if n.startswith("test_")):
+            if pattern and not pattern.search(name):
+                continue
+            start = time.monotonic()
+            try:
+                getattr(suite, name)(env)
+                passed += 1
+                print(f"PASS {name} ({time.monotonic() - start:.1f} s)", flush=True)
+            except Failure as e:
+                failed += 1
+                print(f"FAIL {name}: {e}", flush=True)
+            except Exception:  # a broken scenario is a failure, not a crash
+                failed += 1
+                print(f"FAIL {name}:\n{traceback.format_exc()}", flush=True)
+    print(f"e2e: {passed} passed, {failed} failed")
+    return 0 if failed == 0 else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,44 @@
+// A stand-in installer for tests and the demo. When started it leaves a
+// record that it ran ("<its own path>.ran") and shows, for a few seconds, a
+// window titled as the installer the server announces: NISITitle, a space,
+// NISIVer, then "  安装 ". Built as sample-installer-error.exe it shows the
+// installer's error box title "NSIS Error" instead.
+#include <windows.h>
+
+#include <string>
+
+#ifndef SAMPLE_TITLE
+#define SAMPLE_TITLE L"Korvel"
+#endif
+#ifndef SAMPLE_VERSION
+#define SAMPLE_VERSION L"3.1.1"
+#endif
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+  wchar_t path[MAX_PATH + 8] = {};
+  const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
+  if (n > 0 && n < MAX_PATH) {
+    std::wstring record = std::wstring(path, n) + L".ran";
+    HANDLE f = CreateFileW(record.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (f != INVALID_HANDLE_VALUE) {
+      DWORD written;
+      WriteFile(f, "ran\r\n", 5, &written, nullptr);
+      CloseHandle(f);
+    }
+  }
+#ifdef SAMPLE_ERROR
+  const std::wstring title = L"NSIS Error";
+#else
+  const std::wstring title = std::wstring(SAMPLE_TITLE) + L" " + SAMPLE_VERSION + L"  安装 ";
+#endif
+  HWND wnd = CreateWindowExW(0, L"STATIC", title.c_str(), WS_OVERLAPPEDWINDOW | WS_VISIBLE,
+                             CW_USEDEFAULT, CW_USEDEFAULT, 420, 240, nullptr, nullptr, instance,
+                             nullptr);
+  const DWORD end = GetTickCount() + 6000;
+  for (DWORD now; wnd && (now = GetTickCount()) < end;) {
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, end - now, QS_ALLINPUT);
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+  }
+  return 0;
+}
