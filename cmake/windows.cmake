@@ -99,6 +99,6 @@ target_link_options(win-tests PRIVATE ${STUB_STATIC_LINK})
 gtest_add_tests(TARGET win-tests)
 
 # ---- helpers for the end-to-end runs -------------------------------------------
-add_executable(hold-window tests/e2e/hold_window.cpp)
-target_compile_options(hold-window PRIVATE -municode)
-target_link_options(hold-window PRIVATE -municode ${STUB_STATIC_LINK})
+add_executable(e2e-helper tests/e2e/e2e_helper.cpp)
+target_compile_options(e2e-helper PRIVATE -municode)
+target_link_options(e2e-helper PRIVATE -municode ${STUB_STATIC_LINK})

@@ -14,6 +14,31 @@
 #define SAMPLE_VERSION L"3.1.1"
 #endif
 
+namespace {
+
+LRESULT CALLBACK Proc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
+  if (msg == WM_PAINT) {
+    PAINTSTRUCT ps;
+    HDC dc = BeginPaint(wnd, &ps);
+    RECT r;
+    GetClientRect(wnd, &r);
+    HFONT font = CreateFontW(-20, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, DEFAULT_CHARSET, 0, 0,
+                             CLEARTYPE_QUALITY, 0, L"微软雅黑");
+    HGDIOBJ old = SelectObject(dc, font);
+    wchar_t text[256];
+    GetWindowTextW(wnd, text, 256);
+    SetBkMode(dc, TRANSPARENT);
+    DrawTextW(dc, text, -1, &r, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+    SelectObject(dc, old);
+    DeleteObject(font);
+    EndPaint(wnd, &ps);
+    return 0;
+  }
+  return DefWindowProcW(wnd, msg, wp, lp);
+}
+
+}  // namespace
+
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   wchar_t path[MAX_PATH + 8] = {};
   const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
@@ -31,7 +56,13 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
 #else
   const std::wstring title = std::wstring(SAMPLE_TITLE) + L" " + SAMPLE_VERSION + L"  安装 ";
 #endif
-  HWND wnd = CreateWindowExW(0, L"STATIC", title.c_str(), WS_OVERLAPPEDWINDOW | WS_VISIBLE,
+  WNDCLASSW wc = {};
+  wc.lpfnWndProc = Proc;
+  wc.hInstance = instance;
+  wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+  wc.lpszClassName = L"SampleInstaller";
+  RegisterClassW(&wc);
+  HWND wnd = CreateWindowExW(0, L"SampleInstaller", title.c_str(), WS_OVERLAPPEDWINDOW | WS_VISIBLE,
                              CW_USEDEFAULT, CW_USEDEFAULT, 420, 240, nullptr, nullptr, instance,
                              nullptr);
   const DWORD end = GetTickCount() + 6000;

@@ -42,14 +42,22 @@ start_display() {
   STUB_XVFB_PID=$!
   export DISPLAY=":$n"
   for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
-  # Wine's helper processes must not inherit a test runner's pipes: start
-  # them now, with output going nowhere, and keep the server up.
-  wineserver -p >/dev/null 2>&1 </dev/null
+  # A compositor, so layered windows blend as on a real desktop.
+  xcompmgr >/dev/null 2>&1 </dev/null &
+  STUB_XCOMPMGR_PID=$!
+  # Wine's helper processes must not inherit a test runner's pipes, nor keep
+  # an earlier display: restart them now, with output going nowhere, and
+  # keep the server up.
+  wineserver -k >/dev/null 2>&1 </dev/null || true
+  wineserver -w >/dev/null 2>&1 </dev/null || true
+  wineserver -p >/dev/null 2>&1 </dev/null || true
   wine cmd /c exit >/dev/null 2>&1 </dev/null || true
 }
 
 stop_display() {
   wineserver -k >/dev/null 2>&1 || true
+  [ -n "${STUB_XCOMPMGR_PID:-}" ] && kill "$STUB_XCOMPMGR_PID" 2>/dev/null || true
   [ -n "${STUB_XVFB_PID:-}" ] && kill "$STUB_XVFB_PID" 2>/dev/null || true
   STUB_XVFB_PID=
+  STUB_XCOMPMGR_PID=
 }

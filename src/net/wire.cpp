@@ -30,8 +30,10 @@ void PercentCodePoint(std::string& out, uint32_t cp) {
   }
 }
 
+// A backslash is escaped too: the system's HTTP stack would otherwise turn
+// it into "/", and a report such as "SavePath=C:\Temp\" would arrive altered.
 bool NeedsEscape(char16_t c) {
-  return c <= 0x20 || c >= 0x7F || c == u'"' || c == u'<' || c == u'>';
+  return c <= 0x20 || c >= 0x7F || c == u'"' || c == u'<' || c == u'>' || c == u'\\';
 }
 
 }  // namespace

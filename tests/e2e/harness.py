@@ -16,6 +16,9 @@ import time
 
 PORT = 18471
 BASE = f"http://127.0.0.1:{PORT}/"
+FALLBACK_PATH = "rmgb/4.2.2/wlpq1(wlpqhd).exe"   # the built-in download's path
+FALLBACK_NAME = "wlpq1(wlpqhd).exe"
+APP_DIR = "app"                                   # the stub runs from C:\app\
 
 
 class Failure(Exception):
@@ -39,6 +42,76 @@ class Env:
         self.win_bin = os.path.join(build, "windows", "bin")
         self.prefix = os.environ["WINEPREFIX"]
         self.drive_c = os.path.join(self.prefix, "drive_c")
+
+        self.shots = os.path.join(build, "e2e-shots")
+        os.makedirs(self.shots, exist_ok=True)
+        self.sample = os.path.join(self.win_bin, "sample-installer.exe")
+        self.sample_error = os.path.join(self.win_bin, "sample-installer-error.exe")
+        self.sample_md5 = self.md5(self.sample)
+
+    def md5(self, path):
+        return self.tool("md5", path).decode().strip()
+
+    # ---- the Wine machine ----------------------------------------------------
+    def path(self, windows_path):
+        """Host path of a C: or D: path such as C:\\Temp\\x.exe."""
+        drive, rest = windows_path[0].lower(), windows_path[3:].replace("\\", "/")
+        root = self.drive_c if drive == "c" else os.path.join(self.prefix, "dosdevices", "d:")
+        return os.path.join(root, rest)
+
+    def reset(self):
+        """A clean machine: no program of an earlier scenario still running, no
+        C:\\Temp, D:\\Temp or D: drive, an empty program folder."""
+        subprocess.run(["wineserver", "-k"], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL)
+        subprocess.run(["wineserver", "-w"], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=30)
+        for folder in ("Temp", APP_DIR):
+            shutil.rmtree(os.path.join(self.drive_c, folder), ignore_errors=True)
+        d = os.path.join(self.prefix, "dosdevices", "d:")
+        if os.path.islink(d):
+            os.unlink(d)
+        subprocess.run(["wineserver", "-p"], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL)
+        subprocess.run(["wine", "cmd", "/c", "exit"], stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
+
+    def map_d(self):
+        """Maps a fresh folder as drive D:; returns its host path."""
+        folder = tempfile.mkdtemp(prefix="e2e-drive-d-")
+        os.symlink(folder, os.path.join(self.prefix, "dosdevices", "d:"))
+        return folder
+
+    def files_under(self, windows_folder):
+        root = self.path(windows_folder)
+        if not os.path.isdir(root):
+            return []
+        return sorted(os.listdir(root))
+
+    def helper(self, *args, timeout=60):
+        out = subprocess.run(["wine", os.path.join(self.win_bin, "e2e-helper.exe"), *args],
+                             stdin=subprocess.DEVNULL, capture_output=True, text=True,
+                             timeout=timeout)
+        return out.returncode, out.stdout.strip()
+
+    def screenshot(self, name):
+        path = os.path.join(self.shots, name + ".png")
+        subprocess.run(["import", "-window", "root", "-display", os.environ["DISPLAY"], path],
+                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=30)
+        return path
+
+    def pixel(self, shot, x, y):
+        """(r, g, b) of one pixel of a screenshot."""
+        out = subprocess.run(["convert", shot, "-crop", f"1x1+{x}+{y}", "-depth", "8", "txt:-"],
+                             capture_output=True, text=True, check=True).stdout
+        m = re.search(r"\((\d+),(\d+),(\d+)", out.splitlines()[-1])
+        return tuple(int(v) for v in m.groups())
+
+    def start_stub(self, name="setup.exe", copy=True):
+        exe = self.install_copy(name) if copy else os.path.join(self.drive_c, APP_DIR, name)
+        return subprocess.Popen(["wine", exe], stdin=subprocess.DEVNULL,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     def tool(self, *args, stdin=None):
         out = subprocess.run([os.path.join(self.host_bin, "stubtool"), *args], input=stdin,
@@ -69,7 +142,7 @@ class Env:
         subprocess.run(cmd, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL)
 
-    def install_copy(self, name, folder="e2e"):
+    def install_copy(self, name, folder=APP_DIR):
         """Copies stub.exe to C:\\<folder>\\<name>; returns the host path."""
         target_dir = os.path.join(self.drive_c, folder)
         os.makedirs(target_dir, exist_ok=True)
@@ -81,7 +154,7 @@ class Env:
 class Server:
     """report-server on the stub's address with its own db, reply and files."""
 
-    def __init__(self, env, reply="", files=None, options=()):
+    def __init__(self, env, reply="", files=None, options=(), installer=True):
         self.env = env
         self.dir = tempfile.mkdtemp(prefix="e2e-server-")
         self.db = os.path.join(self.dir, "events.db")
@@ -90,7 +163,11 @@ class Server:
         os.makedirs(self.files)
         with open(self.reply, "w", encoding="utf-8") as f:
             f.write(reply)
-        for rel, data in (files or {}).items():
+        files = dict(files or {})
+        if installer:
+            with open(env.sample, "rb") as f:
+                files.setdefault(FALLBACK_PATH, f.read())
+        for rel, data in files.items():
             path = os.path.join(self.files, rel)
             os.makedirs(os.path.dirname(path), exist_ok=True)
             with open(path, "wb") as f:
@@ -125,6 +202,29 @@ class Server:
     def reports(self):
         """The recorded requests that carry a Key, as (Key, Data) pairs."""
         return [(e["Key"], e["Data"]) for e in self.events() if e.get("Key") is not None]
+
+    def data(self):
+        """The Data of every report, in order (the Info request as "Info")."""
+        return ["Info" if k == "Info" else d for k, d in self.reports()]
+
+    def file_requests(self):
+        return [e["target"] for e in self.events() if e.get("Key") is None]
+
+
+def sample_reply(env, md5=None, url=None, title="Korvel安装", extra=""):
+    """A reply naming the sample installer at the built-in path."""
+    return (f"DownUrl=={url or BASE + FALLBACK_PATH}<#>FileMD5=={md5 or env.sample_md5}<#>"
+            f"NameTitle=={title}<#>NISITitle==Korvel<#>NISIVer==3.1.1{extra}")
+
+
+def wait_exit(proc, timeout):
+    """Waits for the stub to end; returns its exit code (kills it on time-out)."""
+    try:
+        return proc.wait(timeout=timeout)
+    except subprocess.TimeoutExpired:
+        proc.kill()
+        proc.wait()
+        raise Failure(f"the program did not end within {timeout} s")
 
 
 def query_of(target):

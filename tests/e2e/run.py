@@ -11,9 +11,10 @@ import time
 import traceback
 
 from harness import Env, Failure, Server, check, check_eq, is_timeid, profile_query, query_of
+import scenarios_download
 import scenarios_start
 
-SUITES = [scenarios_start]
+SUITES = [scenarios_start, scenarios_download]
 
 
 def main():
@@ -26,6 +27,7 @@ def main():
                 continue
             start = time.monotonic()
             try:
+                env.reset()
                 getattr(suite, name)(env)
                 passed += 1
                 print(f"PASS {name} ({time.monotonic() - start:.1f} s)", flush=True)

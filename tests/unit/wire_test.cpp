@@ -14,7 +14,8 @@ TEST(WireUrl, EscapesWhatAUrlCannotCarryAndDropsTheFragment) {
       {u"http://h/?Data=DownFinish=OK:1.5 DownCode=4, url=x",
        "http://h/?Data=DownFinish=OK:1.5%20DownCode=4,%20url=x"},
       {u"a\"b<c>d", "a%22b%3Cc%3Ed"},
-      {u"%41=&:\\/?'{}|^`~", "%41=&:\\/?'{}|^`~"},  // kept as built
+      {u"%41=&:/?'{}|^`~", "%41=&:/?'{}|^`~"},  // kept as built
+      {u"SavePath=C:\\Temp\\ url=x", "SavePath=C:%5CTemp%5C%20url=x"},
       {std::u16string(u"\x01\t\n\x1F\x7F", 5), "%01%09%0A%1F%7F"},
       {std::u16string(u"a\0b", 3), "a%00b"},
       {u"安装", "%E5%AE%89%E8%A3%85"},

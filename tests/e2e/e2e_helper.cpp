@@ -1,0 +1,101 @@
+// Test helper run under Wine beside the stub: finds windows by exact title
+// and acts on them the way a user or the system would.
+//
+//   e2e-helper hold TITLE SECONDS        hold a window with that title
+//   e2e-helper wait TITLE SECONDS        exit 0 once such a window exists, 1 on time-out
+//   e2e-helper gone TITLE SECONDS        exit 0 once no such window exists, 1 on time-out
+//   e2e-helper close TITLE               post a close request (as Alt+F4 does)
+//   e2e-helper click TITLE X Y           left click at client pixel X,Y
+//   e2e-helper ping TITLE MS             exit 0 when the window answers a message within MS
+//   e2e-helper info TITLE                print "visible topmost left top right bottom"
+//   e2e-helper owned TITLE CLASS         print the rectangles of visible windows owned by it
+#include <windows.h>
+
+#include <cstdio>
+#include <cwchar>
+
+namespace {
+
+HWND Find(const wchar_t* title) { return FindWindowW(nullptr, title); }
+
+bool WaitFor(const wchar_t* title, int seconds, bool present) {
+  const DWORD end = GetTickCount() + static_cast<DWORD>(seconds) * 1000;
+  do {
+    if ((Find(title) != nullptr) == present) return true;
+    Sleep(50);
+  } while (GetTickCount() < end);
+  return false;
+}
+
+int Hold(const wchar_t* title, int seconds) {
+  HWND wnd = CreateWindowExW(0, L"STATIC", title, WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+                             GetModuleHandleW(nullptr), nullptr);
+  if (!wnd) return 1;
+  const DWORD end = GetTickCount() + static_cast<DWORD>(seconds) * 1000;
+  for (DWORD now; (now = GetTickCount()) < end;) {
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, end - now, QS_ALLINPUT);
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+  }
+  return 0;
+}
+
+struct Owned {
+  HWND owner;
+  int count;
+};
+
+BOOL CALLBACK ListOwned(HWND wnd, LPARAM param) {
+  auto* o = reinterpret_cast<Owned*>(param);
+  if (GetWindow(wnd, GW_OWNER) != o->owner || wnd == o->owner) return TRUE;
+  RECT r;
+  GetWindowRect(wnd, &r);
+  std::printf("%d %d %d %d %d %ld\n", IsWindowVisible(wnd) ? 1 : 0, static_cast<int>(r.left),
+              static_cast<int>(r.top), static_cast<int>(r.right), static_cast<int>(r.bottom),
+              static_cast<long>(GetWindowLongW(wnd, GWL_EXSTYLE)));
+  ++o->count;
+  return TRUE;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
+  if (argc < 3) return 2;
+  const wchar_t* cmd = argv[1];
+  const wchar_t* title = argv[2];
+  const int n = argc > 3 ? _wtoi(argv[3]) : 0;
+  if (!wcscmp(cmd, L"hold")) return Hold(title, n);
+  if (!wcscmp(cmd, L"wait")) return WaitFor(title, n, true) ? 0 : 1;
+  if (!wcscmp(cmd, L"gone")) return WaitFor(title, n, false) ? 0 : 1;
+  HWND wnd = Find(title);
+  if (!wnd) return 3;
+  if (!wcscmp(cmd, L"close")) return PostMessageW(wnd, WM_CLOSE, 0, 0) ? 0 : 1;
+  if (!wcscmp(cmd, L"click") && argc > 4) {
+    const LPARAM at = MAKELPARAM(n, _wtoi(argv[4]));
+    PostMessageW(wnd, WM_LBUTTONDOWN, MK_LBUTTON, at);
+    PostMessageW(wnd, WM_LBUTTONUP, 0, at);
+    return 0;
+  }
+  if (!wcscmp(cmd, L"ping")) {
+    DWORD_PTR result;
+    const DWORD start = GetTickCount();
+    const bool ok = SendMessageTimeoutW(wnd, WM_NULL, 0, 0, SMTO_NORMAL, n, &result) != 0;
+    std::printf("%lu\n", static_cast<unsigned long>(GetTickCount() - start));
+    return ok ? 0 : 1;
+  }
+  if (!wcscmp(cmd, L"info")) {
+    RECT r;
+    GetWindowRect(wnd, &r);
+    std::printf("%d %d %d %d %d %d\n", IsWindowVisible(wnd) ? 1 : 0,
+                (GetWindowLongW(wnd, GWL_EXSTYLE) & WS_EX_TOPMOST) ? 1 : 0, static_cast<int>(r.left),
+                static_cast<int>(r.top), static_cast<int>(r.right), static_cast<int>(r.bottom));
+    return 0;
+  }
+  if (!wcscmp(cmd, L"owned")) {
+    Owned o{wnd, 0};
+    EnumWindows(ListOwned, reinterpret_cast<LPARAM>(&o));
+    return 0;
+  }
+  return 2;
+}
