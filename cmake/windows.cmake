@@ -61,8 +61,12 @@ add_library(shell STATIC
   src/download/platform_win.cpp
   src/download/face_win.cpp
   src/download/window_win.cpp
+  src/decor/report_win.cpp
+  src/decor/subclass_win.cpp
+  src/decor/shadow_win.cpp
+  src/decor/shadow_face_win.cpp
 )
-target_link_libraries(shell PUBLIC builtins wininet urlmon ole32 oleaut32 wbemuuid uuid shell32 gdi32)
+target_link_libraries(shell PUBLIC builtins wininet urlmon ole32 oleaut32 wbemuuid uuid shell32 gdi32 advapi32)
 target_compile_options(shell PRIVATE ${STUB_SMALL_CODE})
 
 add_executable(stub WIN32
@@ -102,3 +106,9 @@ gtest_add_tests(TARGET win-tests)
 add_executable(e2e-helper tests/e2e/e2e_helper.cpp)
 target_compile_options(e2e-helper PRIVATE -municode)
 target_link_options(e2e-helper PRIVATE -municode ${STUB_STATIC_LINK})
+
+# ---- benchmark program: the download engine and a reference window ------------
+add_executable(engine-bench tools/bench/engine_bench.cpp)
+target_compile_options(engine-bench PRIVATE -municode)
+target_link_libraries(engine-bench PRIVATE shell)
+target_link_options(engine-bench PRIVATE -municode -mwindows ${STUB_STATIC_LINK})

@@ -5,6 +5,7 @@
 #include "app/defaults.h"
 #include "app/pump.h"
 #include "build_settings.h"
+#include "decor/shadow_face_win.h"
 #include "download/controller.h"
 #include "download/engine_win.h"
 #include "download/platform_win.h"
@@ -80,6 +81,9 @@ void Main() {
     closing = true;
     // Unload the windows; their handlers do not call back in here.
     if (g_window) g_window->Destroy();
+    // Then the shadow: its subclassing ends and what is left of its windows
+    // (nothing, once they went with the form) is destroyed.
+    ReleaseFormShadow();
   }
   FlushReports(2000);
   ExitProcess(0);

@@ -2,6 +2,7 @@
 
 #include "app/app_win.h"
 #include "app/text.h"
+#include "decor/shadow_face_win.h"
 #include "download/controller.h"
 #include "download/face_win.h"
 #include "net/net_win.h"
@@ -106,6 +107,7 @@ std::u16string DownloadWindow::Form_Load1(const RunState& s) {
   if (!face_) fail(u"window face");
   SendReport(u"Setup", u"frmLoad");
   // The drop shadow attaches here, before the window is first shown.
+  if (!AttachShadow(wnd_)) fail(u"drop shadow");
   if (!SetTimer(wnd_, kStartTimer, 500, nullptr)) fail(u"start timer");
   InvalidateRect(wnd_, nullptr, FALSE);
   return error;

@@ -118,7 +118,10 @@ bool FinishGetNet(RunState& s, std::u16string& reportData) {
   }
   if (!s.DownUrl.empty()) return false;
   UseDefaultDownload(s);
-  reportData = u"GetNetIsnull='" + raw + u"'";
+  // The raw text goes into a URL: a page of up to 1 MiB would make a request
+  // no server accepts, and the report would be lost. A usable reply is far
+  // shorter than this, so real replies arrive whole.
+  reportData = u"GetNetIsnull='" + raw.substr(0, kMaxRawInReport) + u"'";
   return true;
 }
 

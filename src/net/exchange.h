@@ -47,6 +47,9 @@ uint32_t ParseNetInfoFields(RunState& s, std::u16string_view reply);
 // DownUrl = DefaultDownUrl, FileMD5 = DefaultFileMD5.
 void UseDefaultDownload(RunState& s);
 
+// Most units of a raw reply that the fallback report carries.
+inline constexpr size_t kMaxRawInReport = 2000;
+
 // The information exchange after the fetch: s.NetText holds the text as
 // fetched. When it is not empty it is decoded (mode "A", the codec key) into
 // NetText and parsed. If DownUrl is then empty, the built-in download is used

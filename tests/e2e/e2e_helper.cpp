@@ -1,14 +1,16 @@
 // Test helper run under Wine beside the stub: finds windows by exact title
 // and acts on them the way a user or the system would.
 //
-//   e2e-helper hold TITLE SECONDS        hold a window with that title
+//   e2e-helper hold TITLE SECONDS [show] hold a window with that title (shown on top with "show")
+//   e2e-helper above TITLE OTHER         exit 0 when TITLE is above OTHER in the z-order
 //   e2e-helper wait TITLE SECONDS        exit 0 once such a window exists, 1 on time-out
 //   e2e-helper gone TITLE SECONDS        exit 0 once no such window exists, 1 on time-out
 //   e2e-helper close TITLE               post a close request (as Alt+F4 does)
 //   e2e-helper click TITLE X Y           left click at client pixel X,Y
 //   e2e-helper ping TITLE MS             exit 0 when the window answers a message within MS
 //   e2e-helper info TITLE                print "visible topmost left top right bottom"
-//   e2e-helper owned TITLE CLASS         print the rectangles of visible windows owned by it
+//   e2e-helper owned TITLE               print the windows owned by it: visible, rect, ex-style
+//   e2e-helper lock PATH SECONDS         hold a file open with no sharing at all
 #include <windows.h>
 
 #include <cstdio>
@@ -27,10 +29,12 @@ bool WaitFor(const wchar_t* title, int seconds, bool present) {
   return false;
 }
 
-int Hold(const wchar_t* title, int seconds) {
-  HWND wnd = CreateWindowExW(0, L"STATIC", title, WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+int Hold(const wchar_t* title, int seconds, bool show) {
+  HWND wnd = CreateWindowExW(0, L"STATIC", title, WS_POPUP | (show ? WS_VISIBLE : 0), 150, 150,
+                             show ? 700 : 10, show ? 500 : 10, nullptr, nullptr,
                              GetModuleHandleW(nullptr), nullptr);
   if (!wnd) return 1;
+  if (show) SetForegroundWindow(wnd);
   const DWORD end = GetTickCount() + static_cast<DWORD>(seconds) * 1000;
   for (DWORD now; (now = GetTickCount()) < end;) {
     MsgWaitForMultipleObjects(0, nullptr, FALSE, end - now, QS_ALLINPUT);
@@ -65,9 +69,16 @@ int wmain(int argc, wchar_t** argv) {
   const wchar_t* cmd = argv[1];
   const wchar_t* title = argv[2];
   const int n = argc > 3 ? _wtoi(argv[3]) : 0;
-  if (!wcscmp(cmd, L"hold")) return Hold(title, n);
+  if (!wcscmp(cmd, L"hold")) return Hold(title, n, argc > 4);
   if (!wcscmp(cmd, L"wait")) return WaitFor(title, n, true) ? 0 : 1;
   if (!wcscmp(cmd, L"gone")) return WaitFor(title, n, false) ? 0 : 1;
+  if (!wcscmp(cmd, L"lock")) {
+    HANDLE f = CreateFileW(title, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, 0, nullptr);
+    if (f == INVALID_HANDLE_VALUE) return 1;
+    Sleep(static_cast<DWORD>(n) * 1000);
+    CloseHandle(f);
+    return 0;
+  }
   HWND wnd = Find(title);
   if (!wnd) return 3;
   if (!wcscmp(cmd, L"close")) return PostMessageW(wnd, WM_CLOSE, 0, 0) ? 0 : 1;
@@ -76,6 +87,15 @@ int wmain(int argc, wchar_t** argv) {
     PostMessageW(wnd, WM_LBUTTONDOWN, MK_LBUTTON, at);
     PostMessageW(wnd, WM_LBUTTONUP, 0, at);
     return 0;
+  }
+  if (!wcscmp(cmd, L"above") && argc > 3) {
+    HWND other = Find(argv[3]);
+    if (!other) return 3;
+    for (HWND w = GetTopWindow(nullptr); w; w = GetWindow(w, GW_HWNDNEXT)) {
+      if (w == wnd) return 0;
+      if (w == other) return 1;
+    }
+    return 1;
   }
   if (!wcscmp(cmd, L"ping")) {
     DWORD_PTR result;

@@ -76,11 +76,29 @@ class Env:
         subprocess.run(["wine", "cmd", "/c", "exit"], stdin=subprocess.DEVNULL,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
 
-    def map_d(self):
-        """Maps a fresh folder as drive D:; returns its host path."""
-        folder = tempfile.mkdtemp(prefix="e2e-drive-d-")
+    def map_d(self, folder=None):
+        """Maps a folder (a fresh one by default) as drive D:; returns its host path."""
+        folder = folder or tempfile.mkdtemp(prefix="e2e-drive-d-")
         os.symlink(folder, os.path.join(self.prefix, "dosdevices", "d:"))
         return folder
+
+    SYSTEM_DIRS = {"windows", "users", "programdata", "program files", "program files (x86)"}
+
+    def snapshot(self):
+        """Every file on C: (outside Wine's own folders) and D:, as Windows-ish paths."""
+        found = set()
+        roots = [("C:", self.drive_c)]
+        d = os.path.join(self.prefix, "dosdevices", "d:")
+        if os.path.islink(d):
+            roots.append(("D:", os.path.realpath(d)))
+        for drive, root in roots:
+            for dirpath, dirnames, filenames in os.walk(root):
+                if dirpath == root:
+                    dirnames[:] = [n for n in dirnames if n.lower() not in self.SYSTEM_DIRS]
+                rel = os.path.relpath(dirpath, root).replace("/", "\\")
+                for name in filenames + dirnames:
+                    found.add(drive + "\\" + ("" if rel == "." else rel + "\\") + name)
+        return found
 
     def files_under(self, windows_folder):
         root = self.path(windows_folder)
@@ -108,8 +126,13 @@ class Env:
         m = re.search(r"\((\d+),(\d+),(\d+)", out.splitlines()[-1])
         return tuple(int(v) for v in m.groups())
 
-    def start_stub(self, name="setup.exe", copy=True):
-        exe = self.install_copy(name) if copy else os.path.join(self.drive_c, APP_DIR, name)
+    def start_stub(self, name="setup.exe", copy=True, folder=None):
+        if folder:  # a Windows folder such as D:\\app\\
+            exe = os.path.join(self.path(folder), name)
+            os.makedirs(os.path.dirname(exe), exist_ok=True)
+            shutil.copyfile(os.path.join(self.win_bin, "stub.exe"), exe)
+        else:
+            exe = self.install_copy(name) if copy else os.path.join(self.drive_c, APP_DIR, name)
         return subprocess.Popen(["wine", exe], stdin=subprocess.DEVNULL,
                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 

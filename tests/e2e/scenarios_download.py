@@ -176,12 +176,19 @@ def test_download_second_instance_brings_the_first_forward(env):
     with slow_server(env) as server:
         first = env.start_stub()
         wait_for(server, lambda d: "BeginDown" in d, 30, "the first download")
+        cover = env.wine_start(os.path.join(env.win_bin, "e2e-helper.exe"), "hold", "Cover", "60",
+                               "show")
+        check_eq(env.helper("wait", "Cover", "10")[0], 0, "another window")
+        time.sleep(0.5)
+        check_eq(env.helper("above", "Cover", WINDOW)[0], 0, "the other window covers the stub's")
         second = env.start_stub(copy=False)  # the same executable, still running
         check_eq(wait_exit(second, 30), 0, "the second instance ends by itself")
         check_eq(server.data().count("Info"), 2, "both asked for the download data")
         check_eq(server.data().count("one"), 1, "only the first reported its start")
         check_eq(window_rect(env, APP_TITLE)[0], 1, "the application window is shown")
-        check_eq(window_rect(env)[:2], (1, 1), "the download window comes to the front, topmost")
+        check_eq(env.helper("above", WINDOW, "Cover")[0], 0, "the download window comes to the front")
+        cover.kill()
+        cover.wait()
         env.helper("close", WINDOW)
         check_eq(wait_exit(first, 30), 0, "the first instance ends on Alt+F4")
 
@@ -214,12 +221,37 @@ def test_download_alt_f4_during_a_download_ends_at_once(env):
         check(not any(d.startswith("DownFinish") for d in server.data()), "no download report")
 
 
+SHADOW_DEPTH = 8               # the download window's shadow, in pixels
+SHADOW_EX_STYLE = 0x80024      # layered, transparent to the mouse, no parent notification
+
+
+def check_shadow(env, shot):
+    """Four shadow windows owned by the download window frame it, darkest at its edge."""
+    _, _, (left, top, right, bottom) = window_rect(env)
+    code, out = env.helper("owned", WINDOW)
+    check_eq(code, 0, "the download window's owned windows")
+    pieces = sorted(tuple(int(v) for v in line.split()) for line in out.splitlines()
+                    if line.split()[-1] == str(SHADOW_EX_STYLE))
+    d = SHADOW_DEPTH
+    expected = sorted((1, *rect, SHADOW_EX_STYLE) for rect in [
+        (right, top - d, right + d, bottom + d),  # right, with both right corners
+        (left - d, bottom, right, bottom + d),    # bottom, with the bottom-left corner
+        (left - d, top, left, bottom),            # left
+        (left - d, top - d, right, top),          # top, with the top-left corner
+    ])
+    check_eq(pieces, expected, "shadow windows: visible, rectangle, extended style")
+    mid = (top + bottom) // 2
+    near, far, ground = (sum(env.pixel(shot, x, mid)) for x in (right, right + d - 1, right + 40))
+    check(near < far < ground and ground - near >= 30,
+          f"the shadow fades outward: {near} at the edge, {far} outside, {ground} beyond")
+
+
 def test_download_window_answers_during_a_slow_download(env):
     with slow_server(env) as server:
         proc = env.start_stub()
         wait_for(server, lambda d: "BeginDown" in d, 30, "the download")
         time.sleep(2)
-        env.screenshot("mid-download")
+        check_shadow(env, env.screenshot("mid-download"))
         for _ in range(5):
             code, ms = env.helper("ping", WINDOW, "1000")
             check_eq(code, 0, f"the window answered (after {ms} ms)")

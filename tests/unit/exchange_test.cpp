@@ -215,3 +215,19 @@ TEST(ReportUrl, KeyAndDataGoInRaw) {
 
 }  // namespace
 }  // namespace stub
+
+namespace stub {
+namespace {
+
+TEST(FinishGetNet, AHugeRawReplyIsCutSoTheReportCanStillBeDelivered) {
+  RunState s;
+  s.DefaultDownUrl = u"http://dl/x.exe";
+  s.NetText = std::u16string(1 << 20, u'\x4e01');  // a 1 MiB page of garbage
+  std::u16string data;
+  EXPECT_TRUE(FinishGetNet(s, data));
+  EXPECT_EQ(data, u"GetNetIsnull='" + std::u16string(kMaxRawInReport, u'\x4e01') + u"'");
+  EXPECT_EQ(s.DownUrl, u"http://dl/x.exe");
+}
+
+}  // namespace
+}  // namespace stub

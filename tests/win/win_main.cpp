@@ -1,9 +1,18 @@
 // Test entry for programs run under Wine: failures must print, never open a
 // dialog that would hang a headless run.
 #include <stdlib.h>
+#include <cstdio>
 #include <windows.h>
 
 #include <gtest/gtest.h>
+
+namespace stub {
+// The program's shutdown ends the process; no test may reach it.
+[[noreturn]] void CloseAll() {
+  std::fputs("CloseAll was called inside a test\n", stderr);
+  ExitProcess(3);
+}
+}  // namespace stub
 
 int main(int argc, char** argv) {
   _set_error_mode(_OUT_TO_STDERR);
