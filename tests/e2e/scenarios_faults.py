@@ -45,7 +45,8 @@ def row(fault, did):
             check_eq(stray, [], "files written outside the allowed folders")
             ran = [p for p in new if p.endswith(".ran")]
             check_eq(bool(ran), installs, f"an installer started ({ran})")
-            RESULTS[name] = (fault, did, f"{len(data)}: " + ", ".join(short(d) for d in data))
+            recorded = ", ".join(short(d) for d in data) or "nothing (no server listening)"
+            RESULTS[name] = (fault, did, f"{len(data)}: {recorded}")
             check(time.monotonic() - start < 120, "the row's run took too long")
 
         test.__name__ = name
