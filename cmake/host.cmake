@@ -1,4 +1,6 @@
 # Host configuration: build-time generators, host tool, native tests.
+include(cmake/sanitize.cmake)
+include(cmake/fuzz.cmake)
 add_executable(gen-settings tools/gen_settings.cpp)
 target_link_libraries(gen-settings PRIVATE core)
 add_executable(gen-icon tools/gen_icon.cpp)
@@ -6,12 +8,8 @@ add_executable(gen-icon tools/gen_icon.cpp)
 if(NOT STUB_FALLBACK_FILE)
   set(STUB_FALLBACK_FILE ${CMAKE_SOURCE_DIR}/res/fallback-placeholder.txt)
 endif()
-stub_generate_settings($<TARGET_FILE:gen-settings> gen-settings "${STUB_FALLBACK_FILE}" "")
-
-add_library(builtins STATIC src/app/builtins.cpp)
-target_include_directories(builtins PUBLIC ${CMAKE_BINARY_DIR}/generated)
-target_link_libraries(builtins PUBLIC core)
-add_dependencies(builtins build_settings)
+stub_builtins(builtins "${STUB_SERVER_URL}" "${STUB_DOWNLOAD_HOST}"
+  $<TARGET_FILE:gen-settings> gen-settings "${STUB_FALLBACK_FILE}" "")
 
 add_library(stubtool-lib STATIC tools/stubtool/stubtool.cpp)
 target_include_directories(stubtool-lib PUBLIC tools)

@@ -14,17 +14,24 @@ set(STUB_TITLE_2 "Korvel" CACHE STRING
 set(STUB_STALL_SECONDS "60" CACHE STRING
     "Seconds without any download progress after which a transfer is aborted")
 
-# Generates build_settings.h into ${CMAKE_BINARY_DIR}/generated with the
-# program GEN (a path) that depends on GEN_DEPENDS (a target or nothing).
-function(stub_generate_settings gen gen_depends fallback fallback_depends)
-  set(out ${CMAKE_BINARY_DIR}/generated/build_settings.h)
-  file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/generated)
+# Generates NAME/build_settings.h with the program GEN (a path; GEN_DEPENDS is
+# a target or nothing) and the library NAME that holds the built-in values
+# for the given server URL and download host.
+function(stub_builtins name server host gen gen_depends fallback fallback_depends)
+  set(dir ${CMAKE_BINARY_DIR}/generated/${name})
+  set(out ${dir}/build_settings.h)
+  file(MAKE_DIRECTORY ${dir})
   add_custom_command(
     OUTPUT ${out}
-    COMMAND ${gen} ${out} "${STUB_SERVER_URL}" "${STUB_DOWNLOAD_HOST}" "${fallback}"
+    COMMAND ${gen} ${out} "${server}" "${host}" "${fallback}"
             "${STUB_TITLE_1}" "${STUB_TITLE_2}" "${STUB_STALL_SECONDS}"
     DEPENDS ${gen_depends} ${fallback} ${fallback_depends}
-    COMMENT "Generating the built-in settings"
+    COMMENT "Generating the built-in settings of ${name}"
     VERBATIM)
-  add_custom_target(build_settings DEPENDS ${out})
+  add_custom_target(${name}-settings DEPENDS ${out})
+  add_library(${name} STATIC ${CMAKE_SOURCE_DIR}/src/app/builtins.cpp)
+  target_include_directories(${name} PUBLIC ${dir})
+  target_link_libraries(${name} PUBLIC core)
+  target_compile_options(${name} PRIVATE ${STUB_SMALL_CODE})
+  add_dependencies(${name} ${name}-settings)
 endfunction()

@@ -5,6 +5,12 @@ if(NOT STUB_HOST_BIN)
 endif()
 enable_language(RC)
 
+# Code that goes into the stub: no exception machinery, no thread-safe static
+# guards (one thread owns all statics), sections the linker can drop.
+set(STUB_SMALL_CODE -fno-exceptions -fno-rtti -fno-threadsafe-statics
+  -ffunction-sections -fdata-sections
+  -fno-asynchronous-unwind-tables)
+
 # The sample installer: what the fallback URL delivers unless the publisher
 # names another file, and the installer of the tests and the demo.
 set(STUB_SAMPLE_NISI_TITLE "Korvel" CACHE STRING "Sample installer: name part of its window title")
@@ -19,15 +25,15 @@ endforeach()
 target_compile_definitions(sample-installer-error PRIVATE SAMPLE_ERROR)
 
 if(NOT STUB_FALLBACK_FILE)
-  stub_generate_settings(${STUB_HOST_BIN}/gen-settings "" $<TARGET_FILE:sample-installer> sample-installer)
+  set(fallback $<TARGET_FILE:sample-installer>)
+  set(fallback_target sample-installer)
 else()
-  stub_generate_settings(${STUB_HOST_BIN}/gen-settings "" "${STUB_FALLBACK_FILE}" "")
+  set(fallback ${STUB_FALLBACK_FILE})
+  set(fallback_target "")
 endif()
+stub_builtins(builtins "${STUB_SERVER_URL}" "${STUB_DOWNLOAD_HOST}"
+  ${STUB_HOST_BIN}/gen-settings "" ${fallback} "${fallback_target}")
 
-add_library(builtins STATIC src/app/builtins.cpp)
-target_include_directories(builtins PUBLIC ${CMAKE_BINARY_DIR}/generated)
-target_link_libraries(builtins PUBLIC core)
-add_dependencies(builtins build_settings)
 
 # Everything Windows-side links statically: no runtime DLLs beside the system's.
 set(STUB_STATIC_LINK -static -static-libgcc -static-libstdc++)
@@ -44,9 +50,6 @@ set_source_files_properties(${CMAKE_BINARY_DIR}/generated/stub.rc PROPERTIES
 
 # The Windows shell: thin wrappers over the platform, shared by the stub and
 # the Windows tests.
-set(STUB_SMALL_CODE -fno-exceptions -fno-rtti -fno-threadsafe-statics
-  -ffunction-sections -fdata-sections
-  -fno-asynchronous-unwind-tables)
 target_compile_options(core PRIVATE ${STUB_SMALL_CODE})
 add_library(shell STATIC
   src/app/state_win.cpp
@@ -66,18 +69,26 @@ add_library(shell STATIC
   src/decor/shadow_win.cpp
   src/decor/shadow_face_win.cpp
 )
-target_link_libraries(shell PUBLIC builtins wininet urlmon ole32 oleaut32 wbemuuid uuid shell32 gdi32 advapi32)
+target_link_libraries(shell PUBLIC core wininet urlmon ole32 oleaut32 wbemuuid uuid shell32 gdi32 advapi32)
 target_compile_options(shell PRIVATE ${STUB_SMALL_CODE})
 
-add_executable(stub WIN32
-  src/app/main_win.cpp
-  src/app/rt_win.cpp
-  ${CMAKE_BINARY_DIR}/generated/stub.rc
-)
-target_link_libraries(stub PRIVATE shell)
-target_compile_options(stub PRIVATE -municode ${STUB_SMALL_CODE})
-target_link_options(stub PRIVATE -municode -mwindows ${STUB_STATIC_LINK}
-  -Wl,--gc-sections -s)
+function(stub_program name builtins_lib)
+  add_executable(${name} WIN32
+    src/app/main_win.cpp
+    src/app/rt_win.cpp
+    ${CMAKE_BINARY_DIR}/generated/stub.rc
+  )
+  target_link_libraries(${name} PRIVATE shell ${builtins_lib})
+  target_compile_options(${name} PRIVATE -municode ${STUB_SMALL_CODE})
+  target_link_options(${name} PRIVATE -municode -mwindows ${STUB_STATIC_LINK}
+    -Wl,--gc-sections -s)
+endfunction()
+stub_program(stub builtins)
+
+# A test copy whose server and download host never resolve (.invalid).
+stub_builtins(builtins-unresolvable "http://stub-test.invalid/" "stub-test.invalid"
+  ${STUB_HOST_BIN}/gen-settings "" ${fallback} "${fallback_target}")
+stub_program(stub-unresolvable builtins-unresolvable)
 
 # ---- host tool for Windows (and the digest benchmark under Wine) ---------------
 add_library(stubtool-lib STATIC tools/stubtool/stubtool.cpp)
@@ -97,7 +108,7 @@ add_subdirectory(/usr/src/googletest/googletest ${CMAKE_BINARY_DIR}/googletest E
 
 add_executable(win-tests ${STUB_UNIT_TESTS} ${STUB_WIN_TESTS} tests/win/win_main.cpp)
 target_compile_definitions(win-tests PRIVATE STUB_SETTINGS_PLAIN_TITLES)
-target_link_libraries(win-tests PRIVATE shell stubtool-lib gtest)
+target_link_libraries(win-tests PRIVATE shell builtins stubtool-lib gtest)
 target_include_directories(win-tests PRIVATE tests/unit)
 target_link_options(win-tests PRIVATE ${STUB_STATIC_LINK})
 gtest_add_tests(TARGET win-tests)

@@ -126,13 +126,13 @@ class Env:
         m = re.search(r"\((\d+),(\d+),(\d+)", out.splitlines()[-1])
         return tuple(int(v) for v in m.groups())
 
-    def start_stub(self, name="setup.exe", copy=True, folder=None):
+    def start_stub(self, name="setup.exe", copy=True, folder=None, build="stub.exe"):
         if folder:  # a Windows folder such as D:\\app\\
             exe = os.path.join(self.path(folder), name)
             os.makedirs(os.path.dirname(exe), exist_ok=True)
             shutil.copyfile(os.path.join(self.win_bin, "stub.exe"), exe)
         else:
-            exe = self.install_copy(name) if copy else os.path.join(self.drive_c, APP_DIR, name)
+            exe = self.install_copy(name, build=build) if copy else os.path.join(self.drive_c, APP_DIR, name)
         return subprocess.Popen(["wine", exe], stdin=subprocess.DEVNULL,
                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
@@ -165,12 +165,12 @@ class Env:
         subprocess.run(cmd, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL)
 
-    def install_copy(self, name, folder=APP_DIR):
+    def install_copy(self, name, folder=APP_DIR, build="stub.exe"):
         """Copies stub.exe to C:\\<folder>\\<name>; returns the host path."""
         target_dir = os.path.join(self.drive_c, folder)
         os.makedirs(target_dir, exist_ok=True)
         target = os.path.join(target_dir, name)
-        shutil.copyfile(os.path.join(self.win_bin, "stub.exe"), target)
+        shutil.copyfile(os.path.join(self.win_bin, build), target)
         return target
 
 

@@ -45,7 +45,7 @@ def row(fault, did):
             check_eq(stray, [], "files written outside the allowed folders")
             ran = [p for p in new if p.endswith(".ran")]
             check_eq(bool(ran), installs, f"an installer started ({ran})")
-            recorded = ", ".join(short(d) for d in data) or "nothing (no server listening)"
+            recorded = ", ".join(short(d) for d in data) or "nothing reached it"
             RESULTS[name] = (fault, did, f"{len(data)}: {recorded}")
             check(time.monotonic() - start < 120, "the row's run took too long")
 
@@ -98,6 +98,21 @@ def closed_port(env):
     env.helper("close", WINDOW)
     check_eq(wait_exit(proc, 20), 0, "exit code")
     return [], False
+
+
+@row("Report server and download host names that do not resolve", "stops waiting when the lookup fails, both downloads fail, stays with the browser button; Alt+F4 ends it")
+def unresolvable_server(env):
+    with Server(env, sample_reply(env)) as server:  # listening, but never reached
+        proc = env.start_stub(build="stub-unresolvable.exe")
+        start = time.monotonic()
+        check_eq(env.helper("wait", WINDOW, "15")[0], 0, "the window appears")
+        check(time.monotonic() - start < 9, "the information wait keeps its 5-second bound")
+        time.sleep(15)  # the two downloads fail (each bounded by the stall limit)
+        check_eq(proc.poll(), None, "waits for the user after the second failure")
+        env.helper("close", WINDOW)
+        check_eq(wait_exit(proc, 20), 0, "exit code")
+        data = server.data()
+    return data, False
 
 
 @row("Download host name that does not resolve", "both downloads fail, stays with the browser button; Alt+F4 ends it")
