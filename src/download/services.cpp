@@ -34,8 +34,11 @@ bool IsReservedDeviceName(std::u16string_view name) {
   std::u16string stem = ToUpper(name.substr(0, name.find(u'.')));
   while (!stem.empty() && stem.back() == u' ') stem.pop_back();
   if (stem == u"CON" || stem == u"PRN" || stem == u"AUX" || stem == u"NUL") return true;
-  return stem.size() == 4 && (stem.compare(0, 3, u"COM") == 0 || stem.compare(0, 3, u"LPT") == 0) &&
-         stem[3] >= u'1' && stem[3] <= u'9';
+  if (stem.size() != 4 || (stem.compare(0, 3, u"COM") != 0 && stem.compare(0, 3, u"LPT") != 0))
+    return false;
+  // Windows counts the Latin-1 superscripts 1, 2 and 3 as port digits too.
+  const char16_t digit = stem[3];
+  return (digit >= u'1' && digit <= u'9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3;
 }
 
 }  // namespace
@@ -89,15 +92,17 @@ std::u16string UrlFileName(std::u16string_view url) {
 }
 
 // The rules that keep a name from the network a single, creatable name in the
-// chosen folder: separators and the other characters Windows refuses become
-// "_" (so "..\" cannot climb out of the folder), trailing dots and spaces go
+// chosen folder: separators, the other characters Windows refuses and the
+// control characters (DEL too: it would be invisible in the name) become "_"
+// (so "..\" cannot climb out of the folder), trailing dots and spaces go
 // (Windows drops them silently, so "setup.exe." would name another file), and
-// device names such as "CON" or "nul.txt" get a leading "_" because opening
-// them reaches a device instead of a file.
+// device names such as "CON", "nul.txt" or "COM¹" get a leading "_" because
+// opening them reaches a device instead of a file.
 std::u16string SafeFileName(std::u16string_view name) {
   std::u16string out(name);
   for (char16_t& c : out) {
-    if (c < 0x20 || std::u16string_view(u"\\/:*?\"<>|").find(c) != std::u16string_view::npos)
+    if (c < 0x20 || c == 0x7F ||
+        std::u16string_view(u"\\/:*?\"<>|").find(c) != std::u16string_view::npos)
       c = u'_';
   }
   while (!out.empty() && (out.back() == u'.' || out.back() == u' ')) out.pop_back();

@@ -104,6 +104,10 @@ TEST(DownloadServices, SafeFileNameGivesOneCreatableName) {
       {u"setup.exe. ", u"setup.exe"},
       {u"..", u""},
       {std::u16string(u"a\x01" u"b\tc\x1F.exe"), u"a_b_c_.exe"},
+      {u"o\x7F=.exe", u"o_=.exe"},  // DEL is a control character too
+      {u"COM\u00B9.exe", u"_COM\u00B9.exe"},  // superscripts 1-3 are port digits
+      {u"lpt\u00B3", u"_lpt\u00B3"},
+      {u"COM\u00B4.exe", u"COM\u00B4.exe"},
       {u"安装助手(1).exe", u"安装助手(1).exe"},
       {u"", u""},
   };
