@@ -9,9 +9,10 @@ import subprocess
 import tempfile
 import time
 
-from harness import (APP_DIR, BASE, FALLBACK_NAME, FALLBACK_PATH, Failure, Server, check,
-                     check_eq, sample_reply, wait_exit)
-from scenarios_download import (WINDOW, failed_state, put, sample_bytes, slow_server, wait_for)
+from harness import (APP_DIR, BASE, FALLBACK_NAME, Server, check, check_eq, sample_reply,
+                     wait_exit)
+from scenarios_download import (WINDOW, failed_state, put, run_to_failure_and_close, sample_bytes,
+                                wait_for)
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 DOC = os.path.join(ROOT, "docs", "faults.md")
@@ -65,12 +66,13 @@ def run_to_end(env, server, timeout=60, **start):
     return server.data()
 
 
-def run_to_failure(env, server, timeout=90, done=None, **start):
-    proc = env.start_stub(**start)
-    failed_state(server, timeout=timeout, done=done)
-    check_eq(env.helper("close", WINDOW)[0], 0, "Alt+F4 reaches the window")
-    check_eq(wait_exit(proc, 20), 0, "exit code after Alt+F4")
-    return server.data()
+def failing_download(env, options=(), **reply):
+    """A download that fails twice: the stub then waits with the browser button
+    until Alt+F4."""
+    with Server(env, sample_reply(env, **reply), options=list(options)) as server:
+        data = run_to_failure_and_close(env, server)
+    expect(data, ["Info", *FAILED_RUN])
+    return data, False
 
 
 @row("Report server silent", "waits 5 s, falls back to the built-in download, installs")
@@ -117,10 +119,7 @@ def unresolvable_server(env):
 
 @row("Download host name that does not resolve", "both downloads fail, stays with the browser button; Alt+F4 ends it")
 def unresolvable(env):
-    with Server(env, sample_reply(env, url="http://stub-test.invalid/installer.exe")) as server:
-        data = run_to_failure(env, server)
-    expect(data, ["Info", *FAILED_RUN])
-    return data, False
+    return failing_download(env, url="http://stub-test.invalid/installer.exe")
 
 
 @row("Reply of 1 MiB + 1 byte", "reads at most 1 MiB, finds no download data, installs the built-in download; the report carries the first 2000 units")
@@ -181,34 +180,22 @@ def device_names(env):
 
 @row("Download answered 404", "both downloads fail the digest check, stays with the browser button; Alt+F4 ends it")
 def status_404(env):
-    with Server(env, sample_reply(env), options=["--file-status", "404"]) as server:
-        data = run_to_failure(env, server)
-    expect(data, ["Info", *FAILED_RUN])
-    return data, False
+    return failing_download(env, ["--file-status", "404"])
 
 
 @row("Download answered 500", "both downloads fail the digest check, stays with the browser button; Alt+F4 ends it")
 def status_500(env):
-    with Server(env, sample_reply(env), options=["--file-status", "500"]) as server:
-        data = run_to_failure(env, server)
-    expect(data, ["Info", *FAILED_RUN])
-    return data, False
+    return failing_download(env, ["--file-status", "500"])
 
 
 @row("Download truncated (connection closed early)", "both downloads fail the digest check, stays with the browser button")
 def truncated(env):
-    with Server(env, sample_reply(env), options=["--file-truncate", "5000"]) as server:
-        data = run_to_failure(env, server)
-    expect(data, ["Info", *FAILED_RUN])
-    return data, False
+    return failing_download(env, ["--file-truncate", "5000"])
 
 
 @row("Download stalled (no data, connection held)", "aborts each transfer after the stall limit, stays with the browser button")
 def stalled(env):
-    with Server(env, sample_reply(env), options=["--file-stall", "5000"]) as server:
-        data = run_to_failure(env, server)
-    expect(data, ["Info", *FAILED_RUN])
-    return data, False
+    return failing_download(env, ["--file-stall", "5000"])
 
 
 @row("Download trickling (1 byte a second)", "keeps downloading with the window answering; Alt+F4 ends it at once")
@@ -292,7 +279,7 @@ def read_only_everywhere(env):
     subprocess.run(["chattr", "+i", temp, app], check=True)
     try:
         with Server(env, sample_reply(env)) as server:
-            data = run_to_failure(env, server, copy=False)
+            data = run_to_failure_and_close(env, server, copy=False)
         expect(data, ["Info", "one", "frmLoad", "TestEmp=Not", "BeginDown", "DownFinish=Not",
                       "AutoReDown", "TestEmp=Not", "BeginDown", "DownFinish=Not"])
         return data, False
