@@ -2,14 +2,13 @@
 
 #include <wininet.h>
 
+#include "app/app_win.h"
 #include "app/handle_win.h"
 #include "app/text.h"
 #include "net/wire.h"
 
 namespace stub {
 namespace {
-
-const wchar_t* W(const std::u16string& s) { return reinterpret_cast<const wchar_t*>(s.c_str()); }
 
 void SetTimeouts(HINTERNET h, DWORD ms) {
   // Time-outs set on the session handle are ignored by some implementations;
