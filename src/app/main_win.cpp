@@ -18,14 +18,6 @@ namespace {
 
 DownloadWindow* g_window = nullptr;
 
-// Ends the process for the two early exits: nothing more is sent, but the
-// reports already queued (the information request's fallback report) still
-// get their chance to leave.
-[[noreturn]] void EndEarly() {
-  FlushReports(2000);
-  ExitProcess(0);
-}
-
 void Main() {
   RunState& s = State();
   GetOSInfo(s);
@@ -33,13 +25,12 @@ void Main() {
   LoadDefaults(s, BuiltInSettings(), ExeBaseName(exePath), GetPcId);
   GetNet(s);
 
-  if (IsPrevInstance(exePath)) {
+  // A second instance brings the first forward and ends. Nothing more is
+  // sent, but reports already queued (the information request's fallback
+  // report) still get their chance to leave through CloseAll's flush.
+  if (IsPrevInstance(exePath) || IsWindowOpen(s.SetupName) == u"1") {
     ActivateWindow(s.SetupName);
-    EndEarly();
-  }
-  if (IsWindowOpen(s.SetupName) == u"1") {
-    ActivateWindow(s.SetupName);
-    EndEarly();
+    CloseAll();
   }
   SendReport(u"Setup", u"one");
 

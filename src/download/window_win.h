@@ -34,7 +34,6 @@ class DownloadWindow final : public DownloadView {
   void Destroy();
 
   HWND hwnd() const { return wnd_; }
-  HWND appWindow() const { return app_; }
 
   // DownloadView
   float FullWidth() override { return kBarTwips; }
