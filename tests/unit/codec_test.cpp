@@ -38,6 +38,8 @@ TEST(CodeText, KnownAnswers) {
        u"\x4e2f\x4e32\x4e56\x4e32\x4e1a\x4e31\x4e20\x4e20\x4e1c\x4e1e\x4e65"},
       {u"Korvel安装", u"A", 4713, u"\x4e73\x4e64\x4e6a\x4e76\x4e61\x4e73\x8cb7\x57e2"},
       {u"Korvel安装", u"B", -99, u"\x7ff3\x7fd7\x7fa7\x7fb3\x7fdb\x7fa3\x8e76\x55ae"},
+      // Key 8 draws exactly 100 first, the largest value the draw accepts.
+      {u"#", u"A", 8, u"\x4e64"},
       // Units outside every block and the codable set pass unchanged.
       {u" !\"\x7f\x7fff", u"A", 1, u" !\"\x7f\x7fff"},
   };

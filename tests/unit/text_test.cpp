@@ -38,6 +38,9 @@ TEST(Text, CaseMappingLeavesChineseAlone) {
   EXPECT_EQ(ToLower(u"DownUrl==HTTP://A/安装.EXE"), u"downurl==http://a/安装.exe");
   EXPECT_EQ(ToUpper(u"0123abcdef"), u"0123ABCDEF");
   EXPECT_EQ(ToUpper(u"ß"), u"ß");  // no single-unit upper form
+  // The ends of each alphabet's range.
+  EXPECT_EQ(ToUpper(u"аяёџαωz"), u"АЯЁЏΑΩZ");
+  EXPECT_EQ(ToLower(u"АЯЁЏΑΩZÀÞ"), u"аяёџαωzàþ");
 }
 
 TEST(Text, ReplaceAllAndDecimal) {
