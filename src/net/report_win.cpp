@@ -24,7 +24,9 @@ class ReportQueue {
     EnterCriticalSection(&lock_);
     pending_.push_back(std::move(url));
     ResetEvent(idle_);
-    if (!thread_) thread_ = CreateThread(nullptr, 0, Sender, this, 0, nullptr);
+    // The sender waits on both events: without them it would spin or never
+    // be waited for, so it is only started when both exist.
+    if (!thread_ && wake_ && idle_) thread_ = CreateThread(nullptr, 0, Sender, this, 0, nullptr);
     const bool running = thread_ != nullptr;
     LeaveCriticalSection(&lock_);
     if (running) SetEvent(wake_);
@@ -36,10 +38,8 @@ class ReportQueue {
  private:
   static DWORD WINAPI Sender(void* self) {
     auto* q = static_cast<ReportQueue*>(self);
-    for (;;) {
-      WaitForSingleObject(q->wake_, INFINITE);
-      q->SendAll();
-    }
+    while (WaitForSingleObject(q->wake_, INFINITE) == WAIT_OBJECT_0) q->SendAll();
+    return 0;
   }
 
   void SendAll() {
