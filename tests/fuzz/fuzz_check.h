@@ -1,5 +1,5 @@
-// Shared by the fuzz targets: a check that stops the run with a message (so
-// libFuzzer saves the input), and the ways the targets turn bytes into text.
+// Shared by the fuzz targets: the entry point, a check that stops the run with
+// a message (so libFuzzer saves the input), and the ways bytes become text.
 #pragma once
 
 #include <cstdint>
@@ -11,50 +11,52 @@
 
 #include "app/text.h"
 
-namespace stub::fuzz {
+// FUZZ_TARGET(in) { ... } is the target's body; `in` holds the input bytes.
+#define FUZZ_TARGET(in)                                                              \
+  static void FuzzOne(std::string_view in);                                          \
+  extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {          \
+    FuzzOne({reinterpret_cast<const char*>(data), size});                            \
+    return 0;                                                                        \
+  }                                                                                  \
+  static void FuzzOne(std::string_view in)
 
 // A violated property is a finding like a crash: print it and abort.
-#define FUZZ_CHECK(cond, what)                                                       \
-  do {                                                                               \
-    if (!(cond)) {                                                                   \
+#define FUZZ_CHECK(cond, what)                                                           \
+  do {                                                                                   \
+    if (!(cond)) {                                                                       \
       std::fprintf(stderr, "fuzz check failed: %s (%s:%d)\n", what, __FILE__, __LINE__); \
-      std::abort();                                                                  \
-    }                                                                                \
+      std::abort();                                                                      \
+    }                                                                                    \
   } while (0)
 
-inline std::string_view Bytes(const uint8_t* data, size_t size) {
-  return {reinterpret_cast<const char*>(data), size};
+namespace stub::fuzz {
+
+inline bool IsUtf8(std::string_view bytes) {
+  std::u16string unused;
+  return Utf8ToUtf16(bytes, unused);
 }
 
 // Bytes as UTF-16 code units, low byte first; an odd last byte is dropped.
 // Every unit value is reachable, lone surrogates included.
 inline std::u16string Units(std::string_view bytes) {
   std::u16string out;
-  out.reserve(bytes.size() / 2);
   for (size_t i = 0; i + 1 < bytes.size(); i += 2)
-    out.push_back(static_cast<char16_t>(static_cast<uint8_t>(bytes[i]) |
-                                        static_cast<uint8_t>(bytes[i + 1]) << 8));
+    out.push_back(static_cast<char16_t>(static_cast<uint8_t>(bytes[i]) | static_cast<uint8_t>(bytes[i + 1]) << 8));
   return out;
 }
 
-// One text field of a line-based input: a line that starts with the byte 0x01
-// holds UTF-16 units (as Units); any other line is UTF-8, read leniently. So
-// seeds stay readable and every unit value can still be reached.
-inline std::u16string FieldText(std::string_view line) {
-  if (!line.empty() && line[0] == '\x01') return Units(line.substr(1));
-  return Utf8ToUtf16Lossy(line);
-}
-
-// The input split at '\n'; at most `count` pieces, the last takes the rest.
-inline std::vector<std::string_view> Lines(std::string_view in, size_t count) {
-  std::vector<std::string_view> out;
-  while (out.size() + 1 < count) {
-    const size_t nl = in.find('\n');
+// The input split at '\n' into `count` text fields, the last taking the rest.
+// A line that starts with the byte 0x01 holds UTF-16 units (as Units); any
+// other line is UTF-8, read leniently: seeds stay readable and every unit
+// value can still be reached.
+inline std::vector<std::u16string> Fields(std::string_view in, size_t count) {
+  std::vector<std::u16string> out;
+  for (size_t nl; out.size() < count; in.remove_prefix(nl + 1)) {
+    nl = out.size() + 1 < count ? in.find('\n') : std::string_view::npos;
+    const std::string_view line = in.substr(0, nl);
+    out.push_back(!line.empty() && line[0] == '\x01' ? Units(line.substr(1)) : Utf8ToUtf16Lossy(line));
     if (nl == std::string_view::npos) break;
-    out.push_back(in.substr(0, nl));
-    in.remove_prefix(nl + 1);
   }
-  out.push_back(in);
   out.resize(count);
   return out;
 }

@@ -1,17 +1,11 @@
 // The save name taken from a download URL: any UTF-16 text (two input bytes a
 // unit) through UrlFileName and SafeFileName must give one creatable name in
 // the chosen folder.
-#include <cstdint>
-#include <string>
-#include <string_view>
-
 #include "download/services.h"
 #include "fuzz_check.h"
 
 namespace stub::fuzz {
 namespace {
-
-char16_t UpperAscii(char16_t c) { return (c >= u'a' && c <= u'z') ? c - 32 : c; }
 
 // What Windows takes for a device: the part before the first dot, trailing
 // spaces ignored, any case, is CON, PRN, AUX, NUL, or COM/LPT and a digit
@@ -19,42 +13,33 @@ char16_t UpperAscii(char16_t c) { return (c >= u'a' && c <= u'z') ? c - 32 : c; 
 bool IsDeviceName(std::u16string_view name) {
   std::u16string stem(name.substr(0, name.find(u'.')));
   while (!stem.empty() && stem.back() == u' ') stem.pop_back();
-  for (char16_t& c : stem) c = UpperAscii(c);
+  for (char16_t& c : stem) c = (c >= u'a' && c <= u'z') ? c - 32 : c;
   if (stem == u"CON" || stem == u"PRN" || stem == u"AUX" || stem == u"NUL") return true;
-  if (stem.size() != 4 || (stem.compare(0, 3, u"COM") != 0 && stem.compare(0, 3, u"LPT") != 0))
-    return false;
+  if (stem.size() != 4 || (stem.compare(0, 3, u"COM") != 0 && stem.compare(0, 3, u"LPT") != 0)) return false;
   const char16_t d = stem[3];
   return (d >= u'1' && d <= u'9') || d == 0xB9 || d == 0xB2 || d == 0xB3;
 }
 
 void CheckSafe(std::u16string_view name) {
-  for (char16_t c : name) {
-    FUZZ_CHECK(c >= 0x20 && c != 0x7F, "no control characters");
-    FUZZ_CHECK(std::u16string_view(u"\\/:*?\"<>|").find(c) == std::u16string_view::npos,
-               "no character Windows refuses in a name");
-  }
-  FUZZ_CHECK(name.empty() || (name.back() != u'.' && name.back() != u' '),
-             "no trailing dot or space");
+  for (char16_t c : name)
+    FUZZ_CHECK(c >= 0x20 && c != 0x7F && std::u16string_view(u"\\/:*?\"<>|").find(c) == std::u16string_view::npos,
+               "no control character and none that Windows refuses in a name");
+  FUZZ_CHECK(name.empty() || (name.back() != u'.' && name.back() != u' '), "no trailing dot or space");
   FUZZ_CHECK(!IsDeviceName(name), "not a device name");
 }
 
 }  // namespace
 }  // namespace stub::fuzz
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+FUZZ_TARGET(in) {
   using namespace stub;
-  using namespace stub::fuzz;
-  const std::u16string url = Units(Bytes(data, size));
-
+  const std::u16string url = fuzz::Units(in);
   const std::u16string name = UrlFileName(url);
   FUZZ_CHECK(name.find(u'/') == std::u16string::npos, "the last segment has no '/'");
   FUZZ_CHECK(url.size() >= name.size() && url.compare(url.size() - name.size(), name.size(), name) == 0,
              "the last segment ends the URL");
-
   const std::u16string safe = SafeFileName(name);
-  CheckSafe(safe);
+  fuzz::CheckSafe(safe);
   FUZZ_CHECK(SafeFileName(safe) == safe, "a safe name stays as it is");
-  // The name itself, without the URL around it, follows the same rules.
-  CheckSafe(SafeFileName(url));
-  return 0;
+  fuzz::CheckSafe(SafeFileName(url));  // the name alone follows the same rules
 }

@@ -1,28 +1,17 @@
 // The report server's reading of a request target: query fields, percent
 // escapes, UTF-8 repair and the mapping onto the served folder, for any bytes.
-#include <cstdint>
-#include <string>
-#include <string_view>
-
-#include "app/text.h"
 #include "fuzz_check.h"
 #include "server/file_path.h"
 #include "server/query.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  using namespace stub;
+FUZZ_TARGET(target) {
   using namespace stub::server;
-  using namespace stub::fuzz;
-  const std::string_view target = Bytes(data, size);
-
-  std::u16string text;
-  for (const auto& field : DecodeQuery(target))
-    FUZZ_CHECK(!field || Utf8ToUtf16(*field, text), "a field is valid UTF-8");
-
+  using stub::fuzz::IsUtf8;
+  for (const auto& field : DecodeQuery(target)) FUZZ_CHECK(!field || IsUtf8(*field), "a field is valid UTF-8");
   FUZZ_CHECK(PercentDecode(target).size() <= target.size(), "decoding never grows");
   const std::string valid = ValidUtf8(target);
-  FUZZ_CHECK(Utf8ToUtf16(valid, text) && ValidUtf8(valid) == valid, "repaired UTF-8 is valid and stays");
-  if (Utf8ToUtf16(target, text)) FUZZ_CHECK(valid == target, "valid UTF-8 is kept as it is");
+  FUZZ_CHECK(IsUtf8(valid) && ValidUtf8(valid) == valid, "repaired UTF-8 is valid and stays");
+  FUZZ_CHECK(!IsUtf8(target) || valid == target, "valid UTF-8 is kept as it is");
 
   const std::string_view path = PathOf(target), query = QueryOf(target);
   if (path.size() < target.size())
@@ -40,5 +29,4 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                    rest.find("//") == std::string::npos,
                "only plain segments");
   }
-  return 0;
 }

@@ -1,20 +1,12 @@
 // The report server's request head parsing for any bytes: request line,
 // headers, keep-alive and body length, and the query of whatever target came.
-#include <cstdint>
-#include <string>
-#include <string_view>
-
-#include "app/text.h"
 #include "fuzz_check.h"
 #include "server/http_message.h"
 #include "server/query.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  using namespace stub;
+FUZZ_TARGET(head) {
   using namespace stub::server;
-  using namespace stub::fuzz;
-  const std::string_view head = Bytes(data, size);
-
+  using stub::fuzz::IsUtf8;
   HttpRequest req;
   const bool ok = ParseRequestHead(head, req);
   FUZZ_CHECK(ok == req.well_formed, "the result is well_formed");
@@ -30,18 +22,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                "headers hold no line end");
     FUZZ_CHECK(req.Header(name) != nullptr, "every header can be found");
   }
-
   const int64_t body = RequestBodyLength(req);
   FUZZ_CHECK(body >= -1 && body < 1000000000000000, "body length is -1 or at most 15 digits");
   if (KeepAlive(req)) FUZZ_CHECK(ok && req.version == "HTTP/1.1", "only HTTP/1.1 stays open");
+  for (const auto& field : DecodeQuery(req.target)) FUZZ_CHECK(!field || IsUtf8(*field), "a field is valid UTF-8");
+  FUZZ_CHECK(IsUtf8(ValidUtf8(req.method)), "the recorded method is valid UTF-8");
 
-  std::u16string text;
-  for (const auto& field : DecodeQuery(req.target))
-    FUZZ_CHECK(!field || Utf8ToUtf16(*field, text), "a field is valid UTF-8");
-  FUZZ_CHECK(Utf8ToUtf16(ValidUtf8(req.method), text), "the recorded method is valid UTF-8");
-
-  const std::string response = ResponseHead(size > 0 ? 100 + data[0] * 2 : 200, req.headers, !ok);
+  const int status = head.empty() ? 200 : 100 + static_cast<uint8_t>(head[0]) * 2;
+  const std::string response = ResponseHead(status, req.headers, !ok);
   FUZZ_CHECK(response.compare(0, 9, "HTTP/1.1 ") == 0 && response.compare(response.size() - 4, 4, "\r\n\r\n") == 0,
              "a response head is a status line, headers and an empty line");
-  return 0;
 }

@@ -1,12 +1,6 @@
 // The host tool's standard input: any bytes through decode, encode and reply
 // (coded and plain). Bad input is refused with exit code 2, never a crash;
 // valid UTF-8 comes back unchanged through encode and decode.
-#include <cstdint>
-#include <string>
-#include <string_view>
-#include <vector>
-
-#include "app/text.h"
 #include "fuzz_check.h"
 #include "stubtool/stubtool.h"
 
@@ -22,43 +16,31 @@ int Run(const std::vector<std::string>& args, const std::string& in, std::string
   return code;
 }
 
-// A reply's JSON: one object, one line, valid UTF-8, no raw control character.
-void CheckJson(const std::string& out) {
-  FUZZ_CHECK(out.size() >= 3 && out.front() == '{' && out.compare(out.size() - 2, 2, "}\n") == 0,
-             "one JSON object and a newline");
-  for (size_t i = 0; i + 1 < out.size(); ++i)
-    FUZZ_CHECK(static_cast<uint8_t>(out[i]) >= 0x20, "no raw control character in JSON");
-  std::u16string text;
-  FUZZ_CHECK(Utf8ToUtf16(out, text), "JSON is valid UTF-8");
-}
-
 }  // namespace
 }  // namespace stub::fuzz
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  using namespace stub;
-  using namespace stub::fuzz;
-  const std::string in(reinterpret_cast<const char*>(data), size);
-  std::u16string text;
-  const bool valid = Utf8ToUtf16(in, text);
-
+FUZZ_TARGET(bytes) {
+  using stub::fuzz::Run;
+  const std::string in(bytes);
+  const bool valid = stub::fuzz::IsUtf8(in);
   std::string coded, back, out;
-  const int encoded = Run({"encode"}, in, coded);
-  const int decoded = Run({"decode"}, in, out);
-  FUZZ_CHECK((encoded == 0) == valid && (decoded == 0) == valid, "valid UTF-8 is accepted, other input refused");
+  FUZZ_CHECK((Run({"encode"}, in, coded) == 0) == valid && (Run({"decode"}, in, out) == 0) == valid,
+             "valid UTF-8 is accepted, other input refused");
   if (valid) {
     FUZZ_CHECK(Run({"decode"}, coded, back) == 0 && back == in, "decode(encode(x)) == x");
     FUZZ_CHECK(Run({"encode"}, out, back) == 0 && back == in, "encode(decode(x)) == x");
-    FUZZ_CHECK(Run({"encode", "--mode", "B", "--key", "-77"}, in, coded) == 0, "mode B encodes");
-    FUZZ_CHECK(Run({"decode", "--mode", "B", "--key", "77"}, coded, back) == 0 && back == in,
+    FUZZ_CHECK(Run({"encode", "--mode", "B", "--key", "-77"}, in, coded) == 0 &&
+                   Run({"decode", "--mode", "B", "--key", "77"}, coded, back) == 0 && back == in,
                "mode B round-trips, the key's sign does not matter");
   }
-
-  for (const std::vector<std::string>& args :
-       {std::vector<std::string>{"reply"}, std::vector<std::string>{"reply", "--plain"}}) {
-    const int code = Run(args, in, out);
-    FUZZ_CHECK((code == 0) == valid, "reply accepts exactly valid UTF-8");
-    if (code == 0) CheckJson(out);
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"reply"}, {"reply", "--plain"}}) {
+    FUZZ_CHECK((Run(args, in, out) == 0) == valid, "reply accepts exactly valid UTF-8");
+    if (!valid) continue;
+    // One JSON object on one line, valid UTF-8, no raw control character.
+    FUZZ_CHECK(out.size() >= 3 && out.front() == '{' && out.compare(out.size() - 2, 2, "}\n") == 0,
+               "one JSON object and a newline");
+    for (size_t i = 0; i + 1 < out.size(); ++i)
+      FUZZ_CHECK(static_cast<uint8_t>(out[i]) >= 0x20, "no raw control character in JSON");
+    FUZZ_CHECK(stub::fuzz::IsUtf8(out), "JSON is valid UTF-8");
   }
-  return 0;
 }

@@ -11,45 +11,27 @@ std::string Show(const LocalTime& t) { return Utf16ToUtf8Lossy(TimeStamp(t)); }
 
 TEST(TimeStamp, FourteenDigitsWithZeroPadding) {
   EXPECT_EQ(TimeStamp({2024, 1, 2, 3, 4, 5, 999}), u"20240102030405");
-  EXPECT_EQ(TimeStamp({1999, 12, 31, 23, 59, 59, 0}), u"19991231235959");
-  EXPECT_EQ(TimeStamp({2000, 10, 10, 0, 0, 0, 0}), u"20001010000000");
-  // Out-of-range fields never change the length.
-  EXPECT_EQ(TimeStamp({12345, -1, 100, 0, 0, 0, 0}).size(), 14u);
-}
-
-TEST(TimeOfDay, SecondsSinceMidnightWithFractions) {
-  EXPECT_DOUBLE_EQ(TimeOfDay({2024, 5, 6, 0, 0, 0, 0}), 0.0);
+  EXPECT_EQ(TimeStamp({12345, -1, 100, 0, 0, 0, 0}).size(), 14u);  // out of range: same length
   EXPECT_DOUBLE_EQ(TimeOfDay({2024, 5, 6, 1, 2, 3, 250}), 3723.25);
-  EXPECT_DOUBLE_EQ(TimeOfDay({2024, 5, 6, 23, 59, 59, 999}), 86399.999);
 }
-
-struct Span {
-  LocalTime start, now;
-  int64_t seconds;
-};
 
 TEST(WholeSecondsBetween, CountsCalendarSecondsAcrossBoundaries) {
-  const Span cases[] = {
-      {{2024, 3, 1, 10, 0, 0, 0}, {2024, 3, 1, 10, 0, 0, 999}, 0},
+  const struct {
+    LocalTime start, now;
+    int64_t seconds;
+  } cases[] = {
       {{2024, 3, 1, 10, 0, 0, 999}, {2024, 3, 1, 10, 0, 1, 0}, 1},  // 1 ms, one boundary
-      {{2024, 3, 1, 10, 0, 58, 0}, {2024, 3, 1, 10, 1, 3, 0}, 5},   // minute
-      {{2024, 3, 1, 10, 59, 58, 0}, {2024, 3, 1, 11, 0, 2, 0}, 4},  // hour
       {{2024, 3, 1, 23, 59, 58, 0}, {2024, 3, 2, 0, 0, 3, 0}, 5},   // midnight
       {{2024, 2, 28, 23, 59, 59, 0}, {2024, 2, 29, 0, 0, 1, 0}, 2},  // leap day
-      {{2024, 2, 29, 23, 59, 59, 0}, {2024, 3, 1, 0, 0, 0, 0}, 1},
       {{2023, 2, 28, 23, 59, 59, 0}, {2023, 3, 1, 0, 0, 0, 0}, 1},  // no leap day
       {{1900, 2, 28, 23, 59, 59, 0}, {1900, 3, 1, 0, 0, 0, 0}, 1},  // century: no leap day
       {{2000, 2, 28, 23, 59, 59, 0}, {2000, 3, 1, 0, 0, 0, 0}, 86401},  // 400 years: leap day
       {{2024, 4, 30, 23, 59, 59, 0}, {2024, 5, 1, 0, 0, 4, 0}, 5},      // month
       {{2023, 12, 31, 23, 59, 57, 0}, {2024, 1, 1, 0, 0, 2, 0}, 5},     // year
-      {{2024, 3, 1, 10, 0, 5, 0}, {2024, 3, 1, 10, 0, 2, 0}, -3},       // clock set back
-      {{2024, 1, 1, 0, 0, 1, 0}, {2023, 12, 31, 23, 59, 59, 0}, -2},    // back over the year
-      {{2024, 1, 1, 0, 0, 0, 0}, {2025, 1, 1, 0, 0, 0, 0}, 366 * 86400},
+      {{2024, 1, 1, 0, 0, 1, 0}, {2023, 12, 31, 23, 59, 59, 0}, -2},    // clock set back
   };
-  for (const Span& c : cases) {
-    EXPECT_EQ(WholeSecondsBetween(c.start, c.now), c.seconds)
-        << Show(c.start) << " -> " << Show(c.now);
-  }
+  for (const auto& c : cases)
+    EXPECT_EQ(WholeSecondsBetween(c.start, c.now), c.seconds) << Show(c.start) << " -> " << Show(c.now);
 }
 
 TEST(FetchTimedOut, EndsWhenTheBoundaryCountReachesTheTimeout) {
@@ -59,19 +41,14 @@ TEST(FetchTimedOut, EndsWhenTheBoundaryCountReachesTheTimeout) {
     int32_t timeout;
     bool timedOut;
   } cases[] = {
-      {{2024, 12, 31, 23, 59, 57, 999}, 5, false},
-      {{2025, 1, 1, 0, 0, 1, 999}, 5, false},  // four boundaries
-      {{2025, 1, 1, 0, 0, 2, 0}, 5, true},     // the fifth, 4.1 s after the start
-      {{2025, 1, 1, 0, 0, 9, 0}, 5, true},
-      {{2025, 1, 1, 0, 0, 2, 0}, 0, false},  // 0: no time-out at all
-      {{2030, 1, 1, 0, 0, 0, 0}, 0, false},
-      {{2024, 12, 31, 23, 0, 0, 0}, 5, false},  // clock set back: negative, keeps waiting
+      {{2025, 1, 1, 0, 0, 1, 999}, 5, false},     // four boundaries
+      {{2025, 1, 1, 0, 0, 2, 0}, 5, true},        // the fifth, 4.1 s after the start
+      {{2030, 1, 1, 0, 0, 0, 0}, 0, false},       // 0: no time-out at all
+      {{2024, 12, 31, 23, 0, 0, 0}, 5, false},    // clock set back: keeps waiting
       {{2024, 12, 31, 23, 59, 57, 0}, -1, true},  // a negative time-out is reached at once
   };
-  for (const auto& c : cases) {
-    EXPECT_EQ(FetchTimedOut(start, c.now, c.timeout), c.timedOut)
-        << Show(c.now) << " timeout " << c.timeout;
-  }
+  for (const auto& c : cases)
+    EXPECT_EQ(FetchTimedOut(start, c.now, c.timeout), c.timedOut) << Show(c.now) << " " << c.timeout;
 }
 
 }  // namespace

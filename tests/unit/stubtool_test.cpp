@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <fstream>
 
 #include "app/text.h"
@@ -33,47 +32,26 @@ TEST(StubTool, DecodeAndEncodeWithDefaultsAndOptions) {
   const Result enc = Tool({"encode"}, "Korvel安装");
   EXPECT_EQ(enc.code, 0);
   EXPECT_EQ(Tool({"decode"}, enc.out).out, "Korvel安装");
-  EXPECT_EQ(Tool({"decode"}, "").out, "");
 }
 
 TEST(StubTool, BadUsageAndBadInputExitWithTwo) {
   const std::vector<std::vector<std::string>> bad = {
-      {},
-      {"frobnicate"},
-      {"decode", "--mode"},
-      {"decode", "--mode", "a"},
-      {"decode", "--key", "12x"},
-      {"decode", "--key", "-2147483648"},
-      {"decode", "--key", "99999999999"},
-      {"md5"},
-      {"md5", "a", "b"},
-      {"reply", "--coded"},
-      {"reply", "plain"},
+      {}, {"frobnicate"}, {"decode", "--mode"}, {"decode", "--mode", "a"}, {"decode", "--key", "12x"},
+      {"decode", "--key", "-2147483648"}, {"decode", "--key", "99999999999"}, {"md5", "a", "b"},
+      {"reply", "plain"}, {"decode"}, {"reply"},
   };
   for (const auto& args : bad) {
-    const Result r = Tool(args);
+    const Result r = Tool(args, args.size() == 1 && args[0] != "frobnicate" ? "abc\xE4" : "");
     EXPECT_EQ(r.code, 2) << (args.empty() ? "" : args[0]);
     EXPECT_FALSE(r.err.empty());
     EXPECT_TRUE(r.out.empty());
   }
-  for (const char* input : {"\xFF", "\xED\xA0\x80", "abc\xE4"}) {
-    for (const char* cmd : {"decode", "reply"}) {
-      const Result r = Tool({cmd}, input);
-      EXPECT_EQ(r.code, 2);
-      EXPECT_NE(r.err.find("UTF-8"), std::string::npos);
-      EXPECT_TRUE(r.out.empty());
-    }
+  for (const char* cmd : {"decode", "encode", "md5", "reply"}) {
+    EXPECT_EQ(Tool({cmd, "--help"}).code, 0);
+    EXPECT_NE(Tool({"--help"}).out.find(std::string("  ") + cmd + " "), std::string::npos) << cmd;
   }
-}
-
-TEST(StubTool, HelpForEachCommand) {
-  for (auto args : std::vector<std::vector<std::string>>{{"--help"}, {"decode", "--help"},
-                                                         {"encode", "--help"}, {"md5", "--help"},
-                                                         {"reply", "--help"}}) {
-    const Result r = Tool(args);
-    EXPECT_EQ(r.code, 0);
-    EXPECT_NE(r.out.find("usage: stubtool"), std::string::npos);
-  }
+  EXPECT_TRUE(StubToolReadsInput({"reply", "--plain"}));
+  EXPECT_FALSE(StubToolReadsInput({"reply", "--help"}));
 }
 
 TEST(StubTool, Md5PrintsTheDigestTextAndANewline) {
@@ -87,15 +65,6 @@ TEST(StubTool, Md5PrintsTheDigestTextAndANewline) {
   EXPECT_EQ(Tool({"md5", dir.path().u8string()}).out, "* ERR: CANNOT OPEN FILE\n");
 }
 
-TEST(StubTool, UsageNamesEveryCommand) {
-  const std::string usage = Tool({"--help"}).out;
-  for (const char* cmd : {"decode", "encode", "md5", "reply"})
-    EXPECT_NE(usage.find(std::string("  ") + cmd + " "), std::string::npos) << cmd;
-  EXPECT_TRUE(StubToolReadsInput({"reply"}));
-  EXPECT_TRUE(StubToolReadsInput({"reply", "--plain"}));
-  EXPECT_FALSE(StubToolReadsInput({"reply", "--help"}));
-}
-
 TEST(StubTool, ReplyPrintsTheFieldsTheReplySets) {
   const struct {
     std::u16string reply;
@@ -104,39 +73,18 @@ TEST(StubTool, ReplyPrintsTheFieldsTheReplySets) {
       {u"DownUrl==HTTP://Dl/A.exe<#>FileMD5==ABC",
        R"({"DownUrl":"http://dl/a.exe","FileMD5":"abc","SetupName":null,"NameTitle":null,)"
        R"("NISITitle":null,"NISIVer":null})"},
-      {u"NameTitle==新\"标题\"\\<#>NISIVer==<#>NameVer==9<#>SetupName==a\tb\n",
-       R"({"DownUrl":null,"FileMD5":null,"SetupName":"a\u0009b\u000a","NameTitle":"新\"标题\"\\",)"
-       R"("NISITitle":null,"NISIVer":""})"},
+      {u"NameTitle==新\"标题\"\\<#>NISIVer==<#>NameVer==9<#>SetupName==a\tb\x1f\x7f",
+       R"({"DownUrl":null,"FileMD5":null,"SetupName":"a\u0009b\u001f)" "\x7f"
+       R"(","NameTitle":"新\"标题\"\\","NISITitle":null,"NISIVer":""})"},
       {u"NISITitle==x NISIVer==y", R"({"DownUrl":null,"FileMD5":null,"SetupName":null,)"
                                    R"("NameTitle":null,"NISITitle":"x nisiver","NISIVer":"x nisiver"})"},
-      {u"", R"({"DownUrl":null,"FileMD5":null,"SetupName":null,"NameTitle":null,)"
-            R"("NISITitle":null,"NISIVer":null})"},
   };
   for (const auto& c : cases) {
     const Result coded = Tool({"reply"}, Coded(c.reply, u"A", kCodecKey));
     EXPECT_EQ(coded.code, 0);
     EXPECT_EQ(coded.out, c.json + "\n");
-    const Result plain = Tool({"reply", "--plain"}, Utf16ToUtf8Lossy(c.reply));
-    EXPECT_EQ(plain.code, 0);
-    EXPECT_EQ(plain.out, c.json + "\n");
+    EXPECT_EQ(Tool({"reply", "--plain"}, Utf16ToUtf8Lossy(c.reply)).out, c.json + "\n");
   }
-}
-
-TEST(StubTool, ReplyEscapesEveryControlCharacter) {
-  std::string reply = "DownUrl==";
-  for (char c = 1; c < 0x20; ++c) reply.push_back(c);
-  reply += "\x7F\xC3\xA9\xF0\x9F\x98\x80";
-  const Result r = Tool({"reply", "--plain"}, reply);
-  std::string expected;
-  for (int c = 1; c < 0x20; ++c) {
-    char buf[8];
-    std::snprintf(buf, sizeof buf, "\\u%04x", c);
-    expected += buf;
-  }
-  const std::string begin = R"({"DownUrl":")";
-  ASSERT_EQ(r.out.substr(0, begin.size()), begin);
-  EXPECT_EQ(r.out.substr(begin.size(), expected.size()), expected);
-  EXPECT_NE(r.out.find("\x7F\xC3\xA9\xF0\x9F\x98\x80\","), std::string::npos);  // raw UTF-8
 }
 
 }  // namespace
