@@ -60,7 +60,15 @@ set(STUB_ICON ${CMAKE_BINARY_DIR}/generated/stub.ico)
 add_custom_command(OUTPUT ${STUB_ICON}
   COMMAND ${STUB_HOST_BIN}/gen-icon ${STUB_ICON}
   COMMENT "Drawing the program icon" VERBATIM)
-set(STUB_MANIFEST ${CMAKE_SOURCE_DIR}/res/stub.manifest)
+# The manifest goes in without its comments and the blanks between elements.
+set(STUB_MANIFEST ${CMAKE_BINARY_DIR}/generated/stub.manifest)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/res/stub.manifest)
+file(READ ${CMAKE_SOURCE_DIR}/res/stub.manifest manifest)
+string(REGEX REPLACE "<!--[^>]*-->" "" manifest "${manifest}")
+string(REGEX REPLACE ">[ \t\r\n]+<" "><" manifest "${manifest}")
+string(REGEX REPLACE "[ \t\r\n]+" " " manifest "${manifest}")
+string(STRIP "${manifest}" manifest)
+file(CONFIGURE OUTPUT ${STUB_MANIFEST} CONTENT "${manifest}" @ONLY)
 configure_file(res/stub.rc.in ${CMAKE_BINARY_DIR}/generated/stub.rc @ONLY)
 set_source_files_properties(${CMAKE_BINARY_DIR}/generated/stub.rc PROPERTIES
   OBJECT_DEPENDS "${STUB_ICON};${STUB_MANIFEST}")
