@@ -59,6 +59,7 @@ set(STUB_STATIC_LINK -static -static-libgcc -static-libstdc++)
 set(STUB_ICON ${CMAKE_BINARY_DIR}/generated/stub.ico)
 add_custom_command(OUTPUT ${STUB_ICON}
   COMMAND ${STUB_HOST_BIN}/gen-icon ${STUB_ICON}
+  DEPENDS ${STUB_HOST_BIN}/gen-icon
   COMMENT "Drawing the program icon" VERBATIM)
 # The manifest goes in without its comments and the blanks between elements.
 set(STUB_MANIFEST ${CMAKE_BINARY_DIR}/generated/stub.manifest)
