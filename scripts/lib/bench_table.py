@@ -190,7 +190,9 @@ def table(args):
         f"{v:.2f} s (minimal window program: {float(st['reference_shown_seconds']):.2f} s)",
         "shown", v)
     v = int(st["stub_size_bytes"])
-    row("Size of stub.exe", f"{v:,} bytes ({v / 1024:.1f} KiB)", "size", v)
+    goal = int(st["stub_size_goal_bytes"])
+    row("Size of stub.exe", f"{v:,} bytes ({v / 1024:.1f} KiB; goal: at most {goal:,} bytes)",
+        "size", v)
     stub_peak, ref_peak = int(st["stub_peak_kib"]), int(st["reference_peak_kib"])
     row("Peak memory (VmHWM) of the stub's process over a normal run",
         f"{stub_peak / 1024:.1f} MiB (minimal window program: {ref_peak / 1024:.1f} MiB, "
