@@ -111,8 +111,9 @@ function(stub_program name builtins_lib)
   target_link_libraries(${name} PRIVATE shell ${builtins_lib})
   target_compile_options(${name} PRIVATE -municode ${STUB_SMALL_CODE})
   target_link_options(${name} PRIVATE -municode -mwindows ${STUB_STATIC_LINK}
-    -Wl,--gc-sections -s)
-  set_target_properties(${name} PROPERTIES STUB_WHOLE_PROGRAM ON)
+    -Wl,--gc-sections -s -Wl,-T,${CMAKE_SOURCE_DIR}/cmake/stub.ld)
+  set_target_properties(${name} PROPERTIES STUB_WHOLE_PROGRAM ON
+    LINK_DEPENDS ${CMAKE_SOURCE_DIR}/cmake/stub.ld)
   add_custom_command(TARGET ${name} POST_BUILD
     COMMAND ${CMAKE_COMMAND} -DFILE=$<TARGET_FILE:${name}> -DLIMIT=${STUB_SIZE_LIMIT}
             -P ${CMAKE_SOURCE_DIR}/cmake/check_size.cmake
