@@ -8,7 +8,7 @@ add_executable(gen-icon tools/gen_icon.cpp)
 if(NOT STUB_FALLBACK_FILE)
   set(STUB_FALLBACK_FILE ${CMAKE_SOURCE_DIR}/res/fallback-placeholder.txt)
 endif()
-stub_builtins(builtins "${STUB_SERVER_URL}" "${STUB_DOWNLOAD_HOST}"
+stub_builtins(builtins "${STUB_SERVER_URL}" "${STUB_DOWNLOAD_SCHEME}" "${STUB_DOWNLOAD_HOST}"
   $<TARGET_FILE:gen-settings> gen-settings "${STUB_FALLBACK_FILE}" "")
 
 add_library(stubtool-lib STATIC tools/stubtool/stubtool.cpp)

@@ -31,7 +31,7 @@ else()
   set(fallback ${STUB_FALLBACK_FILE})
   set(fallback_target "")
 endif()
-stub_builtins(builtins "${STUB_SERVER_URL}" "${STUB_DOWNLOAD_HOST}"
+stub_builtins(builtins "${STUB_SERVER_URL}" "${STUB_DOWNLOAD_SCHEME}" "${STUB_DOWNLOAD_HOST}"
   ${STUB_HOST_BIN}/gen-settings "" ${fallback} "${fallback_target}")
 
 
@@ -86,9 +86,16 @@ endfunction()
 stub_program(stub builtins)
 
 # A test copy whose server and download host never resolve (.invalid).
-stub_builtins(builtins-unresolvable "http://stub-test.invalid/" "stub-test.invalid"
+stub_builtins(builtins-unresolvable "http://stub-test.invalid/" http "stub-test.invalid"
   ${STUB_HOST_BIN}/gen-settings "" ${fallback} "${fallback_target}")
 stub_program(stub-unresolvable builtins-unresolvable)
+
+# A test copy that talks TLS: its server and its fallback download host are
+# two TLS servers on loopback, named "localhost" because certificates for an
+# IP address are not accepted by every TLS stack.
+stub_builtins(builtins-tls "https://localhost:18474/" https "localhost:18475"
+  ${STUB_HOST_BIN}/gen-settings "" ${fallback} "${fallback_target}")
+stub_program(stub-tls builtins-tls)
 
 # ---- host tool for Windows (and the digest benchmark under Wine) ---------------
 add_library(stubtool-lib STATIC tools/stubtool/stubtool.cpp)
