@@ -81,9 +81,22 @@ bool HttpDaemon::Start(const DaemonSettings& s, std::string* error) {
   const bool v6 = found->ai_family == AF_INET6;
   freeaddrinfo(found);
 
-  // Every option of the daemon lives here, so that TLS can be added beside them.
+  // Every option of the daemon lives here. TLS is the library's own (GnuTLS):
+  // the same handlers serve both, only the socket layer differs.
   unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_ALLOW_SUSPEND_RESUME;
   if (v6) flags |= MHD_USE_IPv6;
+  const bool tls = !s.tls_cert_pem.empty() || !s.tls_key_pem.empty();
+  MHD_OptionItem tls_options[] = {
+      {MHD_OPTION_HTTPS_MEM_CERT, 0, const_cast<char*>(s.tls_cert_pem.c_str())},
+      {MHD_OPTION_HTTPS_MEM_KEY, 0, const_cast<char*>(s.tls_key_pem.c_str())},
+      {MHD_OPTION_END, 0, nullptr}};
+  if (tls) {
+    if (MHD_is_feature_supported(MHD_FEATURE_TLS) != MHD_YES) {
+      *error = "this libmicrohttpd was built without TLS";
+      return false;
+    }
+    flags |= MHD_USE_TLS;
+  }
   daemon_ = MHD_start_daemon(
       flags, 0, nullptr, nullptr, &RequestTrampoline, this,
       MHD_OPTION_SOCK_ADDR, reinterpret_cast<sockaddr*>(&addr),
@@ -94,9 +107,11 @@ bool HttpDaemon::Start(const DaemonSettings& s, std::string* error) {
       MHD_OPTION_CONNECTION_TIMEOUT, 60u,
       MHD_OPTION_URI_LOG_CALLBACK, &UriTrampoline, this,
       MHD_OPTION_NOTIFY_COMPLETED, &CompletedTrampoline, this,
+      MHD_OPTION_ARRAY, tls ? tls_options : tls_options + 2,
       MHD_OPTION_END);
   if (!daemon_) {
     *error = "cannot listen on " + s.host + ":" + port + ": " + std::strerror(errno);
+    if (tls) *error += " (or the TLS certificate and key are not a usable PEM pair)";
     return false;
   }
   const MHD_DaemonInfo* info = MHD_get_daemon_info(daemon_, MHD_DAEMON_INFO_BIND_PORT);

@@ -48,6 +48,8 @@ struct DaemonSettings {
   unsigned max_connections = 1024;  // beyond this new connections are refused
   // Bounds one request head: a longer request line is answered with 414.
   size_t connection_memory = (1u << 20) + (256u << 10);
+  // PEM texts; when both are set every connection speaks TLS.
+  std::string tls_cert_pem, tls_key_pem;
 };
 
 class HttpDaemon {

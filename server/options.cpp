@@ -76,6 +76,8 @@ std::string UsageText() {
          "  --db FILE              request log, created when missing\n"
          "  --reply FILE           plain reply text, UTF-8\n"
          "  --files DIR            folder of downloadable files\n"
+         "  --tls-cert FILE        serve HTTPS with this PEM certificate (chain) ...\n"
+         "  --tls-key FILE         ... and this PEM private key (both or neither)\n"
          "\n"
          "Options that play a faulty server:\n"
          "  --info-delay SECONDS   answer \"Info\" only after this delay\n"
@@ -153,6 +155,10 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& out, st
     return Fail(error, "--report-delay expects seconds, got '" + v + "'");
   if (take("--info-raw", c.info_raw) && c.info_raw.empty())
     return Fail(error, "--info-raw needs a file name");
+  const bool cert = take("--tls-cert", c.tls_cert), key = take("--tls-key", c.tls_key);
+  if (cert != key) return Fail(error, "--tls-cert and --tls-key go together");
+  if (cert && (c.tls_cert.empty() || c.tls_key.empty()))
+    return Fail(error, "--tls-cert and --tls-key need file names");
   int64_t n;
   FileBehaviour& f = c.file;
   if (take("--file-status", v)) {

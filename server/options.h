@@ -27,6 +27,8 @@ struct ServerConfig {
   double info_delay = 0;  // seconds before "Info" is answered
   double report_delay = 0;  // seconds before other keyed requests are answered
   std::string info_raw;   // when set, "Info" gets this file's bytes uncoded
+  std::string tls_cert;   // PEM files; when set, every endpoint is served over TLS
+  std::string tls_key;
   FileBehaviour file;
 };
 

@@ -15,6 +15,24 @@ namespace {
 // Raw "Info" answers are meant for garbage replies; still, they stay bounded.
 constexpr size_t kMaxRawBytes = 16u << 20;
 
+// A certificate chain or key file, read whole (PEM files are small).
+bool ReadPem(const std::string& path, const char* option, std::string* out, std::string* error) {
+  constexpr size_t kMaxPemBytes = 1u << 20;
+  FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) {
+    *error = std::string("cannot read ") + option + " '" + path + "'";
+    return false;
+  }
+  out->clear();
+  char buf[4096];
+  for (size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0 && out->size() <= kMaxPemBytes;)
+    out->append(buf, n);
+  const bool ok = !std::ferror(f) && !out->empty() && out->size() <= kMaxPemBytes;
+  std::fclose(f);
+  if (!ok) *error = std::string(option) + " '" + path + "' is empty, unreadable or too large";
+  return ok;
+}
+
 }  // namespace
 
 ReportServer::ReportServer(ServerConfig config) : config_(std::move(config)) {}
@@ -22,14 +40,18 @@ ReportServer::ReportServer(ServerConfig config) : config_(std::move(config)) {}
 ReportServer::~ReportServer() { Stop(); }
 
 bool ReportServer::Start(std::string* error) {
+  DaemonSettings settings;
+  settings.host = config_.host;
+  settings.port = config_.port;
+  if (!config_.tls_cert.empty() &&
+      (!ReadPem(config_.tls_cert, "--tls-cert", &settings.tls_cert_pem, error) ||
+       !ReadPem(config_.tls_key, "--tls-key", &settings.tls_key_pem, error)))
+    return false;
   store_ = Store::Open(config_.db, true, error);
   if (!store_) return false;
   http_ = std::make_unique<HttpDaemon>(
       [this](const HttpRequest& req, const HttpExchange& ex) { return Handle(req, ex); },
       [this](const HttpRequest& req) { Record(req, nullptr); });
-  DaemonSettings settings;
-  settings.host = config_.host;
-  settings.port = config_.port;
   if (!http_->Start(settings, error)) {
     http_.reset();
     store_.reset();

@@ -41,6 +41,12 @@ TEST(CommandLine, ServeOptions) {
   EXPECT_EQ(c.file.stall, -1);
   EXPECT_TRUE(c.file.chunked);
   EXPECT_EQ(c.file.extra, 0);
+  EXPECT_EQ(c.tls_cert, "");
+  EXPECT_EQ(c.tls_key, "");
+
+  ASSERT_TRUE(ParseCommandLine(With({"--tls-cert", "s.pem", "--tls-key=s.key"}), cmd, error)) << error;
+  EXPECT_EQ(cmd.config.tls_cert, "s.pem");
+  EXPECT_EQ(cmd.config.tls_key, "s.key");
 }
 
 TEST(CommandLine, ListenForms) {
@@ -97,6 +103,9 @@ TEST(CommandLine, BadUsageIsRefusedWithAMessage) {
       With({"--file-rate", "1k"}),
       With({"--file-truncate", "-5"}),
       With({"--file-chunked=yes"}),
+      With({"--tls-cert", "s.pem"}),
+      With({"--tls-key", "s.key"}),
+      With({"--tls-cert=", "--tls-key=s.key"}),
       With({"--file-truncate", "1", "--file-stall", "1"}),
       With({"--file-extra", "1", "--file-chunked"}),
   };

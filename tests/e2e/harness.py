@@ -218,20 +218,14 @@ class Server:
         self.proc = None
 
     def __enter__(self):
-        tls, port, self.front = [], self.port, None
-        server = os.path.join(self.env.host_bin, "report-server")
+        tls = []
         if self.tls:
-            import tls as tlsmod
             certs = self.env.certificates()
-            if tlsmod.server_speaks_tls(server):
-                tls = ["--tls-cert", certs.pem(self.tls), "--tls-key", certs.key(self.tls)]
-            else:
-                port = self.port + 1000
-                self.front = tlsmod.StandInFront(self.dir, self.port, port, certs.pem(self.tls),
-                                                 certs.key(self.tls))
+            tls = ["--tls-cert", certs.pem(self.tls), "--tls-key", certs.key(self.tls)]
         self.proc = subprocess.Popen(
-            [server, "--listen", f"127.0.0.1:{port}", "--db", self.db, "--reply", self.reply,
-             "--files", self.files, *tls, *self.options],
+            [os.path.join(self.env.host_bin, "report-server"), "--listen",
+             f"127.0.0.1:{self.port}", "--db", self.db, "--reply", self.reply, "--files",
+             self.files, *tls, *self.options],
             stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
         line = self.proc.stdout.readline()
         if "listening" not in line:
@@ -240,8 +234,6 @@ class Server:
         return self
 
     def __exit__(self, *exc):
-        if self.front:
-            self.front.close()
         self.proc.send_signal(signal.SIGTERM)
         try:
             self.proc.wait(timeout=10)
