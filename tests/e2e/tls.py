@@ -1,6 +1,9 @@
 """Certificates for the TLS scenarios, and the trust in them, confined to the
 test's own Wine prefix.
 
+    tls.py trust BUILD FOLDER    make them in BUILD/FOLDER, trust the root in $WINEPREFIX
+    tls.py forget BUILD FOLDER   untrust the root and delete them (scripts/demo --tls)
+
 Each run makes a fresh test root and signs with it: a certificate for
 localhost (certificates for an IP address are refused by Wine's TLS), one for
 another host name and one that expired years ago; a self-signed localhost
@@ -19,6 +22,7 @@ import shutil
 import ssl
 import struct
 import subprocess
+import sys
 
 from harness import Failure
 
@@ -65,12 +69,22 @@ def host_trust_fingerprint():
     return h.hexdigest()
 
 
-class Certificates:
-    """The run's certificates under BUILD/e2e-tls/; pem(kind), key(kind)."""
+def untrust(record):
+    """Takes the roots listed in the file `record` out of the prefix's Root
+    store, then the file itself."""
+    if os.path.exists(record):
+        with open(record) as f:
+            for thumb in f.read().split():
+                _wine_reg("delete", ROOT_STORE + "\\" + thumb, "/f")
+        os.remove(record)
 
-    def __init__(self, build):
-        self.dir = os.path.join(build, "e2e-tls")
-        self.record = os.path.join(build, "e2e-tls-trusted.txt")
+
+class Certificates:
+    """The run's certificates under BUILD/FOLDER/; pem(kind), key(kind)."""
+
+    def __init__(self, build, folder="e2e-tls"):
+        self.dir = os.path.join(build, folder)
+        self.record = os.path.join(build, folder + "-trusted.txt")
         self.host_before = host_trust_fingerprint()
         self.thumbprint = None
         self.forget_stale_root()
@@ -138,11 +152,7 @@ class Certificates:
 
     def forget_stale_root(self):
         """Takes out a root that a killed earlier run left in the prefix."""
-        if os.path.exists(self.record):
-            with open(self.record) as f:
-                for thumb in f.read().split():
-                    _wine_reg("delete", ROOT_STORE + "\\" + thumb, "/f")
-            os.remove(self.record)
+        untrust(self.record)
 
     def close(self):
         """Untrusts the root and deletes the certificates; fails if the
@@ -152,3 +162,19 @@ class Certificates:
         if host_trust_fingerprint() != self.host_before:
             raise Failure("the machine's certificate store changed during the run")
 
+
+
+def main(argv):
+    if len(argv) != 4 or argv[1] not in ("trust", "forget"):
+        print(__doc__, file=sys.stderr)
+        return 2
+    if argv[1] == "trust":
+        Certificates(argv[2], argv[3])
+    else:
+        untrust(os.path.join(argv[2], argv[3] + "-trusted.txt"))
+        shutil.rmtree(os.path.join(argv[2], argv[3]), ignore_errors=True)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))
