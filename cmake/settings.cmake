@@ -29,8 +29,8 @@ function(stub_builtins name server scheme host gen gen_depends fallback fallback
   file(MAKE_DIRECTORY ${dir})
   add_custom_command(
     OUTPUT ${out}
-    COMMAND ${gen} ${out} "${server}" "${scheme}" "${host}" "${fallback}"
-            "${STUB_TITLE_1}" "${STUB_TITLE_2}" "${STUB_STALL_SECONDS}"
+    COMMAND ${gen} ${out} "${server}" "${host}" "${fallback}"
+            "${STUB_TITLE_1}" "${STUB_TITLE_2}" "${STUB_STALL_SECONDS}" "${scheme}"
     DEPENDS ${gen_depends} ${fallback} ${fallback_depends}
     COMMENT "Generating the built-in settings of ${name}"
     VERBATIM)

@@ -1,7 +1,8 @@
 // Build step: turns the publisher's settings into the header the stub is
 // compiled with. Digests and coded titles are computed here, never typed.
 //
-//   gen-settings OUT SERVER_URL DOWNLOAD_SCHEME DOWNLOAD_HOST FALLBACK_FILE TITLE1 TITLE2 STALL_SECONDS
+//   gen-settings OUT SERVER_URL DOWNLOAD_HOST FALLBACK_FILE TITLE1 TITLE2 STALL_SECONDS
+//                DOWNLOAD_SCHEME
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -28,35 +29,33 @@ std::string Array(const char* name, const std::u16string& s) {
 
 int main(int argc, char** argv) {
   if (argc != 9)
-    return Fail("usage: gen-settings OUT SERVER_URL DOWNLOAD_SCHEME DOWNLOAD_HOST FALLBACK_FILE "
-                "TITLE1 TITLE2 STALL_SECONDS");
-  std::u16string server, scheme, host, fallback, title1, title2;
-  if (!stub::Utf8ToUtf16(argv[2], server) || !stub::Utf8ToUtf16(argv[3], scheme) ||
-      !stub::Utf8ToUtf16(argv[4], host) || !stub::Utf8ToUtf16(argv[5], fallback) ||
-      !stub::Utf8ToUtf16(argv[6], title1) || !stub::Utf8ToUtf16(argv[7], title2))
+    return Fail("usage: gen-settings OUT SERVER_URL DOWNLOAD_HOST FALLBACK_FILE TITLE1 TITLE2 "
+                "STALL_SECONDS DOWNLOAD_SCHEME");
+  std::u16string server, host, fallback, title1, title2, scheme;
+  if (!stub::Utf8ToUtf16(argv[2], server) || !stub::Utf8ToUtf16(argv[3], host) ||
+      !stub::Utf8ToUtf16(argv[4], fallback) || !stub::Utf8ToUtf16(argv[5], title1) ||
+      !stub::Utf8ToUtf16(argv[6], title2) || !stub::Utf8ToUtf16(argv[8], scheme))
     return Fail("settings must be valid UTF-8");
-  const std::string raw_server = argv[2], raw_scheme = argv[3], raw_host = argv[4],
-                    raw_fallback = argv[5], raw_title1 = argv[6], raw_title2 = argv[7];
 
   if (!stub::IsServerBaseUrl(server))
     return Fail("STUB_SERVER_URL must look like http://HOST/ or https://HOST/ (got '" +
-                raw_server + "')");
-  if (!stub::IsDownloadScheme(scheme))
-    return Fail("STUB_DOWNLOAD_SCHEME must be http or https (got '" + raw_scheme + "')");
+                std::string(argv[2]) + "')");
   if (!stub::IsBareHost(host))
-    return Fail("STUB_DOWNLOAD_HOST must be a bare host[:port] (got '" + raw_host + "')");
+    return Fail("STUB_DOWNLOAD_HOST must be a bare host[:port] (got '" + std::string(argv[3]) + "')");
+  if (!stub::IsDownloadScheme(scheme))
+    return Fail("STUB_DOWNLOAD_SCHEME must be http or https (got '" + std::string(argv[8]) + "')");
   if (title1.size() != 10)
-    return Fail("STUB_TITLE_1 must be exactly 10 UTF-16 units; '" + raw_title1 +
+    return Fail("STUB_TITLE_1 must be exactly 10 UTF-16 units; '" + std::string(argv[5]) +
                 "' has " + std::to_string(title1.size()));
   if (title2.size() != 6)
-    return Fail("STUB_TITLE_2 must be exactly 6 UTF-16 units; '" + raw_title2 +
+    return Fail("STUB_TITLE_2 must be exactly 6 UTF-16 units; '" + std::string(argv[6]) +
                 "' has " + std::to_string(title2.size()));
-  const int stall = std::atoi(argv[8]);
+  const int stall = std::atoi(argv[7]);
   if (stall <= 0) return Fail("STUB_STALL_SECONDS must be a positive number of seconds");
 
   const std::u16string md5 = stub::MD5File(fallback);
   if (md5.size() != 32)
-    return Fail("cannot hash STUB_FALLBACK_FILE '" + raw_fallback + "'");
+    return Fail("cannot hash STUB_FALLBACK_FILE '" + std::string(argv[4]) + "'");
 
   const std::u16string coded1 = stub::Encode(title1, u"A", stub::kCodecKey);
   const std::u16string coded2 = stub::Encode(title2, u"A", stub::kCodecKey);

@@ -9,8 +9,7 @@
 namespace stub {
 
 // GETs `wireUrl` (already percent-encoded for the wire) with per-operation
-// time-outs of `timeoutMs`; https:// addresses go over TLS with the system's
-// certificate checks. Reads at most `maxBytes` of the body. True when a
+// time-outs of `timeoutMs`. Reads at most `maxBytes` of the body. True when a
 // response arrived (any status: an error page is still a page).
 bool HttpGet(const std::u16string& wireUrl, DWORD timeoutMs, size_t maxBytes,
              std::string* contentType, std::string* body);
