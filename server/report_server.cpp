@@ -22,7 +22,7 @@ ReportServer::ReportServer(ServerConfig config) : config_(std::move(config)) {}
 ReportServer::~ReportServer() { Stop(); }
 
 bool ReportServer::Start(std::string* error) {
-  store_ = Store::Open(config_.db, true, error);
+  store_ = Store::Open(config_.db, true, error, config_.spool);
   if (!store_) return false;
   http_ = std::make_unique<HttpDaemon>(
       [this](const HttpRequest& req, const HttpExchange& ex) { return Handle(req, ex); },
@@ -48,6 +48,7 @@ void ReportServer::Stop() {
 
 bool ReportServer::Record(const HttpRequest& req, QueryFields* fields) {
   RecordedRequest rec;
+  rec.event_id = NewEventId();
   rec.time = UtcTimestamp(std::chrono::system_clock::now());
   rec.client = req.client;
   rec.method = ValidUtf8(req.method);
