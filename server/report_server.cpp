@@ -47,7 +47,7 @@ bool ReportServer::Start(std::string* error) {
       (!ReadPem(config_.tls_cert, "--tls-cert", &settings.tls_cert_pem, error) ||
        !ReadPem(config_.tls_key, "--tls-key", &settings.tls_key_pem, error)))
     return false;
-  store_ = Store::Open(config_.db, true, error);
+  store_ = Store::Open(config_.db, true, error, config_.spool);
   if (!store_) return false;
   http_ = std::make_unique<HttpDaemon>(
       [this](const HttpRequest& req, const HttpExchange& ex) { return Handle(req, ex); },
@@ -70,6 +70,7 @@ void ReportServer::Stop() {
 
 bool ReportServer::Record(const HttpRequest& req, QueryFields* fields) {
   RecordedRequest rec;
+  rec.event_id = NewEventId();
   rec.time = UtcTimestamp(std::chrono::system_clock::now());
   rec.client = req.client;
   rec.method = ValidUtf8(req.method);
