@@ -83,7 +83,10 @@ bool HttpDaemon::Start(const DaemonSettings& s, std::string* error) {
 
   // Every option of the daemon lives here. TLS is the library's own (GnuTLS):
   // the same handlers serve both, only the socket layer differs.
-  unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_ALLOW_SUSPEND_RESUME;
+  // No Date header, as before: with one, Wine's URL download reports no
+  // progress for a trickling body and the stub's stall watchdog ends it.
+  unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_ALLOW_SUSPEND_RESUME |
+                   MHD_USE_SUPPRESS_DATE_NO_CLOCK;
   if (v6) flags |= MHD_USE_IPv6;
   const bool tls = !s.tls_cert_pem.empty() || !s.tls_key_pem.empty();
   MHD_OptionItem tls_options[] = {

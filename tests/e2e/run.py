@@ -11,12 +11,13 @@ import time
 import traceback
 
 from harness import Env, Failure, Server, check, check_eq, is_timeid, profile_query, query_of
+import scenarios_cluster
 import scenarios_download
 import scenarios_faults
 import scenarios_start
 import scenarios_tls
 
-SUITES = [scenarios_start, scenarios_download, scenarios_tls, scenarios_faults]
+SUITES = [scenarios_start, scenarios_download, scenarios_tls, scenarios_faults, scenarios_cluster]
 
 
 def main():
