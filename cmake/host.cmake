@@ -8,12 +8,13 @@ add_executable(gen-icon tools/gen_icon.cpp)
 if(NOT STUB_FALLBACK_FILE)
   set(STUB_FALLBACK_FILE ${CMAKE_SOURCE_DIR}/res/fallback-placeholder.txt)
 endif()
-stub_builtins(builtins "${STUB_SERVER_URL}" "${STUB_DOWNLOAD_HOST}"
+stub_builtins(builtins "${STUB_SERVER_URL}" "${STUB_DOWNLOAD_SCHEME}" "${STUB_DOWNLOAD_HOST}"
   $<TARGET_FILE:gen-settings> gen-settings "${STUB_FALLBACK_FILE}" "")
 
 add_library(stubtool-lib STATIC tools/stubtool/stubtool.cpp)
 target_include_directories(stubtool-lib PUBLIC tools)
-target_link_libraries(stubtool-lib PUBLIC core)
+find_package(nlohmann_json 3 REQUIRED)
+target_link_libraries(stubtool-lib PUBLIC core PRIVATE nlohmann_json::nlohmann_json)
 add_executable(stubtool tools/stubtool/main.cpp)
 target_link_libraries(stubtool PRIVATE stubtool-lib)
 

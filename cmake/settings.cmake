@@ -2,7 +2,13 @@
 # through a header that gen-settings writes (digest and coded titles computed
 # there, never typed by hand).
 set(STUB_SERVER_URL "http://report.example.com/" CACHE STRING
-    "Base URL of the report server: http://HOST/")
+    "Base URL of the report server: http://HOST/ or https://HOST/")
+set(STUB_DOWNLOAD_SCHEME "http" CACHE STRING
+    "Scheme of the fallback installer URL: http or https")
+set_property(CACHE STUB_DOWNLOAD_SCHEME PROPERTY STRINGS http https)
+if(NOT STUB_DOWNLOAD_SCHEME MATCHES "^(http|https)$")
+  message(FATAL_ERROR "STUB_DOWNLOAD_SCHEME must be http or https (got '${STUB_DOWNLOAD_SCHEME}')")
+endif()
 set(STUB_DOWNLOAD_HOST "dl.example.com" CACHE STRING
     "Host (and optional :port) of the fallback installer URL")
 set(STUB_FALLBACK_FILE "" CACHE FILEPATH
@@ -16,15 +22,15 @@ set(STUB_STALL_SECONDS "60" CACHE STRING
 
 # Generates NAME/build_settings.h with the program GEN (a path; GEN_DEPENDS is
 # a target or nothing) and the library NAME that holds the built-in values
-# for the given server URL and download host.
-function(stub_builtins name server host gen gen_depends fallback fallback_depends)
+# for the given server URL and fallback download scheme and host.
+function(stub_builtins name server scheme host gen gen_depends fallback fallback_depends)
   set(dir ${CMAKE_BINARY_DIR}/generated/${name})
   set(out ${dir}/build_settings.h)
   file(MAKE_DIRECTORY ${dir})
   add_custom_command(
     OUTPUT ${out}
     COMMAND ${gen} ${out} "${server}" "${host}" "${fallback}"
-            "${STUB_TITLE_1}" "${STUB_TITLE_2}" "${STUB_STALL_SECONDS}"
+            "${STUB_TITLE_1}" "${STUB_TITLE_2}" "${STUB_STALL_SECONDS}" "${scheme}"
     DEPENDS ${gen_depends} ${fallback} ${fallback_depends}
     COMMENT "Generating the built-in settings of ${name}"
     VERBATIM)

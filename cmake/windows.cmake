@@ -48,7 +48,7 @@ else()
   set(fallback ${STUB_FALLBACK_FILE})
   set(fallback_target "")
 endif()
-stub_builtins(builtins "${STUB_SERVER_URL}" "${STUB_DOWNLOAD_HOST}"
+stub_builtins(builtins "${STUB_SERVER_URL}" "${STUB_DOWNLOAD_SCHEME}" "${STUB_DOWNLOAD_HOST}"
   ${STUB_HOST_BIN}/gen-settings "" ${fallback} "${fallback_target}")
 
 
@@ -122,14 +122,28 @@ endfunction()
 stub_program(stub builtins)
 
 # A test copy whose server and download host never resolve (.invalid).
-stub_builtins(builtins-unresolvable "http://stub-test.invalid/" "stub-test.invalid"
+stub_builtins(builtins-unresolvable "http://stub-test.invalid/" http "stub-test.invalid"
   ${STUB_HOST_BIN}/gen-settings "" ${fallback} "${fallback_target}")
 stub_program(stub-unresolvable builtins-unresolvable)
+
+# A test copy that talks TLS: its server and its fallback download host are
+# two TLS servers on loopback, named "localhost" because certificates for an
+# IP address are not accepted by every TLS stack.
+stub_builtins(builtins-tls "https://localhost:18474/" https "localhost:18475"
+  ${STUB_HOST_BIN}/gen-settings "" ${fallback} "${fallback_target}")
+stub_program(stub-tls builtins-tls)
 
 # ---- host tool for Windows (and the digest benchmark under Wine) ---------------
 add_library(stubtool-lib STATIC tools/stubtool/stubtool.cpp)
 target_include_directories(stubtool-lib PUBLIC tools)
 target_link_libraries(stubtool-lib PUBLIC core)
+# nlohmann-json is header-only: its Debian headers are copied alone into the
+# build, since the rest of /usr/include must not reach the cross compiler.
+find_file(STUB_NLOHMANN_JSON nlohmann/json.hpp PATHS /usr/include NO_DEFAULT_PATH
+          NO_CMAKE_FIND_ROOT_PATH REQUIRED)
+get_filename_component(stub_nlohmann_dir "${STUB_NLOHMANN_JSON}" DIRECTORY)
+file(COPY "${stub_nlohmann_dir}" DESTINATION "${CMAKE_BINARY_DIR}/json-include")
+target_include_directories(stubtool-lib SYSTEM PRIVATE "${CMAKE_BINARY_DIR}/json-include")
 add_executable(stubtool tools/stubtool/main.cpp)
 target_compile_options(stubtool PRIVATE -municode)
 target_link_libraries(stubtool PRIVATE stubtool-lib)

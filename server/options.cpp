@@ -65,7 +65,8 @@ std::string UsageText() {
          "  report-server events --db FILE\n"
          "  report-server --help\n"
          "\n"
-         "Records every request in the SQLite database FILE, answers \"Info\" requests\n"
+         "Records every request in the SQLite database FILE (or the PostgreSQL\n"
+         "database at a postgresql:// URL), answers \"Info\" requests\n"
          "with the coded form of the reply FILE (read at each request), answers other\n"
          "keyed requests with an empty page, and serves the files under DIR to\n"
          "requests without a Key field. Prints \"report-server: listening on\n"
@@ -73,13 +74,20 @@ std::string UsageText() {
          "\n"
          "  --listen ADDR:PORT     address to listen on (port 0 picks a free port;\n"
          "                         IPv6 as [ADDR]:PORT)\n"
-         "  --db FILE              request log, created when missing\n"
+         "  --db FILE|URL          request log: a SQLite file, created when missing, or\n"
+         "                         postgresql://...; the schema is created on first use\n"
+         "  --spool FILE           with PostgreSQL: where requests wait, on disk, while\n"
+         "                         the database is unreachable (default\n"
+         "                         report-server.spool); written to it in order once back\n"
          "  --reply FILE           plain reply text, UTF-8\n"
          "  --files DIR            folder of downloadable files\n"
+         "  --tls-cert FILE        serve HTTPS with this PEM certificate (chain) ...\n"
+         "  --tls-key FILE         ... and this PEM private key (both or neither)\n"
          "\n"
          "Options that play a faulty server:\n"
          "  --info-delay SECONDS   answer \"Info\" only after this delay\n"
          "  --info-raw FILE        answer \"Info\" with FILE's bytes, uncoded\n"
+         "  --report-delay SECONDS record each report at once, answer it after this delay\n"
          "  --file-status CODE     answer every file request with this status (200-599)\n"
          "  --file-rate BYTES      send file bodies at this many bytes per second\n"
          "  --file-truncate BYTES  send this many body bytes of the announced length, then close\n"
@@ -145,11 +153,18 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& out, st
     return Fail(error, "--listen expects ADDR:PORT, got '" + listen + "'");
   if (!IsDirectory(c.files)) return Fail(error, "--files: '" + c.files + "' is not a folder");
 
+  if (take("--spool", c.spool) && c.spool.empty()) return Fail(error, "--spool needs a file name");
   std::string v;
   if (take("--info-delay", v) && !ParseSeconds(v, c.info_delay))
     return Fail(error, "--info-delay expects seconds, got '" + v + "'");
+  if (take("--report-delay", v) && !ParseSeconds(v, c.report_delay))
+    return Fail(error, "--report-delay expects seconds, got '" + v + "'");
   if (take("--info-raw", c.info_raw) && c.info_raw.empty())
     return Fail(error, "--info-raw needs a file name");
+  const bool cert = take("--tls-cert", c.tls_cert), key = take("--tls-key", c.tls_key);
+  if (cert != key) return Fail(error, "--tls-cert and --tls-key go together");
+  if (cert && (c.tls_cert.empty() || c.tls_key.empty()))
+    return Fail(error, "--tls-cert and --tls-key need file names");
   int64_t n;
   FileBehaviour& f = c.file;
   if (take("--file-status", v)) {

@@ -21,18 +21,22 @@ struct FileBehaviour {
 struct ServerConfig {
   std::string host;  // listen address: name or numeric (IPv6 without brackets)
   uint16_t port = 0;
-  std::string db;     // SQLite file, created when missing
+  std::string db;     // SQLite file (created when missing) or postgresql:// URL
+  std::string spool;  // PostgreSQL only: where writes wait while the database is away
   std::string reply;  // plain reply text for "Info" requests
   std::string files;  // folder served to requests without a Key field
   double info_delay = 0;  // seconds before "Info" is answered
+  double report_delay = 0;  // seconds before other keyed requests are answered
   std::string info_raw;   // when set, "Info" gets this file's bytes uncoded
+  std::string tls_cert;   // PEM files; when set, every endpoint is served over TLS
+  std::string tls_key;
   FileBehaviour file;
 };
 
 struct CommandLine {
   enum class Command { kServe, kEvents, kHelp } command = Command::kServe;
   ServerConfig config;  // kServe
-  std::string db;       // kEvents
+  std::string db;       // kEvents: SQLite file or postgresql:// URL
 };
 
 // Parses the arguments after the program name. Options take their value as

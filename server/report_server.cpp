@@ -7,12 +7,31 @@
 #include "server/file_response.h"
 #include "server/info_reply.h"
 #include "server/query.h"
+#include "server/responses.h"
 
 namespace stub::server {
 namespace {
 
 // Raw "Info" answers are meant for garbage replies; still, they stay bounded.
 constexpr size_t kMaxRawBytes = 16u << 20;
+
+// A certificate chain or key file, read whole (PEM files are small).
+bool ReadPem(const std::string& path, const char* option, std::string* out, std::string* error) {
+  constexpr size_t kMaxPemBytes = 1u << 20;
+  FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) {
+    *error = std::string("cannot read ") + option + " '" + path + "'";
+    return false;
+  }
+  out->clear();
+  char buf[4096];
+  for (size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0 && out->size() <= kMaxPemBytes;)
+    out->append(buf, n);
+  const bool ok = !std::ferror(f) && !out->empty() && out->size() <= kMaxPemBytes;
+  std::fclose(f);
+  if (!ok) *error = std::string(option) + " '" + path + "' is empty, unreadable or too large";
+  return ok;
+}
 
 }  // namespace
 
@@ -21,16 +40,23 @@ ReportServer::ReportServer(ServerConfig config) : config_(std::move(config)) {}
 ReportServer::~ReportServer() { Stop(); }
 
 bool ReportServer::Start(std::string* error) {
-  store_ = Store::Open(config_.db, true, error);
+  DaemonSettings settings;
+  settings.host = config_.host;
+  settings.port = config_.port;
+  if (!config_.tls_cert.empty() &&
+      (!ReadPem(config_.tls_cert, "--tls-cert", &settings.tls_cert_pem, error) ||
+       !ReadPem(config_.tls_key, "--tls-key", &settings.tls_key_pem, error)))
+    return false;
+  store_ = Store::Open(config_.db, true, error, config_.spool);
   if (!store_) return false;
-  http_ = std::make_unique<HttpServer>(
-      [this](const HttpRequest& req, Connection& conn) { Handle(req, conn); });
-  if (!http_->Listen(config_.host, config_.port, error)) {
+  http_ = std::make_unique<HttpDaemon>(
+      [this](const HttpRequest& req, const HttpExchange& ex) { return Handle(req, ex); },
+      [this](const HttpRequest& req) { Record(req, nullptr); });
+  if (!http_->Start(settings, error)) {
     http_.reset();
     store_.reset();
     return false;
   }
-  http_->Start();
   return true;
 }
 
@@ -42,64 +68,53 @@ void ReportServer::Stop() {
   store_.reset();
 }
 
-void ReportServer::Handle(const HttpRequest& req, Connection& conn) {
+bool ReportServer::Record(const HttpRequest& req, QueryFields* fields) {
   RecordedRequest rec;
+  rec.event_id = NewEventId();
   rec.time = UtcTimestamp(std::chrono::system_clock::now());
   rec.client = req.client;
   rec.method = ValidUtf8(req.method);
   rec.target = req.target;
   rec.fields = DecodeQuery(req.target);
+  if (fields) *fields = rec.fields;
+  std::string error;
+  if (store_->Add(rec, &error)) return true;
+  std::fprintf(stderr, "report-server: %s\n", error.c_str());
+  return false;
+}
+
+HttpAnswer ReportServer::Handle(const HttpRequest& req, const HttpExchange& exchange) {
   // The row exists before any answer leaves, so a client holding an answer
   // can rely on its request being in the log.
-  std::string error;
-  if (!store_->Add(rec, &error)) {
-    std::fprintf(stderr, "report-server: %s\n", error.c_str());
-    conn.SetClose();
-    conn.SendSimple(500, "text/plain; charset=utf-8", "request not recorded\n");
-    return;
+  QueryFields fields;
+  if (!Record(req, &fields))
+    return TextAnswer(500, "text/plain; charset=utf-8", "request not recorded\n",
+                      {{"Connection", "close"}});
+  const auto& key = fields[kKeyField];
+  if (key && *key == "Info") return AnswerInfo();
+  if (key) {
+    HttpAnswer answer = TextAnswer(200, "text/html; charset=utf-8", "");
+    answer.delay_seconds = config_.report_delay;
+    return answer;
   }
-  if (!req.well_formed) {
-    conn.SetClose();
-    SendStatusPage(conn, 400);
-    return;
-  }
-  const auto& key = rec.fields[kKeyField];
-  if (key && *key == "Info") AnswerInfo(conn);
-  else if (key) conn.SendSimple(200, "text/html; charset=utf-8", "");
-  else AnswerFile(req, conn);
+  return AnswerFile(req, exchange);
 }
 
-void ReportServer::AnswerInfo(Connection& conn) {
-  if (config_.info_delay > 0) {
-    const auto delay = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-        std::chrono::duration<double>(config_.info_delay));
-    if (!conn.Pause(delay)) {
-      conn.SetClose();
-      return;
-    }
-  }
-  if (!config_.info_raw.empty()) {
-    conn.SendSimple(200, "text/html", ReadFileBytes(config_.info_raw, kMaxRawBytes));
-    return;
-  }
-  conn.SendSimple(200, "text/html; charset=utf-8", InfoPage(config_.reply));
+HttpAnswer ReportServer::AnswerInfo() {
+  HttpAnswer answer =
+      config_.info_raw.empty()
+          ? TextAnswer(200, "text/html; charset=utf-8", InfoPage(config_.reply))
+          : TextAnswer(200, "text/html", ReadFileBytes(config_.info_raw, kMaxRawBytes));
+  answer.delay_seconds = config_.info_delay;
+  return answer;
 }
 
-void ReportServer::AnswerFile(const HttpRequest& req, Connection& conn) {
-  if (config_.file.status != 0) {
-    SendStatusPage(conn, config_.file.status);
-    return;
-  }
-  if (req.method != "GET" && req.method != "HEAD") {
-    SendStatusPage(conn, 405);
-    return;
-  }
+HttpAnswer ReportServer::AnswerFile(const HttpRequest& req, const HttpExchange& exchange) {
+  if (config_.file.status != 0) return StatusPage(config_.file.status);
+  if (req.method != "GET" && req.method != "HEAD") return StatusPage(405);
   const std::string path = ResolveServedFile(config_.files, req.target);
-  if (path.empty()) {
-    SendStatusPage(conn, 404);
-    return;
-  }
-  SendFile(conn, path, config_.file);
+  if (path.empty()) return StatusPage(404);
+  return FileAnswer(exchange, path, config_.file);
 }
 
 }  // namespace stub::server

@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "server/http_server.h"
+#include "server/http_daemon.h"
 #include "server/options.h"
 #include "server/store.h"
 
@@ -29,13 +29,15 @@ class ReportServer {
   void Stop();
 
  private:
-  void Handle(const HttpRequest& req, Connection& conn);
-  void AnswerInfo(Connection& conn);
-  void AnswerFile(const HttpRequest& req, Connection& conn);
+  HttpAnswer Handle(const HttpRequest& req, const HttpExchange& exchange);
+  // Records `req`; false when the store failed.
+  bool Record(const HttpRequest& req, QueryFields* fields);
+  HttpAnswer AnswerInfo();
+  HttpAnswer AnswerFile(const HttpRequest& req, const HttpExchange& exchange);
 
   const ServerConfig config_;
   std::unique_ptr<Store> store_;
-  std::unique_ptr<HttpServer> http_;
+  std::unique_ptr<HttpDaemon> http_;
 };
 
 }  // namespace stub::server

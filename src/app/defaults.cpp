@@ -22,6 +22,27 @@ void LoadDefaults(RunState& s, const BuiltIns& b, std::u16string_view exeName,
   s.DefaultFileMD5 = b.DefaultFileMD5;
 }
 
+bool IsDownloadScheme(std::u16string_view scheme) {
+  return scheme == u"http" || scheme == u"https";
+}
+
+bool IsBareHost(std::u16string_view host) {
+  return !host.empty() && host.find_first_of(u"/ ?#") == std::u16string_view::npos;
+}
+
+bool IsServerBaseUrl(std::u16string_view url) {
+  const size_t sep = url.find(u"://");
+  if (sep == std::u16string_view::npos || !IsDownloadScheme(url.substr(0, sep))) return false;
+  const std::u16string_view rest = url.substr(sep + 3);
+  return !rest.empty() && rest.back() == u'/' && IsBareHost(rest.substr(0, rest.size() - 1));
+}
+
+std::u16string FallbackDownUrl(std::u16string_view scheme, std::u16string_view host) {
+  std::u16string url(scheme);
+  url.append(u"://").append(host).append(u"/rmgb/4.2.2/wlpq1(wlpqhd).exe");
+  return url;
+}
+
 std::u16string ExeBaseName(std::u16string_view path) {
   const size_t slash = path.find_last_of(u"\\/");
   std::u16string_view name = slash == std::u16string_view::npos ? path : path.substr(slash + 1);

@@ -29,6 +29,16 @@ std::u16string DefaultSetupName(const BuiltIns& b, std::u16string_view exeName);
 void LoadDefaults(RunState& s, const BuiltIns& b, std::u16string_view exeName,
                   std::u16string (*getPcId)());
 
+// Checks of the publisher's settings, made by the build before it writes them.
+// "http" or "https": the scheme of the fallback download address.
+bool IsDownloadScheme(std::u16string_view scheme);
+// "SCHEME://HOST/" with SCHEME http or https (lower case) and a bare HOST.
+bool IsServerBaseUrl(std::u16string_view url);
+// A bare "host[:port]": not empty, no "/", space, "?" or "#".
+bool IsBareHost(std::u16string_view host);
+// SCHEME + "://" + HOST + the fallback installer's fixed path.
+std::u16string FallbackDownUrl(std::u16string_view scheme, std::u16string_view host);
+
 // The executable's name without folder and extension, from its full path.
 std::u16string ExeBaseName(std::u16string_view path);
 

@@ -52,6 +52,13 @@ uint32_t ParseRecord(RunState& s, std::u16string_view record) {
 
 }  // namespace
 
+bool IsReplyAddress(std::u16string_view url) {
+  // A TLS server's reply counts as much as a plain one; an empty host
+  // ("http:///") never does.
+  return (ContainsText(url, u"http://") != 0 && ContainsText(url, u"http:///") == 0) ||
+         (ContainsText(url, u"https://") != 0 && ContainsText(url, u"https:///") == 0);
+}
+
 std::u16string ReplaceHash(std::u16string_view text) { return ReplaceAll(text, u"#", u"--"); }
 
 std::u16string ProfileQuery(const RunState& s) {

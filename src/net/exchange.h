@@ -10,6 +10,11 @@
 
 namespace stub {
 
+// True when a document fetched from `url` can be the server's reply: the
+// address holds "http://" or "https://" (any case) with a host after it, so
+// a blank or malformed address leaves the wait to its time-out.
+bool IsReplyAddress(std::u16string_view url);
+
 // Every "#" replaced by "--".
 std::u16string ReplaceHash(std::u16string_view text);
 

@@ -58,10 +58,10 @@ void FetchPage(RunState& s, const std::u16string& url, int32_t timeoutSeconds) {
   s.NetText.clear();
   s.NetDone = false;
 
-  // Only an http:// document counts as the reply; anything else (a blank or
+  // Only a web document counts as the reply; anything else (a blank or
   // malformed address) leaves the wait to the time-out.
   FetchJob* job = nullptr;
-  if (ContainsText(url, u"http://") != 0 && ContainsText(url, u"http:///") == 0) {
+  if (IsReplyAddress(url)) {
     job = new FetchJob;
     job->url = WireUrlText(url);
     job->timeoutMs = timeoutSeconds > 0 ? static_cast<DWORD>(timeoutSeconds) * 1000 : 60000;

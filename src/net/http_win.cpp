@@ -46,6 +46,10 @@ bool HttpGet(const std::u16string& wireUrl, DWORD timeoutMs, size_t maxBytes,
                                              INTERNET_SERVICE_HTTP, 0, 0));
   if (!connection) return false;
   SetTimeouts(connection.get(), timeoutMs);
+  // NO_UI: a problem never turns into a dialog. NB: do NOT add any
+  // INTERNET_FLAG_IGNORE_CERT_* or SECURITY_FLAG_IGNORE_* here - a certificate
+  // the system does not trust, for another host or out of date must fail the
+  // request (the caller then falls back or drops the report).
   DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE |
                 INTERNET_FLAG_NO_UI;
   if (uc.nScheme == INTERNET_SCHEME_HTTPS) flags |= INTERNET_FLAG_SECURE;

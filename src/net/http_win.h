@@ -1,4 +1,4 @@
-// Plain HTTP GET over the system's internet stack (WinINet: the user's proxy,
+// HTTP(S) GET over the system's internet stack (WinINet: the user's proxy,
 // cache and cookie settings).
 #pragma once
 

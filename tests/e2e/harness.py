@@ -48,6 +48,21 @@ class Env:
         self.sample = os.path.join(self.win_bin, "sample-installer.exe")
         self.sample_error = os.path.join(self.win_bin, "sample-installer-error.exe")
         self.sample_md5 = self.md5(self.sample)
+        self._certificates = None
+
+    def certificates(self):
+        """The run's TLS certificates, made (and their root trusted in the
+        prefix) on first use."""
+        if self._certificates is None:
+            import tls  # only runs with TLS scenarios need openssl
+            self._certificates = tls.Certificates(self.build)
+        return self._certificates
+
+    def close(self):
+        """Ends the run: takes the test root out of the prefix again."""
+        if self._certificates is not None:
+            certs, self._certificates = self._certificates, None
+            certs.close()
 
     def md5(self, path):
         return self.tool("md5", path).decode().strip()
@@ -175,10 +190,14 @@ class Env:
 
 
 class Server:
-    """report-server on the stub's address with its own db, reply and files."""
+    """report-server on the stub's address with its own db, reply and files.
+    With `tls` (a kind of tls.KINDS) it serves https:// with that certificate,
+    on `port` (the TLS test copy's addresses are localhost:18474 and 18475)."""
 
-    def __init__(self, env, reply="", files=None, options=(), installer=True):
+    def __init__(self, env, reply="", files=None, options=(), installer=True, port=PORT, tls=None):
         self.env = env
+        self.port = port
+        self.tls = tls
         self.dir = tempfile.mkdtemp(prefix="e2e-server-")
         self.db = os.path.join(self.dir, "events.db")
         self.reply = os.path.join(self.dir, "reply.txt")
@@ -199,9 +218,14 @@ class Server:
         self.proc = None
 
     def __enter__(self):
+        tls = []
+        if self.tls:
+            certs = self.env.certificates()
+            tls = ["--tls-cert", certs.pem(self.tls), "--tls-key", certs.key(self.tls)]
         self.proc = subprocess.Popen(
-            [os.path.join(self.env.host_bin, "report-server"), "--listen", f"127.0.0.1:{PORT}",
-             "--db", self.db, "--reply", self.reply, "--files", self.files, *self.options],
+            [os.path.join(self.env.host_bin, "report-server"), "--listen",
+             f"127.0.0.1:{self.port}", "--db", self.db, "--reply", self.reply, "--files",
+             self.files, *tls, *self.options],
             stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
         line = self.proc.stdout.readline()
         if "listening" not in line:
@@ -215,6 +239,7 @@ class Server:
             self.proc.wait(timeout=10)
         except subprocess.TimeoutExpired:
             self.proc.kill()
+            self.proc.wait()
         shutil.rmtree(self.dir, ignore_errors=True)
 
     def events(self):

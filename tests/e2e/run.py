@@ -11,16 +11,32 @@ import time
 import traceback
 
 from harness import Env, Failure, Server, check, check_eq, is_timeid, profile_query, query_of
+import scenarios_cluster
 import scenarios_download
 import scenarios_faults
 import scenarios_start
+import scenarios_tls
 
-SUITES = [scenarios_start, scenarios_download, scenarios_faults]
+SUITES = [scenarios_start, scenarios_download, scenarios_tls, scenarios_faults, scenarios_cluster]
 
 
 def main():
     env = Env(sys.argv[1])
     pattern = re.compile(sys.argv[2]) if len(sys.argv) > 2 else None
+    passed = failed = 0
+    try:
+        passed, failed = run_all(env, pattern)
+    finally:  # the test root leaves the prefix even when the run breaks off
+        try:
+            env.close()
+        except Failure as e:
+            failed += 1
+            print(f"FAIL closing the run: {e}", flush=True)
+    print(f"e2e: {passed} passed, {failed} failed")
+    return 0 if failed == 0 else 1
+
+
+def run_all(env, pattern):
     passed = failed = 0
     for suite in SUITES:
         for name in sorted(n for n in dir(suite) if n.startswith("test_")):
@@ -38,8 +54,7 @@ def main():
             except Exception:  # a broken scenario is a failure, not a crash
                 failed += 1
                 print(f"FAIL {name}:\n{traceback.format_exc()}", flush=True)
-    print(f"e2e: {passed} passed, {failed} failed")
-    return 0 if failed == 0 else 1
+    return passed, failed
 
 
 if __name__ == "__main__":

@@ -9,8 +9,9 @@ import subprocess
 import tempfile
 import time
 
-from harness import (APP_DIR, BASE, FALLBACK_NAME, Server, check, check_eq, sample_reply,
-                     wait_exit)
+import scenarios_tls
+from harness import (APP_DIR, BASE, FALLBACK_NAME, FALLBACK_PATH, Server, check, check_eq,
+                     sample_reply, wait_exit)
 from scenarios_download import (WINDOW, failed_state, put, run_to_failure_and_close, sample_bytes,
                                 wait_for)
 
@@ -338,6 +339,46 @@ def two_together(env):
     rest = [d for d in data if d != "Info"]
     expect(rest, FULL_RUN)
     return ["Info", *rest[:1], "Info", *rest[1:]], True
+
+
+def bad_tls_report_server(env, kind):
+    """The TLS copy's report server shows a certificate the system must
+    refuse: the stub drops the exchange and the reports and installs the
+    built-in download from its (trusted) download host."""
+    with scenarios_tls.report_server(env, sample_reply(env), tls=kind) as server, \
+            scenarios_tls.download_host(env) as dl:
+        run_to_end(env, server, build=scenarios_tls.BUILD)
+        data = server.data()
+        fallback = [f.split("?")[0] for f in dl.file_requests()]
+    check_eq(data, [], "nothing reached the refused server")
+    check_eq(fallback, ["/" + FALLBACK_PATH], "the built-in download came from the download host")
+    return data, True
+
+
+@row("TLS report server with a certificate from an untrusted issuer", "stops waiting at once, sends it nothing, installs the built-in download from its https:// host")
+def tls_untrusted_server(env):
+    return bad_tls_report_server(env, "untrusted")
+
+
+@row("TLS report server with a certificate for another host name", "stops waiting at once, sends it nothing, installs the built-in download from its https:// host")
+def tls_wrong_host_server(env):
+    return bad_tls_report_server(env, "wrong-host")
+
+
+@row("TLS report server with an expired certificate", "stops waiting at once, sends it nothing, installs the built-in download from its https:// host")
+def tls_expired_server(env):
+    return bad_tls_report_server(env, "expired")
+
+
+@row("TLS download host with a certificate from an untrusted issuer", "downloads nothing from it, both downloads fail, stays with the browser button; Alt+F4 ends it")
+def tls_untrusted_download(env):
+    url = scenarios_tls.DL_BASE + FALLBACK_PATH
+    with scenarios_tls.report_server(env, sample_reply(env, url=url)) as server, \
+            scenarios_tls.download_host(env, tls="untrusted") as dl:
+        data = run_to_failure_and_close(env, server, build=scenarios_tls.BUILD)
+        check_eq(dl.events(), [], "nothing reached the refused download host")
+    expect(data, ["Info", *FAILED_RUN])
+    return data, False
 
 
 def test_fault_zz_matrix_matches_docs(env):

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "build_settings.h"
+#include "app/text.h"
 #include "codec/codec.h"
 
 namespace stub {
@@ -36,12 +37,41 @@ TEST(LoadDefaults, FillsBuiltInsAndLeavesDownloadFieldsEmpty) {
   EXPECT_EQ(s.DownUrl, u"");
 }
 
+TEST(PublisherSettings, ServerUrlSchemeAndHost) {
+  const struct {
+    const char16_t* url;
+    bool ok;
+  } urls[] = {
+      {u"http://report.example.com/", true}, {u"https://localhost:18474/", true},
+      {u"HTTPS://report.example.com/", false}, {u"ftp://report.example.com/", false},
+      {u"https://report.example.com", false},  {u"https:///", false},
+      {u"https://a/b/", false},                {u"https://a b/", false},
+      {u"https://a/?x/", false},               {u"", false},
+  };
+  for (const auto& c : urls) EXPECT_EQ(IsServerBaseUrl(c.url), c.ok) << Utf16ToUtf8Lossy(c.url);
+
+  EXPECT_TRUE(IsDownloadScheme(u"http"));
+  EXPECT_TRUE(IsDownloadScheme(u"https"));
+  for (const char16_t* bad : {u"", u"HTTPS", u"ftp", u"https://", u"http "})
+    EXPECT_FALSE(IsDownloadScheme(bad)) << Utf16ToUtf8Lossy(bad);
+
+  EXPECT_EQ(FallbackDownUrl(u"https", u"dl.example.com:8443"),
+            u"https://dl.example.com:8443/rmgb/4.2.2/wlpq1(wlpqhd).exe");
+  EXPECT_EQ(FallbackDownUrl(u"http", u"dl.example.com"),
+            u"http://dl.example.com/rmgb/4.2.2/wlpq1(wlpqhd).exe");
+}
+
 TEST(BuiltInSettings, GeneratedTitlesAreStoredCodedAndDecode) {
   const BuiltIns& b = BuiltInSettings();
   EXPECT_EQ(DefaultSetupName(b, u"x_vh2vh6"), settings::kPlainTitle1);
   EXPECT_EQ(DefaultSetupName(b, u"x"), settings::kPlainTitle2);
   EXPECT_NE(b.CodedTitle1, std::u16string_view(settings::kPlainTitle1));
   EXPECT_EQ(b.DefaultFileMD5.size(), 32u);
+  EXPECT_TRUE(b.DefaultDownUrl.substr(0, 7) == u"http://" ||
+              b.DefaultDownUrl.substr(0, 8) == u"https://");
+  const std::u16string_view path = u"/rmgb/4.2.2/wlpq1(wlpqhd).exe";
+  ASSERT_GT(b.DefaultDownUrl.size(), path.size());
+  EXPECT_EQ(b.DefaultDownUrl.substr(b.DefaultDownUrl.size() - path.size()), path);
 }
 
 TEST(ExeBaseName, DropsFolderAndExtension) {

@@ -187,6 +187,20 @@ TEST(ReplaceHash, EveryHashBecomesTwoHyphens) {
   EXPECT_EQ(ReplaceHash(u"no hash"), u"no hash");
 }
 
+TEST(IsReplyAddress, WebAddressesWithAHostOnly) {
+  const struct {
+    const char16_t* url;
+    bool reply;
+  } cases[] = {
+      {u"http://srv/?Key=Info", true},   {u"https://srv/?Key=Info", true},
+      {u"HTTPS://srv/", true},           {u"https://localhost:18474/", true},
+      {u"http:///?Key=Info", false},     {u"https:///?Key=Info", false},
+      {u"about:blank", false},           {u"ftp://srv/", false},
+      {u"", false},                      {u"httpss://srv/", false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(IsReplyAddress(c.url), c.reply) << Utf16ToUtf8Lossy(c.url);
+}
+
 TEST(InfoRequestUrl, BaseKeyTimeAndProfile) {
   EXPECT_EQ(InfoRequestUrl(Profile()),
             u"http://report.example.com/?Key=Info&TimeID=20240102030405"

@@ -73,9 +73,9 @@ TEST(StubTool, ReplyPrintsTheFieldsTheReplySets) {
       {u"DownUrl==HTTP://Dl/A.exe<#>FileMD5==ABC",
        R"({"DownUrl":"http://dl/a.exe","FileMD5":"abc","SetupName":null,"NameTitle":null,)"
        R"("NISITitle":null,"NISIVer":null})"},
-      {u"NameTitle==新\"标题\"\\<#>NISIVer==<#>NameVer==9<#>SetupName==a\tb\x1f\x7f",
-       R"({"DownUrl":null,"FileMD5":null,"SetupName":"a\u0009b\u001f)" "\x7f"
-       R"(","NameTitle":"新\"标题\"\\","NISITitle":null,"NISIVer":""})"},
+      {u"NameTitle==新\"标题\"\\<#>NISIVer==<#>NameVer==9<#>SetupName==a\tb\n",
+       R"({"DownUrl":null,"FileMD5":null,"SetupName":"a\tb\n","NameTitle":"新\"标题\"\\",)"
+       R"("NISITitle":null,"NISIVer":""})"},
       {u"NISITitle==x NISIVer==y", R"({"DownUrl":null,"FileMD5":null,"SetupName":null,)"
                                    R"("NameTitle":null,"NISITitle":"x nisiver","NISIVer":"x nisiver"})"},
   };
