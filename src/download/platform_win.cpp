@@ -106,6 +106,23 @@ void WinShell::Open(const std::u16string& target) {
   ShellExecuteW(owner_, L"open", W(target), nullptr, nullptr, SW_SHOWNORMAL);
 }
 
+void WinShell::Launch(const std::u16string& path, LaunchAs how) {
+  if (how == LaunchAs::Handler) return Open(path);
+  // A name without a known extension would get its own handler (or the
+  // "choose an app" dialog); the class of ".exe" starts it as a program,
+  // through the shell so that an installer can still ask for elevation.
+  SHELLEXECUTEINFOW info = {};
+  info.cbSize = sizeof info;
+  info.fMask = SEE_MASK_CLASSNAME;
+  info.hwnd = owner_;
+  info.lpVerb = L"open";
+  info.lpFile = W(path);
+  info.lpClass = L".exe";
+  info.nShow = SW_SHOWNORMAL;
+  // As with Open, a failure shows up as an installer that never appears.
+  ShellExecuteExW(&info);
+}
+
 bool WinShell::WindowExists(const std::u16string& title) {
   return FindWindowW(nullptr, W(title)) != nullptr;
 }
