@@ -25,6 +25,7 @@ struct ServerConfig {
   std::string reply;  // plain reply text for "Info" requests
   std::string files;  // folder served to requests without a Key field
   double info_delay = 0;  // seconds before "Info" is answered
+  double report_delay = 0;  // seconds before any other keyed request (a report) is answered
   std::string info_raw;   // when set, "Info" gets this file's bytes uncoded
   FileBehaviour file;
 };

@@ -65,8 +65,19 @@ void ReportServer::Handle(const HttpRequest& req, Connection& conn) {
   }
   const auto& key = rec.fields[kKeyField];
   if (key && *key == "Info") AnswerInfo(conn);
-  else if (key) conn.SendSimple(200, "text/html; charset=utf-8", "");
+  else if (key) AnswerReport(conn);
   else AnswerFile(req, conn);
+}
+
+// The report is recorded already; only its answer waits.
+void ReportServer::AnswerReport(Connection& conn) {
+  if (config_.report_delay > 0 &&
+      !conn.Pause(std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+          std::chrono::duration<double>(config_.report_delay)))) {
+    conn.SetClose();
+    return;
+  }
+  conn.SendSimple(200, "text/html; charset=utf-8", "");
 }
 
 void ReportServer::AnswerInfo(Connection& conn) {

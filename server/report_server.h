@@ -31,6 +31,7 @@ class ReportServer {
  private:
   void Handle(const HttpRequest& req, Connection& conn);
   void AnswerInfo(Connection& conn);
+  void AnswerReport(Connection& conn);
   void AnswerFile(const HttpRequest& req, Connection& conn);
 
   const ServerConfig config_;
