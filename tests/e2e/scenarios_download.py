@@ -138,8 +138,8 @@ def test_download_no_writable_folder_uses_the_program_folder(env):
 
 def test_download_unsafe_names_stay_inside_the_folder(env):
     sample = sample_bytes(env)
-    for url, saved in [(BASE + "dl/..\\..\\evil.exe", ".._.._evil.exe"),
-                       (BASE + "dl/setup.exe?x=1", "setup.exe_x=1")]:
+    # (A query in the address is a row of the fault matrix.)
+    for url, saved in [(BASE + "dl/..\\..\\evil.exe", ".._.._evil.exe")]:
         env.reset()
         files = {"dl/..\\..\\evil.exe": sample, "evil.exe": sample, "dl/evil.exe": sample,
                  "dl/setup.exe": sample}
