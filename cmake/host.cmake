@@ -11,6 +11,15 @@ endif()
 stub_builtins(builtins "${STUB_SERVER_URL}" "${STUB_DOWNLOAD_SCHEME}" "${STUB_DOWNLOAD_HOST}"
   $<TARGET_FILE:gen-settings> gen-settings "${STUB_FALLBACK_FILE}" "")
 
+# A stall limit whose milliseconds would not fit 32 bits stops the build.
+foreach(stall 0 86401 4294968 5x)
+  add_test(NAME gen-settings-refuses-stall-${stall}
+    COMMAND gen-settings ${CMAKE_BINARY_DIR}/stall-test.h http://x/ x ${STUB_FALLBACK_FILE}
+            "${STUB_TITLE_1}" "${STUB_TITLE_2}" ${stall})
+  set_tests_properties(gen-settings-refuses-stall-${stall} PROPERTIES
+    PASS_REGULAR_EXPRESSION "STUB_STALL_SECONDS must be 1 to 86400")
+endforeach()
+
 add_library(stubtool-lib STATIC tools/stubtool/stubtool.cpp)
 target_include_directories(stubtool-lib PUBLIC tools)
 find_package(nlohmann_json 3 REQUIRED)

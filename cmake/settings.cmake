@@ -19,6 +19,9 @@ set(STUB_TITLE_2 "Korvel" CACHE STRING
     "Window title for every other executable name (exactly 6 UTF-16 units)")
 set(STUB_STALL_SECONDS "60" CACHE STRING
     "Seconds without any download progress after which a transfer is aborted")
+if(NOT STUB_STALL_SECONDS MATCHES "^[0-9]+$" OR STUB_STALL_SECONDS LESS 1 OR STUB_STALL_SECONDS GREATER 86400)
+  message(FATAL_ERROR "STUB_STALL_SECONDS must be 1 to 86400 seconds, not '${STUB_STALL_SECONDS}'")
+endif()
 
 # Generates NAME/build_settings.h with the program GEN (a path; GEN_DEPENDS is
 # a target or nothing) and the library NAME that holds the built-in values

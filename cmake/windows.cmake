@@ -158,7 +158,7 @@ add_subdirectory(/usr/src/googletest/googletest ${CMAKE_BINARY_DIR}/googletest E
 
 add_executable(win-tests ${STUB_UNIT_TESTS} ${STUB_WIN_TESTS} tests/win/win_main.cpp)
 target_compile_definitions(win-tests PRIVATE STUB_SETTINGS_PLAIN_TITLES)
-target_link_libraries(win-tests PRIVATE shell builtins stubtool-lib gtest)
+target_link_libraries(win-tests PRIVATE shell builtins stubtool-lib gtest ws2_32)
 target_include_directories(win-tests PRIVATE tests/unit)
 target_link_options(win-tests PRIVATE ${STUB_STATIC_LINK})
 gtest_add_tests(TARGET win-tests)

@@ -50,8 +50,11 @@ int main(int argc, char** argv) {
   if (title2.size() != 6)
     return Fail("STUB_TITLE_2 must be exactly 6 UTF-16 units; '" + std::string(argv[6]) +
                 "' has " + std::to_string(title2.size()));
-  const int stall = std::atoi(argv[7]);
-  if (stall <= 0) return Fail("STUB_STALL_SECONDS must be a positive number of seconds");
+  // Its milliseconds must fit the engine's 32-bit tick arithmetic.
+  const std::string stallText = argv[7];
+  const int stall = stallText.size() <= 5 && stallText.find_first_not_of("0123456789") == std::string::npos
+                        ? std::atoi(argv[7]) : 0;
+  if (stall < 1 || stall > 86400) return Fail("STUB_STALL_SECONDS must be 1 to 86400 seconds");
 
   const std::u16string md5 = stub::MD5File(fallback);
   if (md5.size() != 32)

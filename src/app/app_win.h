@@ -22,6 +22,18 @@ std::u16string ModulePath();
 // Processes every pending message of this thread's queue.
 void PumpWindowMessages();
 
+// Marks a modal loop of the system (a message box, a window drag) on this
+// thread for its lifetime. Work that would pump messages itself (download
+// progress) waits while one runs, so the loop keeps its keyboard and mouse.
+class ModalLoop {
+ public:
+  ModalLoop();
+  ~ModalLoop();
+  ModalLoop(const ModalLoop&) = delete;
+  ModalLoop& operator=(const ModalLoop&) = delete;
+  static int Depth();  // how many are running now
+};
+
 // True when another process of this same executable (by full path) runs.
 // The first caller keeps the named mutex for the life of the process.
 bool IsPrevInstance(const std::u16string& exePath);

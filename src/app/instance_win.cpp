@@ -37,6 +37,8 @@ std::u16string IsWindowOpen(const std::u16string& setupName) {
 }
 
 void ActivateWindow(const std::u16string& setupName) {
+  // An empty title would find any untitled window, not the first instance's.
+  if (setupName.empty()) return;
   HWND wnd = FindWindowW(nullptr, W(setupName));
   if (!wnd) return;
   // Failures are ignored: activation is a courtesy to the user.

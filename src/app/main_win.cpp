@@ -82,7 +82,14 @@ void Main() {
 
 }  // namespace stub
 
+// The stall limit becomes milliseconds in a 32-bit count.
+static_assert(stub::settings::kStallSeconds >= 1 && stub::settings::kStallSeconds <= 86400,
+              "STUB_STALL_SECONDS must be 1 to 86400");
+
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+  // Probing D:\ on a card reader without a card must fail quietly instead
+  // of showing the system's "No Disk" box.
+  SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
   // The machine identifier (WMI) and later the URL download need COM on
   // this thread; without it they simply find nothing.
   CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);

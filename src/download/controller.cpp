@@ -3,6 +3,7 @@
 #include "app/text.h"
 #include "download/services.h"
 #include "download/texts.h"
+#include "net/wire.h"
 
 namespace stub {
 
@@ -45,7 +46,7 @@ void DownloadController::IsDownEmp() {
   // An empty expected digest matches no file, so none needs to be read.
   if (run_.FileMD5.empty()) return;
 
-  const std::u16string base = SafeFileName(UrlFileName(run_.DownUrl));
+  const std::u16string base = SaveFileName(run_.DownUrl);
   // The three folders are taken as they are; the program's folder is not
   // split at commas, so a folder name with a comma is still searched.
   const std::u16string folders[] = {kTempC, kTempD, GetAppPath()};
@@ -78,7 +79,7 @@ void DownloadController::IsDownEmp() {
 void DownloadController::ChooseSaveFile() {
   if (Ended()) return;
   Enter(DownState::Choosing);
-  const std::u16string base = SafeFileName(UrlFileName(run_.DownUrl));
+  const std::u16string base = SaveFileName(run_.DownUrl);
   const std::u16string alt1 = ReplaceAll(base, kExe, u"(1).exe");
   const std::u16string alt2 = ReplaceAll(base, kExe, u"(2).exe");
   const std::u16string alt3 = ReplaceAll(base, kExe, u"(3).exe");
@@ -129,8 +130,17 @@ void DownloadController::BeginDown() {
 void DownloadController::StartDownFile(const std::u16string& url, const std::u16string& path) {
   if (Ended()) return;
   btime = static_cast<float>(clock_.TimeOfDay());
-  // The transfer's own result is not used: the digest decides.
-  engine_.DownloadFile(url, path, *this);
+  transferCode_.clear();
+  // Only a web address goes to the URL download service, which would also
+  // read UNC paths, file: and res: addresses. Anything else fails without a
+  // transfer and takes the usual failure path.
+  if (!IsWebAddress(run_.DownUrl)) {
+    transferEnd_ = TransferEnd::Failed;
+    return;
+  }
+  // Whether the transfer succeeded is left to the digest; only an aborted
+  // one is remembered, so that its file is never started.
+  transferEnd_ = engine_.DownloadFile(url, path, *this);
 }
 
 // Judges the file by its digest. A match is run and ends the program. A
@@ -167,7 +177,10 @@ void DownloadController::DownFinish() {
   WaitSeconds(1);
   if (Ended()) return;
 
-  if (DownCode == u"4,14,5,6,") {
+  // The clean-transfer rule looks at this transfer's own statuses, not the
+  // trail the reports carry, and only at a file that was read and is held.
+  const bool held = !run_.DownMD5.empty() && run_.DownMD5.find(u"ERR") == std::u16string::npos;
+  if (transferCode_ == u"4,14,5,6," && transferEnd_ != TransferEnd::Aborted && held) {
     RunInstaller(SavePath());
     WaitSeconds(2);
     if (Ended()) return;
@@ -206,7 +219,12 @@ void DownloadController::BrowsDown() {
   view_.SetStatus(kBrowserMode);
   // Only a web address goes to the shell: "open" on any other text could run
   // a local program that no digest check has seen.
-  if (IsWebAddress(run_.DownUrl)) shell_.Open(run_.DownUrl);
+  // The wire form keeps quotes and spaces from becoming arguments of the
+  // browser's command line.
+  if (IsWebAddress(run_.DownUrl)) {
+    const std::string wire = WireUrl(run_.DownUrl);
+    shell_.Open(std::u16string(wire.begin(), wire.end()));
+  }
 }
 
 void DownloadController::Image3_Click() {

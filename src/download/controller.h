@@ -92,6 +92,8 @@ class DownloadController : public ProgressSink {
   DownloadView& view_;
   Shell& shell_;
   DownState state_ = DownState::Waiting;
+  std::u16string transferCode_;  // DownCode of the current transfer alone
+  TransferEnd transferEnd_ = TransferEnd::Failed;
 };
 
 }  // namespace stub

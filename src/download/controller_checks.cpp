@@ -38,7 +38,7 @@ int32_t DownloadController::CheckFileMD5() {
 
 void DownloadController::RunInstaller(const std::u16string& path) {
   if (Ended()) return;
-  shell_.Open(path);
+  shell_.Launch(path, LaunchKind(path));
   // Once the installer's process has the file, the hold has done its job.
   files_.ReleaseHold();
 }

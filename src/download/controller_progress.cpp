@@ -19,11 +19,15 @@ void DownloadController::OnProgress(int32_t lMax, int32_t lProgress, int32_t lSt
   if (Ended()) return;
 
   DownCount = lProgress;
-  // Not clamped above: a transfer that outgrows its announced size overfills.
+  // The percent is not clamped above: a transfer may outgrow its announced size.
   const double percent = std::floor(static_cast<double>(lProgress) / lMax * 100);
   // Scaled as full * percent / 100 so that 100 % is exactly the full width.
-  double fill = static_cast<double>(view_.FullWidth()) * percent / 100;
+  const double full = view_.FullWidth();
+  double fill = full * percent / 100;
   if (fill < 0) fill = 0;  // a negative count cannot make a negative width
+  // An overfilled bar looks full: the fill never outgrows the track, so
+  // drawing and hit-testing it cost no more than the track does.
+  if (fill > full) fill = full;
   view_.SetFillWidth(static_cast<float>(fill));
 
   // The speed line shows the bytes of the last interval of a little over a
@@ -42,6 +46,7 @@ void DownloadController::OnProgress(int32_t lMax, int32_t lProgress, int32_t lSt
   }
 
   AppendDownCode(DownCode, lStatusCode);
+  AppendDownCode(transferCode_, lStatusCode);
 }
 
 }  // namespace stub

@@ -23,19 +23,23 @@ struct Progress {
 struct Transfer {
   LONG refs = 2;
   std::u16string url, path;
+  DWORD stallMs = 0;
   HRESULT result = E_FAIL;
-  HANDLE done = nullptr;
+  HANDLE done = nullptr;         // set when the worker has left
+  HANDLE stop = nullptr;         // set when the transfer has returned: the watchdog ends
   CRITICAL_SECTION lock;
   std::vector<Progress> queue;   // notifications with a known total, in order
-  IBinding* binding = nullptr;   // held between OnStartBinding and OnStopBinding
+  IBinding* binding = nullptr;   // from OnStartBinding until the worker lets it go
   DWORD lastActivity = 0;        // tick of the last notification of any kind
   bool abortRequested = false;
+  DWORD abortedAt = 0;           // tick of the stall abort (never 0 once set)
   HWND notify = nullptr;         // message-only window on the window's thread
 
   Transfer() { InitializeCriticalSection(&lock); }
   ~Transfer() {
     DeleteCriticalSection(&lock);
     if (done) CloseHandle(done);
+    if (stop) CloseHandle(stop);
   }
   void Release() {
     if (InterlockedDecrement(&refs) == 0) delete this;
@@ -89,17 +93,14 @@ class Callback final : public IBindStatusCallback {
                            static_cast<int32_t>(status)});
     const HWND notify = t_->notify;
     LeaveCriticalSection(&t_->lock);
-    // Handed to the window's thread as a message, so that even a modal loop
-    // running there (a message box) handles the transfer's progress.
+    // Handed to the window's thread as a message; a modal loop running there
+    // leaves it queued until it ends.
     PostMessageW(notify, kProgressMessage, 0, 0);
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE OnStopBinding(HRESULT, LPCWSTR) override {
-    EnterCriticalSection(&t_->lock);
-    IBinding* binding = t_->binding;
-    t_->binding = nullptr;
-    LeaveCriticalSection(&t_->lock);
-    if (binding) binding->Release();
+    // The binding is let go by the worker once the watchdog has ended, so
+    // that its last release happens there.
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE GetBindInfo(DWORD* flags, BINDINFO*) override {
@@ -117,11 +118,51 @@ class Callback final : public IBindStatusCallback {
   Transfer* t_;
 };
 
+// Aborts a transfer that has reported nothing for the stall time. It runs in
+// the worker's apartment, the multithreaded one, where the binding may be
+// called from any of its threads: the window's thread never touches it. (A
+// window of the worker's own would not do: the synchronous download does not
+// dispatch the calling thread's other messages everywhere.)
+DWORD WINAPI StallWatchdog(void* param) {
+  auto* t = static_cast<Transfer*>(param);
+  const HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  while (WaitForSingleObject(t->stop, 250) == WAIT_TIMEOUT) {
+    EnterCriticalSection(&t->lock);
+    const DWORD now = GetTickCount();
+    IBinding* binding = nullptr;
+    if (!t->abortRequested && now - t->lastActivity >= t->stallMs) {
+      // Without a binding yet, OnStartBinding aborts as soon as one comes.
+      t->abortRequested = true;
+      t->abortedAt = now | 1;
+      binding = t->binding;
+      if (binding) binding->AddRef();
+    }
+    LeaveCriticalSection(&t->lock);
+    if (binding) {
+      binding->Abort();
+      binding->Release();  // never the last: the worker still holds it
+    }
+  }
+  if (SUCCEEDED(com)) CoUninitialize();
+  return 0;
+}
+
 DWORD WINAPI TransferThread(void* param) {
   auto* t = static_cast<Transfer*>(param);
-  const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  const HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  HANDLE watchdog = CreateThread(nullptr, 0, StallWatchdog, t, 0, nullptr);
   auto* callback = new Callback(t);
   t->result = URLDownloadToFileW(nullptr, W(t->url), W(t->path), 0, callback);
+  SetEvent(t->stop);
+  if (watchdog) {
+    WaitForSingleObject(watchdog, INFINITE);  // it ends within one period
+    CloseHandle(watchdog);
+  }
+  EnterCriticalSection(&t->lock);
+  IBinding* binding = t->binding;
+  t->binding = nullptr;
+  LeaveCriticalSection(&t->lock);
+  if (binding) binding->Release();  // the last release, here before the apartment goes
   callback->Release();
   if (SUCCEEDED(com)) CoUninitialize();
   SetEvent(t->done);
@@ -133,23 +174,10 @@ DWORD WINAPI TransferThread(void* param) {
 struct Waiting {
   Transfer* transfer;
   ProgressSink* sink;
-  DWORD stallMs;
-  DWORD abortedAt = 0;
+  int modalDepth;  // modal loops already running when the transfer started
   bool draining = false;
   bool abandoned = false;
 };
-
-void RequestAbort(Transfer* t) {
-  EnterCriticalSection(&t->lock);
-  t->abortRequested = true;
-  IBinding* binding = t->binding;
-  if (binding) binding->AddRef();
-  LeaveCriticalSection(&t->lock);
-  if (binding) {
-    binding->Abort();
-    binding->Release();
-  }
-}
 
 // Hands the queued notifications to the sink in order. A handler processes
 // window messages and may meet the next progress message: the outer call
@@ -171,27 +199,22 @@ void Drain(Waiting& w) {
   w.draining = false;
 }
 
-// A transfer without any notification for the stall time is aborted; if the
-// platform does not let go of it within 15 s more, it is abandoned.
+// A transfer that the platform does not let go of within 15 s of its stall
+// abort is abandoned.
 void CheckStall(Waiting& w) {
-  const DWORD now = GetTickCount();
-  if (!w.abortedAt) {
-    EnterCriticalSection(&w.transfer->lock);
-    const DWORD idle = now - w.transfer->lastActivity;
-    LeaveCriticalSection(&w.transfer->lock);
-    if (idle >= w.stallMs) {
-      RequestAbort(w.transfer);
-      w.abortedAt = now | 1;
-    }
-  } else if (now - w.abortedAt > 15000) {
-    w.abandoned = true;
-  }
+  EnterCriticalSection(&w.transfer->lock);
+  const DWORD abortedAt = w.transfer->abortedAt;
+  LeaveCriticalSection(&w.transfer->lock);
+  if (abortedAt && GetTickCount() - abortedAt > 15000) w.abandoned = true;
 }
 
 LRESULT CALLBACK NotifyProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
   auto* w = reinterpret_cast<Waiting*>(GetWindowLongPtrW(wnd, GWLP_USERDATA));
   if (w && msg == kProgressMessage) {
-    Drain(*w);
+    // Inside a message box or a drag the progress stays queued: handling it
+    // pumps messages, which would take the modal loop's keys and mouse. The
+    // wait loop catches up when the modal loop has ended.
+    if (ModalLoop::Depth() <= w->modalDepth) Drain(*w);
     return 0;
   }
   if (w && msg == WM_TIMER && wp == kStallTimer) {
@@ -217,32 +240,41 @@ HWND CreateNotifyWindow() {
 
 }  // namespace
 
-bool URLDownFile::DownloadFile(const std::u16string& url, const std::u16string& path,
-                               ProgressSink& sink) {
+TransferEnd URLDownFile::DownloadFile(const std::u16string& url, const std::u16string& path,
+                                      ProgressSink& sink) {
   const HWND notify = CreateNotifyWindow();
-  if (!notify) return false;
+  if (!notify) return TransferEnd::Failed;
   auto* t = new Transfer;
   t->url = url;
   t->path = path;
   t->notify = notify;
   t->done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  t->stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  t->stallMs = static_cast<DWORD>(stallSeconds_) * 1000;
   t->lastActivity = GetTickCount();
-  Waiting w{t, &sink, static_cast<DWORD>(stallSeconds_) * 1000};
+  Waiting w{t, &sink, ModalLoop::Depth()};
   SetWindowLongPtrW(notify, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&w));
   SetTimer(notify, kStallTimer, 500, nullptr);
 
-  HANDLE thread = t->done ? CreateThread(nullptr, 0, TransferThread, t, 0, nullptr) : nullptr;
+  HANDLE thread =
+      t->done && t->stop ? CreateThread(nullptr, 0, TransferThread, t, 0, nullptr) : nullptr;
   if (thread) {
     CloseHandle(thread);
     while (!w.abandoned && WaitForSingleObject(t->done, 0) != WAIT_OBJECT_0) {
       MsgWaitForMultipleObjectsEx(1, &t->done, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
       PumpWindowMessages();
+      if (ModalLoop::Depth() <= w.modalDepth) Drain(w);  // what a modal loop left queued
     }
     Drain(w);  // whatever arrived just before the end
   } else {
     t->Release();  // the worker's share: it never started
   }
-  const bool ok = !w.abandoned && thread && t->result == S_OK;
+  EnterCriticalSection(&t->lock);
+  const bool aborted = t->abortRequested;
+  LeaveCriticalSection(&t->lock);
+  const TransferEnd end = w.abandoned || aborted ? TransferEnd::Aborted
+                          : thread && t->result == S_OK ? TransferEnd::Completed
+                                                        : TransferEnd::Failed;
   // Late messages from an abandoned worker find no window and go nowhere.
   SetWindowLongPtrW(notify, GWLP_USERDATA, 0);
   DestroyWindow(notify);
@@ -250,7 +282,7 @@ bool URLDownFile::DownloadFile(const std::u16string& url, const std::u16string& 
   t->notify = nullptr;
   LeaveCriticalSection(&t->lock);
   t->Release();
-  return ok;
+  return end;
 }
 
 }  // namespace stub

@@ -14,8 +14,8 @@ class URLDownFile final : public DownloadEngine {
  public:
   // A transfer that reports nothing for `stallSeconds` is aborted.
   explicit URLDownFile(int32_t stallSeconds) : stallSeconds_(stallSeconds) {}
-  bool DownloadFile(const std::u16string& url, const std::u16string& path,
-                    ProgressSink& sink) override;
+  TransferEnd DownloadFile(const std::u16string& url, const std::u16string& path,
+                           ProgressSink& sink) override;
 
  private:
   int32_t stallSeconds_;

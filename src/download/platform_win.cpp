@@ -106,6 +106,38 @@ void WinShell::Open(const std::u16string& target) {
   ShellExecuteW(owner_, L"open", W(target), nullptr, nullptr, SW_SHOWNORMAL);
 }
 
+void WinShell::Launch(const std::u16string& path, LaunchAs how) {
+  if (how == LaunchAs::Handler) return Open(path);
+  // A name without a known extension would get its own handler (or the
+  // "choose an app" dialog): start it as a program. With the module named
+  // separately no extension is assumed or appended.
+  STARTUPINFOW si = {};
+  si.cb = sizeof si;
+  si.dwFlags = STARTF_USESHOWWINDOW;
+  si.wShowWindow = SW_SHOWNORMAL;
+  PROCESS_INFORMATION pi = {};
+  std::u16string command = u"\"" + path + u"\"";
+  if (CreateProcessW(W(path), reinterpret_cast<wchar_t*>(&command[0]), nullptr, nullptr, FALSE, 0,
+                     nullptr, nullptr, &si, &pi)) {
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    return;
+  }
+  constexpr DWORD kElevationRequired = 740;  // ERROR_ELEVATION_REQUIRED, missing from our headers
+  if (GetLastError() != kElevationRequired) return;  // shows up as no installer window
+  // An installer that asks for elevation goes through the shell, still as a
+  // program: the class of executables, not the name's own.
+  SHELLEXECUTEINFOW info = {};
+  info.cbSize = sizeof info;
+  info.fMask = SEE_MASK_CLASSNAME;
+  info.hwnd = owner_;
+  info.lpVerb = L"open";
+  info.lpFile = W(path);
+  info.lpClass = L"exefile";
+  info.nShow = SW_SHOWNORMAL;
+  ShellExecuteExW(&info);
+}
+
 bool WinShell::WindowExists(const std::u16string& title) {
   return FindWindowW(nullptr, W(title)) != nullptr;
 }

@@ -39,6 +39,7 @@ class WinShell final : public Shell {
  public:
   explicit WinShell(HWND owner) : owner_(owner) {}
   void Open(const std::u16string& target) override;
+  void Launch(const std::u16string& path, LaunchAs how) override;
   bool WindowExists(const std::u16string& title) override;
   std::u16string AppPath() override;
   void SendReport(const std::u16string& key, const std::u16string& data) override;

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "download/services.h"
+
 namespace stub {
 
 class Clock {  // time of day and the local time stamp
@@ -47,14 +49,17 @@ class ProgressSink {
   virtual void OnProgress(int32_t lMax, int32_t lProgress, int32_t lStatusCode) = 0;
 };
 
+// How a transfer ended: the platform call succeeded, failed, or was aborted
+// (or abandoned) because it stalled.
+enum class TransferEnd { Completed, Failed, Aborted };
+
 class DownloadEngine {
  public:
   virtual ~DownloadEngine() = default;
   // Blocks until the transfer has ended; calls sink.OnProgress on the caller's thread for each
-  // notification whose total is above 0 (the engine filters). True when the platform call
-  // succeeded.
-  virtual bool DownloadFile(const std::u16string& url, const std::u16string& path,
-                            ProgressSink& sink) = 0;
+  // notification whose total is above 0 (the engine filters).
+  virtual TransferEnd DownloadFile(const std::u16string& url, const std::u16string& path,
+                                   ProgressSink& sink) = 0;
 };
 
 class DownloadView {  // the download window's controls
@@ -73,6 +78,8 @@ class Shell {
  public:
   virtual ~Shell() = default;
   virtual void Open(const std::u16string& target) = 0;  // verb "open", shown normally, window as owner
+  // Starts a saved file, shown normally, window as owner: through its handler or as a program.
+  virtual void Launch(const std::u16string& path, LaunchAs how) = 0;
   virtual bool WindowExists(const std::u16string& title) = 0;  // a top-level window with exactly this title
   virtual std::u16string AppPath() = 0;                  // the program's folder, short form, ending in "\"
   virtual void SendReport(const std::u16string& key, const std::u16string& data) = 0;

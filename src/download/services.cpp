@@ -110,6 +110,18 @@ std::u16string SafeFileName(std::u16string_view name) {
   return out;
 }
 
+std::u16string SaveFileName(std::u16string_view url) {
+  return SafeFileName(UrlFileName(url.substr(0, url.find_first_of(u"?#"))));
+}
+
+LaunchAs LaunchKind(std::u16string_view path) {
+  const std::u16string name = ToUpper(path.substr(path.find_last_of(u"\\/") + 1));
+  const auto endsWith = [&](std::u16string_view ext) {
+    return name.size() > ext.size() && name.compare(name.size() - ext.size(), ext.size(), ext) == 0;
+  };
+  return endsWith(u".EXE") || endsWith(u".MSI") ? LaunchAs::Handler : LaunchAs::Program;
+}
+
 bool IsWebAddress(std::u16string_view url) {
   return ContainsText(url.substr(0, 7), u"http://") == 1 || ContainsText(url.substr(0, 8), u"https://") == 1;
 }

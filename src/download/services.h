@@ -29,6 +29,17 @@ std::u16string UrlFileName(std::u16string_view url);
 // `name` made a valid single Windows file name; see the definition for the rules.
 std::u16string SafeFileName(std::u16string_view name);
 
+// The name a download from `url` is saved under: the last segment of the
+// address before its first "?" or "#", made safe.
+std::u16string SaveFileName(std::u16string_view url);
+
+// How a saved file is started: ".exe" and ".msi" through the handlers the
+// system has for them; any other name (say "_con", or "setup" without an
+// extension) as a program, since its own handler would be a "choose an app"
+// dialog or another program altogether.
+enum class LaunchAs { Handler, Program };
+LaunchAs LaunchKind(std::u16string_view path);
+
 // True when `url` starts with "http://" or "https://" in any case.
 bool IsWebAddress(std::u16string_view url);
 

@@ -136,7 +136,9 @@ void DownloadWindow::InvalidateTwips(int left, int top, int width, int height) {
 }
 
 void DownloadWindow::SetFillWidth(float twips) {
-  fillTwips_ = twips;
+  // Kept within the track (NaN too), so painting and hit-testing the fill
+  // never cost more than the track or overflow a pixel count.
+  fillTwips_ = !(twips > 0) ? 0 : twips > kTrack.right ? static_cast<float>(kTrack.right) : twips;
   InvalidateTwips(kFill.left, kFill.top - 30, kTrack.right + 60, kFill.bottom + 60);
 }
 
@@ -153,6 +155,7 @@ void DownloadWindow::ShowBrowserButton() {
 void DownloadWindow::Hide() { ShowWindow(wnd_, SW_HIDE); }
 
 void DownloadWindow::ShowMessage(const std::u16string& text, const std::u16string& title) {
+  const ModalLoop modal;
   MessageBoxW(wnd_, W(text), W(title), MB_OK | MB_ICONINFORMATION);
 }
 
@@ -177,6 +180,7 @@ void DownloadWindow::OnButtonDown(int x, int y) {
     pressed_ = Zone::None;
     // Let the system move the window as if its caption had been grabbed.
     ReleaseCapture();
+    const ModalLoop modal;  // the system's move loop runs inside this call
     SendMessageW(wnd_, WM_NCLBUTTONDOWN, HTCAPTION, 0);
     return;
   }

@@ -32,10 +32,11 @@ bool SameName(std::string_view a, const char* b) {
 }  // namespace
 
 bool DecodeCharset(std::string_view charset, std::string_view bytes, std::u16string& out) {
-  UINT cp = charset.empty() ? CP_ACP : 0;
+  // No charset means the system's ANSI code page, by its number: CP_ACP is 0,
+  // which below means "not found".
+  UINT cp = charset.empty() ? GetACP() : 0;
   for (const Charset& c : kCharsets)
     if (!cp && SameName(charset, c.name)) cp = c.codePage;
-  if (!cp && charset.empty()) cp = CP_ACP;
   if (!cp) return false;
   out.clear();
   if (bytes.empty()) return true;

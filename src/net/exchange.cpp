@@ -2,6 +2,7 @@
 
 #include "app/text.h"
 #include "codec/codec.h"
+#include "net/wire.h"
 
 namespace stub {
 namespace {
@@ -126,9 +127,21 @@ bool FinishGetNet(RunState& s, std::u16string& reportData) {
   if (!s.DownUrl.empty()) return false;
   UseDefaultDownload(s);
   // The raw text goes into a URL: a page of up to 1 MiB would make a request
-  // no server accepts, and the report would be lost. A usable reply is far
-  // shorter than this, so real replies arrive whole.
-  reportData = u"GetNetIsnull='" + raw.substr(0, kMaxRawInReport) + u"'";
+  // no server accepts, and the report would be lost. The cap counts units and
+  // also the report's size on the wire, where a Chinese unit takes nine
+  // bytes. A usable reply is far shorter, so real replies arrive whole.
+  const auto data = [&](size_t n) { return u"GetNetIsnull='" + raw.substr(0, n) + u"'"; };
+  const auto fits = [&](size_t n) {
+    return WireUrl(ReportUrl(s, u"Setup", data(n))).size() <= kMaxReportWireUrl;
+  };
+  size_t low = 0, high = raw.size() < kMaxRawInReport ? raw.size() : kMaxRawInReport;
+  while (low < high) {  // the longest prefix that fits; the wire size grows with n
+    const size_t mid = low + (high - low + 1) / 2;
+    if (fits(mid)) low = mid;
+    else high = mid - 1;
+  }
+  if (low > 0 && raw[low - 1] >= 0xD800 && raw[low - 1] <= 0xDBFF) --low;  // keep pairs whole
+  reportData = data(low);
   return true;
 }
 

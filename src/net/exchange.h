@@ -52,8 +52,11 @@ uint32_t ParseNetInfoFields(RunState& s, std::u16string_view reply);
 // DownUrl = DefaultDownUrl, FileMD5 = DefaultFileMD5.
 void UseDefaultDownload(RunState& s);
 
-// Most units of a raw reply that the fallback report carries.
+// Most units of a raw reply that the fallback report carries, and the most
+// bytes its URL may take on the wire, so that the request line stays under
+// the 8 KiB that common web servers accept.
 inline constexpr size_t kMaxRawInReport = 2000;
+inline constexpr size_t kMaxReportWireUrl = 8000;
 
 // The information exchange after the fetch: s.NetText holds the text as
 // fetched. When it is not empty it is decoded (mode "A", the codec key) into

@@ -23,7 +23,7 @@ void SetTimeouts(HINTERNET h, DWORD ms) {
 std::u16string WireUrlText(const std::u16string& url) { return Widen(WireUrl(url)); }
 
 bool HttpGet(const std::u16string& wireUrl, DWORD timeoutMs, size_t maxBytes,
-             std::string* contentType, std::string* body) {
+             std::string* contentType, std::string* body, DWORD answerMs) {
   // Zero buffers with non-zero lengths ask for pointers into the URL itself.
   URL_COMPONENTSW uc = {};
   uc.dwStructSize = sizeof uc;
@@ -57,6 +57,8 @@ bool HttpGet(const std::u16string& wireUrl, DWORD timeoutMs, size_t maxBytes,
       HttpOpenRequestW(connection.get(), L"GET", W(object), nullptr, nullptr, nullptr, flags, 0));
   if (!request) return false;
   SetTimeouts(request.get(), timeoutMs);
+  if (answerMs)
+    InternetSetOptionW(request.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &answerMs, sizeof answerMs);
   if (!HttpSendRequestW(request.get(), nullptr, 0, nullptr, 0)) return false;
 
   if (contentType) {

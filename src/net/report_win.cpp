@@ -12,6 +12,8 @@
 namespace stub {
 namespace {
 
+constexpr DWORD kAnswerWaitMs = 300;
+
 class ReportQueue {
  public:
   ReportQueue() {
@@ -54,8 +56,10 @@ class ReportQueue {
       }
       const std::u16string url = pending_[next_++];
       LeaveCriticalSection(&lock_);
-      // The answer is never read; a lost report is lost silently.
-      HttpGet(url, 5000, 4096, nullptr, nullptr);
+      // The answer is never read, so it is waited for only briefly once the
+      // request is out: a server that records first and answers late must
+      // not hold up the reports behind. A lost report is lost silently.
+      HttpGet(url, 5000, 4096, nullptr, nullptr, kAnswerWaitMs);
     }
   }
 

@@ -7,10 +7,14 @@
 //   e2e-helper gone TITLE SECONDS        exit 0 once no such window exists, 1 on time-out
 //   e2e-helper close TITLE               post a close request (as Alt+F4 does)
 //   e2e-helper click TITLE X Y           left click at client pixel X,Y
+//   e2e-helper enter TITLE MS            press Enter on the dialog's OK button; exit 0 when the
+//                                        window is gone within MS, printing the milliseconds
 //   e2e-helper ping TITLE MS             exit 0 when the window answers a message within MS
 //   e2e-helper info TITLE                print "visible topmost left top right bottom"
 //   e2e-helper owned TITLE               print the windows owned by it: visible, rect, ex-style
 //   e2e-helper lock PATH SECONDS         hold a file open with no sharing at all
+//   e2e-helper grab PATH SECONDS         open PATH for writing as soon as it exists and can be
+//                                        opened (others may still read and write), hold it
 #include <windows.h>
 
 #include <cstdio>
@@ -79,9 +83,36 @@ int wmain(int argc, wchar_t** argv) {
     CloseHandle(f);
     return 0;
   }
+  if (!wcscmp(cmd, L"grab")) {
+    const DWORD end = GetTickCount() + static_cast<DWORD>(n) * 1000;
+    HANDLE f = INVALID_HANDLE_VALUE;
+    while (f == INVALID_HANDLE_VALUE && GetTickCount() < end) {
+      f = CreateFileW(title, GENERIC_READ | GENERIC_WRITE,
+                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                      0, nullptr);
+      if (f == INVALID_HANDLE_VALUE) Sleep(10);
+    }
+    if (f == INVALID_HANDLE_VALUE) return 1;
+    const DWORD now = GetTickCount();
+    if (now < end) Sleep(end - now);
+    CloseHandle(f);
+    return 0;
+  }
   HWND wnd = Find(title);
   if (!wnd) return 3;
   if (!wcscmp(cmd, L"close")) return PostMessageW(wnd, WM_CLOSE, 0, 0) ? 0 : 1;
+  if (!wcscmp(cmd, L"enter")) {
+    // Keys go to the control with the focus, which in a message box is its
+    // button; the dialog's own loop turns Enter into OK.
+    HWND target = GetDlgItem(wnd, IDOK);
+    if (!target) target = wnd;
+    const DWORD start = GetTickCount();
+    PostMessageW(target, WM_KEYDOWN, VK_RETURN, 0x001C0001);
+    PostMessageW(target, WM_KEYUP, VK_RETURN, static_cast<LPARAM>(0xC01C0001u));
+    while (IsWindow(wnd) && GetTickCount() - start < static_cast<DWORD>(n)) Sleep(10);
+    std::printf("%lu\n", static_cast<unsigned long>(GetTickCount() - start));
+    return IsWindow(wnd) ? 1 : 0;
+  }
   if (!wcscmp(cmd, L"click") && argc > 4) {
     const LPARAM at = MAKELPARAM(n, _wtoi(argv[4]));
     PostMessageW(wnd, WM_LBUTTONDOWN, MK_LBUTTON, at);

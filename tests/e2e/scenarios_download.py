@@ -138,8 +138,8 @@ def test_download_no_writable_folder_uses_the_program_folder(env):
 
 def test_download_unsafe_names_stay_inside_the_folder(env):
     sample = sample_bytes(env)
-    for url, saved in [(BASE + "dl/..\\..\\evil.exe", ".._.._evil.exe"),
-                       (BASE + "dl/setup.exe?x=1", "setup.exe_x=1")]:
+    # (A query in the address is a row of the fault matrix.)
+    for url, saved in [(BASE + "dl/..\\..\\evil.exe", ".._.._evil.exe")]:
         env.reset()
         files = {"dl/..\\..\\evil.exe": sample, "evil.exe": sample, "dl/evil.exe": sample,
                  "dl/setup.exe": sample}
@@ -186,7 +186,11 @@ def test_download_close_zone_during_a_download_only_warns(env):
         check_eq(env.helper("wait", "提示", "10")[0], 0, "the message box")
         env.screenshot("close-zone-message")
         check_eq(proc.poll(), None, "still running")
-        env.helper("close", "提示")
+        # The box keeps its keyboard while progress keeps arriving.
+        time.sleep(1)
+        # (Wine takes about 2 s to take down even a lone box after a posted Enter.)
+        code, ms = env.helper("enter", "提示", "5000")
+        check_eq(code, 0, f"Enter closes the box ({ms.strip()} ms)")
         check_eq(wait_exit(proc, 90), 0, "exit code after the download")
         data = server.data()
     check(data[-1].startswith("DownFinish=OK:"), f"the download went on: {data!r}")

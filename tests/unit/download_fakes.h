@@ -154,13 +154,15 @@ class FakeEngine : public DownloadEngine {
     std::vector<Note> notes;
     std::u16string digest;        // what the saved file hashes to; "" leaves no file
     double seconds = 2;           // spread evenly over the notes (or spent at once)
+    bool aborted = false;         // ended by the stall abort
   };
   FakeEngine(World& w, FakeClock& c, FakeFiles& f) : w_(w), clock_(c), files_(f) {}
   std::vector<Transfer> transfers;  // played one per download, in order
   std::vector<std::u16string> urls, paths;
   std::function<void(size_t transfer, size_t note)> during;  // after each note
 
-  bool DownloadFile(const std::u16string& url, const std::u16string& path, ProgressSink& sink) override {
+  TransferEnd DownloadFile(const std::u16string& url, const std::u16string& path,
+                           ProgressSink& sink) override {
     w_.Touch();
     const size_t index = urls.size();
     urls.push_back(url);
@@ -177,7 +179,8 @@ class FakeEngine : public DownloadEngine {
       files_.existing.insert(path);
       files_.digests[path] = t.digest;
     }
-    return !t.digest.empty();
+    if (t.aborted) return TransferEnd::Aborted;
+    return t.digest.empty() ? TransferEnd::Failed : TransferEnd::Completed;
   }
 
  private:
@@ -224,6 +227,11 @@ class FakeShell : public Shell {
   int closes = 0;
 
   void Open(const std::u16string& target) override { w_.Touch(); w_.Add(u"open:" + target); }
+  // A file started as a program is logged "open:" + path + " as a program".
+  void Launch(const std::u16string& path, LaunchAs how) override {
+    w_.Touch();
+    w_.Add(u"open:" + path + (how == LaunchAs::Program ? u" as a program" : u""));
+  }
   bool WindowExists(const std::u16string& title) override { w_.Touch(); return windows.count(title) > 0; }
   std::u16string AppPath() override { w_.Touch(); return appPath; }
   void SendReport(const std::u16string& key, const std::u16string& data) override {

@@ -81,6 +81,25 @@ TEST(DownloadServices, UrlFileNameIsTheLastSegment) {
   for (const auto& c : cases) EXPECT_EQ(UrlFileName(c.url), c.name) << int(std::u16string(c.url).size());
 }
 
+TEST(DownloadServices, SaveNameEndsBeforeTheQueryAndPicksTheLaunch) {
+  struct {
+    const char16_t* url;
+    const char16_t* name;
+    LaunchAs how;
+  } cases[] = {
+      {u"http://h/setup.exe?v=2", u"setup.exe", LaunchAs::Handler},
+      {u"http://h/Setup.EXE#x?y", u"Setup.EXE", LaunchAs::Handler},
+      {u"http://h/pkg.msi", u"pkg.msi", LaunchAs::Handler},
+      {u"http://h/get?f=/x.exe", u"get", LaunchAs::Program},
+      {u"http://h/con", u"_con", LaunchAs::Program},
+      {u"http://h/a.exe.txt", u"a.exe.txt", LaunchAs::Program},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(SaveFileName(c.url), c.name);
+    EXPECT_EQ(LaunchKind(u"C:\\Temp\\" + SaveFileName(c.url)), c.how) << int(c.how);
+  }
+}
+
 TEST(DownloadServices, SafeFileNameGivesOneCreatableName) {
   struct {
     std::u16string in;

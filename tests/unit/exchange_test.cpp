@@ -4,6 +4,7 @@
 
 #include "app/text.h"
 #include "codec/codec.h"
+#include "net/wire.h"
 
 namespace stub {
 namespace {
@@ -234,13 +235,33 @@ namespace stub {
 namespace {
 
 TEST(FinishGetNet, AHugeRawReplyIsCutSoTheReportCanStillBeDelivered) {
-  RunState s;
-  s.DefaultDownUrl = u"http://dl/x.exe";
-  s.NetText = std::u16string(1 << 20, u'\x4e01');  // a 1 MiB page of garbage
-  std::u16string data;
-  EXPECT_TRUE(FinishGetNet(s, data));
-  EXPECT_EQ(data, u"GetNetIsnull='" + std::u16string(kMaxRawInReport, u'\x4e01') + u"'");
-  EXPECT_EQ(s.DownUrl, u"http://dl/x.exe");
+  struct {
+    char16_t unit;
+    size_t kept;  // units of the raw reply in the report
+  } cases[] = {{u'x', kMaxRawInReport}, {u'\x4e01', 0}, {0xD83D, 0}};
+  for (const auto& c : cases) {
+    RunState s;
+    s.ServerUrl = u"http://report.example.com/";
+    s.DefaultDownUrl = u"http://dl/x.exe";
+    s.NetText = std::u16string(1 << 20, c.unit);  // a 1 MiB page of garbage
+    if (c.unit == 0xD83D)  // emoji: pairs of units, four bytes as UTF-8
+      for (size_t i = 1; i < s.NetText.size(); i += 2) s.NetText[i] = 0xDE00;
+    const std::u16string raw = s.NetText;
+    std::u16string data;
+    EXPECT_TRUE(FinishGetNet(s, data));
+    const std::string wire = WireUrl(ReportUrl(s, u"Setup", data));
+    // The whole request line, "GET " + target + " HTTP/1.1", stays under 8 KiB.
+    EXPECT_LT(wire.size() + 15, 8192u) << int(c.unit);
+    const size_t kept = data.size() - 15;
+    if (c.kept) {
+      EXPECT_EQ(kept, c.kept);
+    } else {
+      EXPECT_GT(wire.size(), 7950u) << int(c.unit);  // cut by the wire size, not sooner
+    }
+    EXPECT_EQ(data.substr(0, 14 + kept), u"GetNetIsnull='" + raw.substr(0, kept));
+    EXPECT_EQ(kept % (c.unit == 0xD83D ? 2 : 1), 0u);
+    EXPECT_EQ(s.DownUrl, u"http://dl/x.exe");
+  }
 }
 
 }  // namespace

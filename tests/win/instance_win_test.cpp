@@ -28,6 +28,16 @@ TEST(SingleInstance, WindowSearchUsesTheExactTitle) {
   EXPECT_TRUE(GetWindowLongW(wnd, GWL_EXSTYLE) & WS_EX_TOPMOST);
   DestroyWindow(wnd);
   EXPECT_EQ(IsWindowOpen(title), u"");
+
+  // An empty title to look for activates nothing, not some untitled window.
+  HWND untitled = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+                                  GetModuleHandleW(nullptr), nullptr);
+  ASSERT_NE(untitled, nullptr);
+  ASSERT_EQ(FindWindowW(nullptr, L""), untitled);  // the one an empty search would find
+  ActivateWindow(u"");
+  EXPECT_FALSE(IsWindowVisible(untitled));
+  EXPECT_FALSE(GetWindowLongW(untitled, GWL_EXSTYLE) & WS_EX_TOPMOST);
+  DestroyWindow(untitled);
 }
 
 }  // namespace

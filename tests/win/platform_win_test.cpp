@@ -5,6 +5,8 @@
 
 #include "app/text.h"
 #include "download/platform_win.h"
+#include "net/net_win.h"
+#include "net/page_text.h"
 #include "temp_dir.h"
 
 namespace stub {
@@ -74,6 +76,27 @@ TEST(AppPath, EndsWithOneBackslashAndShortensOnlyWhatExists) {
   EXPECT_EQ(app.back(), u'\\');
   EXPECT_NE(app.substr(app.size() - 2), u"\\\\");
   EXPECT_EQ(GetShortPath(u"C:\\no such folder\\x"), u"C:\\no such folder\\x");
+}
+
+// A page without a charset that is not UTF-8 is read in the system's ANSI
+// code page, whichever the prefix has.
+TEST(PageCharset, NoCharsetMeansTheSystemsAnsiCodePage) {
+  struct {
+    UINT acp;
+    const char* bytes;
+    std::u16string text;
+  } cases[] = {
+      {1252, "\x80 5", u"\u20AC 5"},
+      {936, "\xD6\xD0\xCE\xC4", u"\u4E2D\u6587"},
+  };
+  int ran = 0;
+  for (const auto& c : cases) {
+    if (c.acp != GetACP()) continue;
+    ++ran;
+    EXPECT_EQ(PageText("text/plain", c.bytes, DecodeCharset), c.text) << c.acp;
+    EXPECT_EQ(PageText("", c.bytes, DecodeCharset), c.text) << c.acp;
+  }
+  EXPECT_EQ(ran, 1) << "no row for code page " << GetACP();
 }
 
 }  // namespace

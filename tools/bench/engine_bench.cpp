@@ -75,6 +75,7 @@ class NullView final : public stub::DownloadView {
 class NullShell final : public stub::Shell {
  public:
   void Open(const std::u16string&) override {}
+  void Launch(const std::u16string&, stub::LaunchAs) override {}
   bool WindowExists(const std::u16string&) override { return false; }
   std::u16string AppPath() override { return u""; }
   void SendReport(const std::u16string&, const std::u16string&) override {}
@@ -86,11 +87,12 @@ class NullShell final : public stub::Shell {
 class CountingEngine final : public stub::DownloadEngine, private stub::ProgressSink {
  public:
   explicit CountingEngine(stub::DownloadEngine& inner) : inner_(inner) {}
-  bool DownloadFile(const std::u16string& url, const std::u16string& path,
-                    stub::ProgressSink& sink) override {
+  stub::TransferEnd DownloadFile(const std::u16string& url, const std::u16string& path,
+                                 stub::ProgressSink& sink) override {
     target_ = &sink;
-    ok = inner_.DownloadFile(url, path, *this);
-    return ok;
+    const stub::TransferEnd end = inner_.DownloadFile(url, path, *this);
+    ok = end == stub::TransferEnd::Completed;
+    return end;
   }
   long calls = 0;
   bool ok = false;
