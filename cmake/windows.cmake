@@ -82,7 +82,7 @@ set_source_files_properties(${CMAKE_BINARY_DIR}/generated/stub.rc PROPERTIES
 target_compile_options(core PRIVATE ${STUB_SMALL_CODE})
 target_link_options(core INTERFACE ${STUB_LTO_LINK})
 add_library(shell STATIC
-  src/app/state_win.cpp
+  src/base/shell_win.cpp
   src/app/instance_win.cpp
   src/net/http_win.cpp
   src/net/charset_win.cpp

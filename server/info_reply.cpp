@@ -2,7 +2,7 @@
 
 #include <fstream>
 
-#include "app/text.h"
+#include "base/text.h"
 #include "codec/codec.h"
 
 namespace stub::server {

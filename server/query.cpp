@@ -1,7 +1,7 @@
 #include "server/query.h"
 
 
-#include "app/text.h"
+#include "base/text.h"
 
 namespace stub::server {
 namespace {

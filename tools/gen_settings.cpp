@@ -8,7 +8,7 @@
 #include <string>
 
 #include "app/defaults.h"
-#include "app/text.h"
+#include "base/text.h"
 #include "codec/codec.h"
 #include "codec/md5_file.h"
 

@@ -3,7 +3,7 @@
 #include <regex>
 #include <thread>
 
-#include "app/text.h"
+#include "base/text.h"
 #include "codec/codec.h"
 #include "test_server.h"
 

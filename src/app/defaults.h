@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/run_state.h"
+#include "base/run_state.h"
 
 namespace stub {
 

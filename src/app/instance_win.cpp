@@ -1,23 +1,9 @@
 // The two single-instance checks and the activation of the first instance.
 #include "app/app_win.h"
-#include "app/text.h"
+#include "base/text.h"
 #include "codec/md5.h"
 
 namespace stub {
-
-std::u16string ModulePath() {
-  std::u16string path(MAX_PATH, u'\0');
-  for (;;) {
-    const DWORD n = GetModuleFileNameW(nullptr, reinterpret_cast<wchar_t*>(&path[0]),
-                                       static_cast<DWORD>(path.size()));
-    if (n == 0) return {};
-    if (n < path.size()) {
-      path.resize(n);
-      return path;
-    }
-    path.resize(path.size() * 2);
-  }
-}
 
 bool IsPrevInstance(const std::u16string& exePath) {
   // Paths compare case-insensitively on Windows and may hold characters a

@@ -3,7 +3,7 @@
 
 #include "app/app_win.h"
 #include "app/defaults.h"
-#include "app/pump.h"
+#include "base/pump.h"
 #include "build_settings.h"
 #include "decor/shadow_face_win.h"
 #include "download/controller.h"

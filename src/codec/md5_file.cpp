@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <memory>
 
-#include "app/pump.h"
+#include "base/pump.h"
 #include "codec/md5.h"
 
 namespace stub {

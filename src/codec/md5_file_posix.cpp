@@ -5,7 +5,7 @@
 
 #include <cerrno>
 
-#include "app/text.h"
+#include "base/text.h"
 #include "codec/md5_file.h"
 
 namespace stub {

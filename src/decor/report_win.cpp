@@ -1,8 +1,8 @@
 // The window decoration's errors as users and administrators see them.
 #include <windows.h>
 
-#include "app/app_win.h"
-#include "app/handle_win.h"
+#include "base/shell_win.h"
+#include "base/handle_win.h"
 #include "decor/report.h"
 #include "decor/subclass_win.h"
 

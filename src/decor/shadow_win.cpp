@@ -1,6 +1,6 @@
 #include "decor/shadow_win.h"
 
-#include "app/handle_win.h"
+#include "base/handle_win.h"
 #include "decor/shadow_rules.h"
 
 namespace stub {

@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <new>
 
-#include "app/text.h"
+#include "base/text.h"
 
 namespace stub {
 

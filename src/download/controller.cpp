@@ -1,6 +1,6 @@
 #include "download/controller.h"
 
-#include "app/text.h"
+#include "base/text.h"
 #include "download/services.h"
 #include "download/texts.h"
 #include "net/wire.h"

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/run_state.h"
+#include "base/run_state.h"
 #include "download/ports.h"
 
 namespace stub {

@@ -1,6 +1,6 @@
 // The controller's checks and services: digest comparison, launch, window
 // search, the message-aware wait, the folder probe and the disk checks.
-#include "app/text.h"
+#include "base/text.h"
 #include "download/controller.h"
 #include "download/services.h"
 #include "download/texts.h"

@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "app/app_win.h"
+#include "base/shell_win.h"
 
 namespace stub {
 namespace {

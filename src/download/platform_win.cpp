@@ -2,7 +2,7 @@
 
 #include <shellapi.h>
 
-#include "app/app_win.h"
+#include "base/shell_win.h"
 #include "codec/md5_file.h"
 #include "net/clock.h"
 #include "net/net_win.h"

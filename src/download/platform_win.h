@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-#include "app/handle_win.h"
+#include "base/handle_win.h"
 #include "download/ports.h"
 
 namespace stub {

@@ -1,7 +1,7 @@
 #include "download/window_win.h"
 
-#include "app/app_win.h"
-#include "app/text.h"
+#include "base/shell_win.h"
+#include "base/text.h"
 #include "decor/shadow_face_win.h"
 #include "download/controller.h"
 #include "download/face_win.h"

@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "app/run_state.h"
+#include "base/run_state.h"
 #include "download/ports.h"
 
 namespace stub {

@@ -1,7 +1,7 @@
 // Character sets of server pages, through the platform's code pages.
 #include <windows.h>
 
-#include "app/text.h"
+#include "base/text.h"
 #include "net/net_win.h"
 
 namespace stub {

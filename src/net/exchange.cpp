@@ -1,6 +1,6 @@
 #include "net/exchange.h"
 
-#include "app/text.h"
+#include "base/text.h"
 #include "codec/codec.h"
 #include "net/wire.h"
 

@@ -3,8 +3,8 @@
 // time-out rule.
 #include <windows.h>
 
-#include "app/app_win.h"
-#include "app/text.h"
+#include "base/shell_win.h"
+#include "base/text.h"
 #include "net/exchange.h"
 #include "net/http_win.h"
 #include "net/net_win.h"

@@ -2,9 +2,9 @@
 
 #include <wininet.h>
 
-#include "app/app_win.h"
-#include "app/handle_win.h"
-#include "app/text.h"
+#include "base/shell_win.h"
+#include "base/handle_win.h"
+#include "base/text.h"
 #include "net/wire.h"
 
 namespace stub {

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/run_state.h"
+#include "base/run_state.h"
 #include "net/clock.h"
 #include "net/page_text.h"
 

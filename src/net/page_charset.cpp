@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <initializer_list>
 
-#include "app/text.h"
+#include "base/text.h"
 
 namespace stub {
 namespace {

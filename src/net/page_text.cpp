@@ -4,7 +4,7 @@
 #include <initializer_list>
 #include <utility>
 
-#include "app/text.h"
+#include "base/text.h"
 #include "net/page_charset.h"
 
 namespace stub {

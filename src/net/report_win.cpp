@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "app/app_win.h"
+#include "base/shell_win.h"
 #include "net/exchange.h"
 #include "net/http_win.h"
 #include "net/net_win.h"

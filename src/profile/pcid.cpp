@@ -1,6 +1,6 @@
 #include "profile/pcid.h"
 
-#include "app/text.h"
+#include "base/text.h"
 
 namespace stub {
 namespace {

@@ -5,7 +5,7 @@
 
 #include <array>
 
-#include "app/handle_win.h"
+#include "base/handle_win.h"
 #include "net/net_win.h"
 #include "profile/pcid.h"
 #include "profile/profile_win.h"

@@ -1,6 +1,6 @@
 #include "profile/profile.h"
 
-#include "app/text.h"
+#include "base/text.h"
 
 namespace stub {
 namespace {

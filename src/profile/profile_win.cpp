@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "app/text.h"
+#include "base/text.h"
 #include "net/clock.h"
 #include "net/net_win.h"
 #include "profile/profile.h"

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "app/run_state.h"
+#include "base/run_state.h"
 
 namespace stub {
 

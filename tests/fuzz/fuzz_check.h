@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/text.h"
+#include "base/text.h"
 
 // FUZZ_TARGET(in) { ... } is the target's body; `in` holds the input bytes.
 #define FUZZ_TARGET(in)                                                              \

@@ -2,7 +2,7 @@
 // the Content-Type, the rest the body. The body becomes the page text, is
 // decoded as a reply and parsed, as after a real fetch, and the codec must
 // round-trip whatever text came out.
-#include "app/run_state.h"
+#include "base/run_state.h"
 #include "codec/codec.h"
 #include "fuzz_check.h"
 #include "net/exchange.h"

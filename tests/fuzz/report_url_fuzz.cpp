@@ -3,7 +3,7 @@
 // SoftVer, Channel, Scr, OS, OSBit, DPI (decimal), OSLanguage.
 #include <cstdlib>
 
-#include "app/run_state.h"
+#include "base/run_state.h"
 #include "fuzz_check.h"
 #include "net/exchange.h"
 #include "net/wire.h"

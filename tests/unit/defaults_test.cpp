@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "build_settings.h"
-#include "app/text.h"
+#include "base/text.h"
 #include "codec/codec.h"
 
 namespace stub {

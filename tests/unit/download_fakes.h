@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "app/run_state.h"
-#include "app/text.h"
+#include "base/run_state.h"
+#include "base/text.h"
 #include "download/controller.h"
 #include "download/ports.h"
 

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/text.h"
+#include "base/text.h"
 #include "codec/codec.h"
 #include "net/wire.h"
 

@@ -5,8 +5,8 @@
 #include <fstream>
 #include <string>
 
-#include "app/pump.h"
-#include "app/text.h"
+#include "base/pump.h"
+#include "base/text.h"
 #include "codec/md5_file.h"
 #include "temp_dir.h"
 

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/text.h"
+#include "base/text.h"
 
 namespace stub {
 namespace {

@@ -4,7 +4,7 @@
 
 #include <fstream>
 
-#include "app/text.h"
+#include "base/text.h"
 #include "codec/codec.h"
 #include "temp_dir.h"
 

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "app/app_win.h"
-#include "app/text.h"
+#include "base/text.h"
 #include "download/engine_win.h"
 #include "temp_dir.h"
 

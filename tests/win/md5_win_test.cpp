@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/text.h"
+#include "base/text.h"
 #include "codec/md5_file.h"
 #include "temp_dir.h"
 

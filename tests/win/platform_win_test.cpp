@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/text.h"
+#include "base/text.h"
 #include "download/platform_win.h"
 #include "net/net_win.h"
 #include "net/page_text.h"

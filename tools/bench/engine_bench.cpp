@@ -24,7 +24,7 @@
 #include <string>
 
 #include "app/app_win.h"
-#include "app/run_state.h"
+#include "base/run_state.h"
 #include "download/controller.h"
 #include "download/engine_win.h"
 #include "download/platform_win.h"

@@ -10,7 +10,7 @@
 #include <io.h>
 #include <windows.h>
 
-#include "app/text.h"
+#include "base/text.h"
 #endif
 
 namespace {

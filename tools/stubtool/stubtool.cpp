@@ -6,7 +6,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "app/text.h"
+#include "base/text.h"
 #include "codec/codec.h"
 #include "codec/md5_file.h"
 #include "net/exchange.h"

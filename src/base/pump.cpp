@@ -1,4 +1,4 @@
-#include "app/pump.h"
+#include "base/pump.h"
 
 namespace stub {
 namespace {
