@@ -22,17 +22,22 @@ struct ServerConfig {
   std::string host;  // listen address: name or numeric (IPv6 without brackets)
   uint16_t port = 0;
   std::string db;     // SQLite file, created when missing
-  std::string reply;  // plain reply text for "Info" requests
+  std::string reply;  // plain reply file for "Info" requests (or:)
+  std::string rules;  // release rules file (TOML) choosing the reply per request
   std::string files;  // folder served to requests without a Key field
   double info_delay = 0;  // seconds before "Info" is answered
   std::string info_raw;   // when set, "Info" gets this file's bytes uncoded
   FileBehaviour file;
+  std::string admin_host;  // dashboard address; "" = no dashboard
+  uint16_t admin_port = 0;
 };
 
 struct CommandLine {
-  enum class Command { kServe, kEvents, kHelp } command = Command::kServe;
+  enum class Command { kServe, kEvents, kStats, kCheck, kHelp } command = Command::kServe;
   ServerConfig config;  // kServe
-  std::string db;       // kEvents
+  std::string db;       // kEvents, kStats
+  std::string since, until, channel;  // kStats filter
+  std::string rules, files;           // kCheck
 };
 
 // Parses the arguments after the program name. Options take their value as

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdio>
 
+#include "server/admin.h"
 #include "server/file_path.h"
 #include "server/file_response.h"
 #include "server/info_reply.h"
@@ -21,6 +22,13 @@ ReportServer::ReportServer(ServerConfig config) : config_(std::move(config)) {}
 ReportServer::~ReportServer() { Stop(); }
 
 bool ReportServer::Start(std::string* error) {
+  const bool fixed = config_.rules.empty();
+  releases_ = std::make_unique<ReleaseService>(fixed ? config_.reply : config_.rules, fixed,
+                                               config_.files);
+  if (!releases_->Load(error)) {
+    *error = (fixed ? config_.reply : config_.rules) + ": " + *error;
+    return false;
+  }
   store_ = Store::Open(config_.db, true, error);
   if (!store_) return false;
   http_ = std::make_unique<HttpServer>(
@@ -30,13 +38,39 @@ bool ReportServer::Start(std::string* error) {
     store_.reset();
     return false;
   }
+  if (!config_.admin_host.empty()) {
+    admin_ = std::make_unique<HttpServer>([this](const HttpRequest& req, Connection& conn) {
+      const AdminResponse res =
+          AdminAnswer(req.method, req.target, [this](std::vector<RunEvent>& out, std::string* error) {
+            return store_->ForEach([&](const RecordedRequest& r) { out.push_back(ToRunEvent(r)); },
+                                   error);
+          });
+      conn.SendSimple(res.status, res.content_type, req.method == "HEAD" ? "" : res.body);
+    });
+    if (!admin_->Listen(config_.admin_host, config_.admin_port, error)) {
+      *error = "--admin-listen: " + *error;
+      admin_.reset();
+      http_.reset();
+      store_.reset();
+      return false;
+    }
+    admin_->Start();
+  }
   http_->Start();
   return true;
+}
+
+uint16_t ReportServer::admin_port() const { return admin_ ? admin_->port() : 0; }
+
+bool ReportServer::ReloadRules(std::string* error) {
+  return releases_ && releases_->Reload(true, error);
 }
 
 uint16_t ReportServer::port() const { return http_ ? http_->port() : 0; }
 
 void ReportServer::Stop() {
+  if (admin_) admin_->Stop();
+  admin_.reset();
   if (http_) http_->Stop();
   http_.reset();
   store_.reset();
@@ -64,12 +98,12 @@ void ReportServer::Handle(const HttpRequest& req, Connection& conn) {
     return;
   }
   const auto& key = rec.fields[kKeyField];
-  if (key && *key == "Info") AnswerInfo(conn);
+  if (key && *key == "Info") AnswerInfo(rec.fields, conn);
   else if (key) conn.SendSimple(200, "text/html; charset=utf-8", "");
   else AnswerFile(req, conn);
 }
 
-void ReportServer::AnswerInfo(Connection& conn) {
+void ReportServer::AnswerInfo(const QueryFields& fields, Connection& conn) {
   if (config_.info_delay > 0) {
     const auto delay = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
         std::chrono::duration<double>(config_.info_delay));
@@ -82,7 +116,9 @@ void ReportServer::AnswerInfo(Connection& conn) {
     conn.SendSimple(200, "text/html", ReadFileBytes(config_.info_raw, kMaxRawBytes));
     return;
   }
-  conn.SendSimple(200, "text/html; charset=utf-8", InfoPage(config_.reply));
+  // Plain text, so that the page text the stub takes is the coded reply
+  // exactly (an HTML page would have its spaces collapsed).
+  conn.SendSimple(200, "text/plain; charset=utf-8", releases_->AnswerFor(fields).coded);
 }
 
 void ReportServer::AnswerFile(const HttpRequest& req, Connection& conn) {

@@ -9,6 +9,7 @@
 
 #include "server/http_server.h"
 #include "server/options.h"
+#include "server/release_service.h"
 #include "server/store.h"
 
 namespace stub::server {
@@ -25,17 +26,24 @@ class ReportServer {
   bool Start(std::string* error);
   // The port actually bound (useful with port 0).
   uint16_t port() const;
+  // The admin (dashboard) port actually bound; 0 without --admin-listen.
+  uint16_t admin_port() const;
   // Ends all connections and closes the database. Safe to call twice.
   void Stop();
+  // Loads the rules (or reply) file again; false with `error` when the new
+  // file is refused and the old rules stay.
+  bool ReloadRules(std::string* error);
 
  private:
   void Handle(const HttpRequest& req, Connection& conn);
-  void AnswerInfo(Connection& conn);
+  void AnswerInfo(const QueryFields& fields, Connection& conn);
   void AnswerFile(const HttpRequest& req, Connection& conn);
 
   const ServerConfig config_;
+  std::unique_ptr<ReleaseService> releases_;
   std::unique_ptr<Store> store_;
   std::unique_ptr<HttpServer> http_;
+  std::unique_ptr<HttpServer> admin_;  // a separate listener: never the public port
 };
 
 }  // namespace stub::server
