@@ -36,6 +36,11 @@ TEST(LoadDefaults, FillsBuiltInsAndLeavesDownloadFieldsEmpty) {
   EXPECT_EQ(s.SoftId, u"vrx");
   EXPECT_EQ(s.SetupName, kTitle2);
   EXPECT_EQ(s.Channel, u"wlpq");
+  BuiltIns beta = kBuiltIns;
+  beta.Channel = u"beta";
+  RunState b;
+  LoadDefaults(b, beta, u"stub", FakePcId);
+  EXPECT_EQ(b.Channel, u"beta");
   EXPECT_EQ(s.ServerUrl, u"http://srv/");
   EXPECT_EQ(s.PcId, u"D1#D2");
   EXPECT_EQ(s.PcId_C, u"");
