@@ -5,17 +5,20 @@
 #include <string>
 #include <string_view>
 
+#include <nlohmann/json.hpp>
+
 #include "server/store.h"
 
 namespace stub::server {
 
 // A JSON string literal holding `bytes` read as UTF-8 (malformed bytes become
-// U+FFFD). Quotes, backslashes and control characters are escaped.
+// U+FFFD), escaped by the JSON library.
 std::string JsonString(std::string_view bytes);
 
 // One JSON object: id, time, client, method, target and every query field
 // (null when absent), in that order, without a line end.
 std::string EventJson(const RecordedRequest& r);
+nlohmann::ordered_json EventObject(const RecordedRequest& r);
 
 // Writes every request of the database at `db_path` to `out`, one object per
 // line in id order. Returns false with `error` when the database cannot be

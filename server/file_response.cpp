@@ -1,30 +1,79 @@
 #include "server/file_response.h"
 
 #include <fcntl.h>
+#include <microhttpd.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
-#include <vector>
+#include <cstring>
+
+#include "server/responses.h"
 
 namespace stub::server {
 namespace {
 
 constexpr int64_t kPiece = 64 << 10;
+// How often a stalled body looks whether its client has left.
+constexpr auto kStallCheck = std::chrono::milliseconds(200);
 
-// Closes the file descriptor on every path out.
-struct FileHandle {
+// The body of one file answer, read by the library as the socket takes it.
+struct FileBody {
   int fd;
-  ~FileHandle() {
-    if (fd >= 0) close(fd);
-  }
+  int64_t size;      // the file's length
+  int64_t cut;       // body bytes taken from the file
+  bool truncate;     // close after `cut`
+  bool stall;        // go silent after `cut`
+  int64_t extra;     // bytes after the file, beyond the announced length
+  Pacer pacer;
+  HttpExchange exchange;
 };
 
-std::string ChunkHeader(size_t n) {
-  char buf[24];
-  std::snprintf(buf, sizeof buf, "%zx\r\n", n);
-  return buf;
+// True once the peer has closed its side (or the socket failed).
+bool ClientGone(MHD_Connection* connection) {
+  const MHD_ConnectionInfo* info =
+      MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+  if (!info) return true;
+  char byte;
+  const ssize_t n = recv(info->connect_fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+  return n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK);
+}
+
+ssize_t ReadBody(void* cls, uint64_t pos64, char* buf, size_t max) {
+  auto* b = static_cast<FileBody*>(cls);
+  const auto pos = static_cast<int64_t>(pos64);
+  Resumer& resumer = *b->exchange.resumer;
+  if (resumer.stopping()) return MHD_CONTENT_READER_END_WITH_ERROR;
+  if (pos >= b->cut) {
+    if (b->truncate) return MHD_CONTENT_READER_END_WITH_ERROR;  // closes, body cut short
+    if (b->stall) {
+      if (ClientGone(b->exchange.connection) ||
+          !resumer.PauseUntil(b->exchange.connection, Resumer::Clock::now() + kStallCheck))
+        return MHD_CONTENT_READER_END_WITH_ERROR;
+      return 0;
+    }
+    const int64_t end = b->size + b->extra;
+    if (pos >= end) return MHD_CONTENT_READER_END_OF_STREAM;
+    const size_t n = static_cast<size_t>(std::min<int64_t>(end - pos, static_cast<int64_t>(max)));
+    std::memset(buf, 'x', n);
+    return static_cast<ssize_t>(n);
+  }
+  const auto due = b->pacer.start() + b->pacer.DueAfter(pos);
+  if (Resumer::Clock::now() < due) {
+    if (!resumer.PauseUntil(b->exchange.connection, due)) return MHD_CONTENT_READER_END_WITH_ERROR;
+    return 0;
+  }
+  const int64_t want = std::min({b->cut - pos, b->pacer.PieceSize(kPiece), static_cast<int64_t>(max)});
+  const ssize_t n = pread(b->fd, buf, static_cast<size_t>(want), pos);
+  if (n <= 0) return MHD_CONTENT_READER_END_WITH_ERROR;  // the file shrank while being sent
+  return n;
+}
+
+void FreeBody(void* cls) {
+  auto* b = static_cast<FileBody*>(cls);
+  close(b->fd);
+  delete b;
 }
 
 }  // namespace
@@ -44,70 +93,35 @@ std::chrono::steady_clock::duration Pacer::DueAfter(int64_t sent_so_far) const {
   return duration_cast<steady_clock::duration>(duration<double>(seconds));
 }
 
-bool Pacer::WaitFor(Connection& conn, int64_t sent_so_far) const {
-  if (rate_ <= 0) return true;
-  const auto wait = start_ + DueAfter(sent_so_far) - std::chrono::steady_clock::now();
-  return wait <= std::chrono::steady_clock::duration::zero() || conn.Pause(wait);
-}
-
-void SendStatusPage(Connection& conn, int status) {
-  if (status == 204 || status == 304) {
-    conn.SendHead(status, {{"Cache-Control", "no-store"}});
-    return;
-  }
-  const std::string title = std::to_string(status) + " " + ReasonPhrase(status);
-  conn.SendSimple(status, "text/html; charset=utf-8",
-                  "<html><head><title>" + title + "</title></head><body><h1>" + title +
-                      "</h1></body></html>");
-}
-
-void SendFile(Connection& conn, const std::string& path, const FileBehaviour& b) {
-  FileHandle file{open(path.c_str(), O_RDONLY | O_CLOEXEC)};
+HttpAnswer FileAnswer(const HttpExchange& exchange, const std::string& path,
+                      const FileBehaviour& behaviour) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   struct stat st;
-  if (file.fd < 0 || fstat(file.fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    SendStatusPage(conn, 404);
-    return;
+  if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (fd >= 0) close(fd);
+    return StatusPage(404);
   }
   const int64_t size = st.st_size;
-  const bool truncate = b.truncate >= 0 && b.truncate < size;
-  const bool stall = b.stall >= 0 && b.stall < size;
-  const int64_t cut = truncate ? b.truncate : stall ? b.stall : size;
-  // After a short or overlong body the connection cannot carry another answer.
-  if (truncate || stall || b.extra > 0) conn.SetClose();
-
-  Headers headers = {{"Content-Type", "application/octet-stream"}};
-  if (b.chunked) headers.emplace_back("Transfer-Encoding", "chunked");
-  else headers.emplace_back("Content-Length", std::to_string(size));
-  headers.emplace_back("Cache-Control", "no-store");
-  if (!conn.SendHead(200, headers) || conn.head_only()) return;
-
-  const Pacer pacer(b.rate);
-  std::vector<char> buf(static_cast<size_t>(pacer.PieceSize(kPiece)));
-  for (int64_t sent = 0; sent < cut;) {
-    const size_t want = static_cast<size_t>(std::min<int64_t>(cut - sent, pacer.PieceSize(kPiece)));
-    const ssize_t n = pread(file.fd, buf.data(), want, sent);
-    if (n <= 0) {  // the file shrank while being sent
-      conn.SetClose();
-      return;
-    }
-    const std::string_view data(buf.data(), static_cast<size_t>(n));
-    const bool ok = b.chunked ? conn.Send(ChunkHeader(data.size()) + std::string(data) + "\r\n")
-                              : conn.Send(data);
-    if (!ok) return;
-    sent += n;
-    if (sent < cut && !pacer.WaitFor(conn, sent)) return;
+  const bool truncate = behaviour.truncate >= 0 && behaviour.truncate < size;
+  const bool stall = behaviour.stall >= 0 && behaviour.stall < size;
+  auto* body = new FileBody{fd,       size, truncate ? behaviour.truncate : stall ? behaviour.stall : size,
+                            truncate, stall, behaviour.extra, Pacer(behaviour.rate), exchange};
+  // Chunked without a known length; otherwise the file's length is announced
+  // even when the body is cut short or runs over.
+  const uint64_t length = behaviour.chunked ? MHD_SIZE_UNKNOWN
+                                            : static_cast<uint64_t>(size + behaviour.extra);
+  MHD_Response* r = MHD_create_response_from_callback(length, kPiece, &ReadBody, body, &FreeBody);
+  MHD_add_response_header(r, "Content-Type", "application/octet-stream");
+  MHD_add_response_header(r, "Cache-Control", "no-store");
+  if (behaviour.extra > 0) {
+    // The announced length is the file's; the library then sends the rest
+    // beyond it, and the connection cannot carry another answer.
+    MHD_set_response_options(r, MHD_RF_INSANITY_HEADER_CONTENT_LENGTH, MHD_RO_END);
+    MHD_add_response_header(r, "Content-Length", std::to_string(size).c_str());
+    MHD_add_response_header(r, "Connection", "close");
   }
-  if (truncate) return;  // the connection closes with the body cut short
-  if (stall) {
-    conn.WaitUntilGone();
-    return;
-  }
-  if (b.chunked) conn.Send("0\r\n\r\n");
-  for (int64_t left = b.extra; left > 0;) {
-    const int64_t n = std::min(left, kPiece);
-    if (!conn.Send(std::string(static_cast<size_t>(n), 'x'))) return;
-    left -= n;
-  }
+  if (truncate || stall) MHD_add_response_header(r, "Connection", "close");
+  return HttpAnswer{200, r, 0};
 }
 
 }  // namespace stub::server

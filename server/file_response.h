@@ -1,23 +1,22 @@
 // Answers for file requests: the file itself, sent plainly or in one of the
-// faulty ways tests ask for, and small status pages.
+// faulty ways tests ask for.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
 #include <string>
 
-#include "server/http_connection.h"
+#include "server/http_daemon.h"
 #include "server/options.h"
 
 namespace stub::server {
 
-// Sends the regular file at `path` (already resolved inside the served
-// folder) as application/octet-stream, shaped by `behaviour`; the status
-// option is not looked at here. A file that cannot be opened gets 404.
-void SendFile(Connection& conn, const std::string& path, const FileBehaviour& behaviour);
-
-// A short HTML page naming the status (no body for 204 and 304).
-void SendStatusPage(Connection& conn, int status);
+// The regular file at `path` (already resolved inside the served folder) as
+// application/octet-stream, shaped by `behaviour`; the status option is not
+// looked at here. A file that cannot be opened gets 404. Pauses in the body
+// suspend the connection through the exchange's resumer.
+HttpAnswer FileAnswer(const HttpExchange& exchange, const std::string& path,
+                      const FileBehaviour& behaviour);
 
 // Spreads a body over time at a fixed byte rate: each piece leaves when the
 // bytes before it are due, so the first piece goes at once.
@@ -27,11 +26,9 @@ class Pacer {
   // How much to send next: at most a tenth of a second's worth (at least one
   // byte), or `unlimited` without a rate.
   int64_t PieceSize(int64_t unlimited) const;
-  // Waits until `sent_so_far` bytes are due; false when the wait was cut
-  // short by the server stopping or the client leaving.
-  bool WaitFor(Connection& conn, int64_t sent_so_far) const;
   // When `sent_so_far` bytes are due, counted from the pacer's creation.
   std::chrono::steady_clock::duration DueAfter(int64_t sent_so_far) const;
+  std::chrono::steady_clock::time_point start() const { return start_; }
 
  private:
   int64_t rate_;

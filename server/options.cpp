@@ -94,6 +94,7 @@ std::string UsageText() {
          "Options that play a faulty server:\n"
          "  --info-delay SECONDS   answer \"Info\" only after this delay\n"
          "  --info-raw FILE        answer \"Info\" with FILE's bytes, uncoded\n"
+         "  --report-delay SECONDS record each report at once, answer it after this delay\n"
          "  --file-status CODE     answer every file request with this status (200-599)\n"
          "  --file-rate BYTES      send file bodies at this many bytes per second\n"
          "  --file-truncate BYTES  send this many body bytes of the announced length, then close\n"
@@ -196,6 +197,8 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& out, st
   std::string v;
   if (take("--info-delay", v) && !ParseSeconds(v, c.info_delay))
     return Fail(error, "--info-delay expects seconds, got '" + v + "'");
+  if (take("--report-delay", v) && !ParseSeconds(v, c.report_delay))
+    return Fail(error, "--report-delay expects seconds, got '" + v + "'");
   if (take("--info-raw", c.info_raw) && c.info_raw.empty())
     return Fail(error, "--info-raw needs a file name");
   int64_t n;

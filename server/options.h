@@ -26,6 +26,7 @@ struct ServerConfig {
   std::string rules;  // release rules file (TOML) choosing the reply per request
   std::string files;  // folder served to requests without a Key field
   double info_delay = 0;  // seconds before "Info" is answered
+  double report_delay = 0;  // seconds before other keyed requests are answered
   std::string info_raw;   // when set, "Info" gets this file's bytes uncoded
   FileBehaviour file;
   std::string admin_host;  // dashboard address; "" = no dashboard

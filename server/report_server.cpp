@@ -8,6 +8,7 @@
 #include "server/file_response.h"
 #include "server/info_reply.h"
 #include "server/query.h"
+#include "server/responses.h"
 
 namespace stub::server {
 namespace {
@@ -31,42 +32,50 @@ bool ReportServer::Start(std::string* error) {
   }
   store_ = Store::Open(config_.db, true, error);
   if (!store_) return false;
-  http_ = std::make_unique<HttpServer>(
-      [this](const HttpRequest& req, Connection& conn) { Handle(req, conn); });
-  if (!http_->Listen(config_.host, config_.port, error)) {
+  http_ = std::make_unique<HttpDaemon>(
+      [this](const HttpRequest& req, const HttpExchange& ex) { return Handle(req, ex); },
+      [this](const HttpRequest& req) { Record(req, nullptr); });
+  DaemonSettings settings;
+  settings.host = config_.host;
+  settings.port = config_.port;
+  if (!http_->Start(settings, error)) {
     http_.reset();
     store_.reset();
     return false;
   }
-  if (!config_.admin_host.empty()) {
-    admin_ = std::make_unique<HttpServer>([this](const HttpRequest& req, Connection& conn) {
-      const AdminResponse res =
-          AdminAnswer(req.method, req.target, [this](std::vector<RunEvent>& out, std::string* error) {
-            return store_->ForEach([&](const RecordedRequest& r) { out.push_back(ToRunEvent(r)); },
-                                   error);
-          });
-      conn.SendSimple(res.status, res.content_type, req.method == "HEAD" ? "" : res.body);
-    });
-    if (!admin_->Listen(config_.admin_host, config_.admin_port, error)) {
-      *error = "--admin-listen: " + *error;
-      admin_.reset();
-      http_.reset();
-      store_.reset();
-      return false;
-    }
-    admin_->Start();
-  }
-  http_->Start();
-  return true;
+  return config_.admin_host.empty() || StartAdmin(error);
 }
 
-uint16_t ReportServer::admin_port() const { return admin_ ? admin_->port() : 0; }
+bool ReportServer::StartAdmin(std::string* error) {
+  // A daemon of its own, so the dashboard and its figures are never reachable
+  // on the port the stubs talk to.
+  admin_ = std::make_unique<HttpDaemon>(
+      [this](const HttpRequest& req, const HttpExchange&) {
+        const AdminResponse res =
+            AdminAnswer(req.method, req.target, [this](std::vector<RunEvent>& out, std::string* e) {
+              return store_->ForEach([&](const RecordedRequest& r) { out.push_back(ToRunEvent(r)); }, e);
+            });
+        return TextAnswer(res.status, res.content_type, res.body);
+      },
+      [](const HttpRequest&) {});
+  DaemonSettings settings;
+  settings.host = config_.admin_host;
+  settings.port = config_.admin_port;
+  settings.threads = 2;
+  settings.max_connections = 64;
+  if (admin_->Start(settings, error)) return true;
+  *error = "--admin-listen: " + *error;
+  Stop();
+  return false;
+}
 
 bool ReportServer::ReloadRules(std::string* error) {
   return releases_ && releases_->Reload(true, error);
 }
 
 uint16_t ReportServer::port() const { return http_ ? http_->port() : 0; }
+
+uint16_t ReportServer::admin_port() const { return admin_ ? admin_->port() : 0; }
 
 void ReportServer::Stop() {
   if (admin_) admin_->Stop();
@@ -76,66 +85,54 @@ void ReportServer::Stop() {
   store_.reset();
 }
 
-void ReportServer::Handle(const HttpRequest& req, Connection& conn) {
+bool ReportServer::Record(const HttpRequest& req, QueryFields* fields) {
   RecordedRequest rec;
   rec.time = UtcTimestamp(std::chrono::system_clock::now());
   rec.client = req.client;
   rec.method = ValidUtf8(req.method);
   rec.target = req.target;
   rec.fields = DecodeQuery(req.target);
+  if (fields) *fields = rec.fields;
+  std::string error;
+  if (store_->Add(rec, &error)) return true;
+  std::fprintf(stderr, "report-server: %s\n", error.c_str());
+  return false;
+}
+
+HttpAnswer ReportServer::Handle(const HttpRequest& req, const HttpExchange& exchange) {
   // The row exists before any answer leaves, so a client holding an answer
   // can rely on its request being in the log.
-  std::string error;
-  if (!store_->Add(rec, &error)) {
-    std::fprintf(stderr, "report-server: %s\n", error.c_str());
-    conn.SetClose();
-    conn.SendSimple(500, "text/plain; charset=utf-8", "request not recorded\n");
-    return;
+  QueryFields fields;
+  if (!Record(req, &fields))
+    return TextAnswer(500, "text/plain; charset=utf-8", "request not recorded\n",
+                      {{"Connection", "close"}});
+  const auto& key = fields[kKeyField];
+  if (key && *key == "Info") return AnswerInfo(fields);
+  if (key) {
+    HttpAnswer answer = TextAnswer(200, "text/html; charset=utf-8", "");
+    answer.delay_seconds = config_.report_delay;
+    return answer;
   }
-  if (!req.well_formed) {
-    conn.SetClose();
-    SendStatusPage(conn, 400);
-    return;
-  }
-  const auto& key = rec.fields[kKeyField];
-  if (key && *key == "Info") AnswerInfo(rec.fields, conn);
-  else if (key) conn.SendSimple(200, "text/html; charset=utf-8", "");
-  else AnswerFile(req, conn);
+  return AnswerFile(req, exchange);
 }
 
-void ReportServer::AnswerInfo(const QueryFields& fields, Connection& conn) {
-  if (config_.info_delay > 0) {
-    const auto delay = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-        std::chrono::duration<double>(config_.info_delay));
-    if (!conn.Pause(delay)) {
-      conn.SetClose();
-      return;
-    }
-  }
-  if (!config_.info_raw.empty()) {
-    conn.SendSimple(200, "text/html", ReadFileBytes(config_.info_raw, kMaxRawBytes));
-    return;
-  }
+HttpAnswer ReportServer::AnswerInfo(const QueryFields& fields) {
   // Plain text, so that the page text the stub takes is the coded reply
   // exactly (an HTML page would have its spaces collapsed).
-  conn.SendSimple(200, "text/plain; charset=utf-8", releases_->AnswerFor(fields).coded);
+  HttpAnswer answer =
+      config_.info_raw.empty()
+          ? TextAnswer(200, "text/plain; charset=utf-8", releases_->AnswerFor(fields).coded)
+          : TextAnswer(200, "text/html", ReadFileBytes(config_.info_raw, kMaxRawBytes));
+  answer.delay_seconds = config_.info_delay;
+  return answer;
 }
 
-void ReportServer::AnswerFile(const HttpRequest& req, Connection& conn) {
-  if (config_.file.status != 0) {
-    SendStatusPage(conn, config_.file.status);
-    return;
-  }
-  if (req.method != "GET" && req.method != "HEAD") {
-    SendStatusPage(conn, 405);
-    return;
-  }
+HttpAnswer ReportServer::AnswerFile(const HttpRequest& req, const HttpExchange& exchange) {
+  if (config_.file.status != 0) return StatusPage(config_.file.status);
+  if (req.method != "GET" && req.method != "HEAD") return StatusPage(405);
   const std::string path = ResolveServedFile(config_.files, req.target);
-  if (path.empty()) {
-    SendStatusPage(conn, 404);
-    return;
-  }
-  SendFile(conn, path, config_.file);
+  if (path.empty()) return StatusPage(404);
+  return FileAnswer(exchange, path, config_.file);
 }
 
 }  // namespace stub::server

@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "server/http_server.h"
+#include "server/http_daemon.h"
 #include "server/options.h"
 #include "server/release_service.h"
 #include "server/store.h"
@@ -35,15 +35,18 @@ class ReportServer {
   bool ReloadRules(std::string* error);
 
  private:
-  void Handle(const HttpRequest& req, Connection& conn);
-  void AnswerInfo(const QueryFields& fields, Connection& conn);
-  void AnswerFile(const HttpRequest& req, Connection& conn);
+  bool StartAdmin(std::string* error);
+  HttpAnswer Handle(const HttpRequest& req, const HttpExchange& exchange);
+  // Records `req`; false when the store failed.
+  bool Record(const HttpRequest& req, QueryFields* fields);
+  HttpAnswer AnswerInfo(const QueryFields& fields);
+  HttpAnswer AnswerFile(const HttpRequest& req, const HttpExchange& exchange);
 
   const ServerConfig config_;
   std::unique_ptr<ReleaseService> releases_;
   std::unique_ptr<Store> store_;
-  std::unique_ptr<HttpServer> http_;
-  std::unique_ptr<HttpServer> admin_;  // a separate listener: never the public port
+  std::unique_ptr<HttpDaemon> http_;
+  std::unique_ptr<HttpDaemon> admin_;  // a separate listener: never the public port
 };
 
 }  // namespace stub::server

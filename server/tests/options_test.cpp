@@ -21,7 +21,7 @@ TEST(CommandLine, ServeOptions) {
   CommandLine cmd;
   std::string error;
   ASSERT_TRUE(ParseCommandLine(
-      With({"--info-delay", "2.5", "--info-raw=raw.html", "--file-status", "503", "--file-rate=1",
+      With({"--info-delay", "2.5", "--report-delay=0.5", "--info-raw=raw.html", "--file-status", "503", "--file-rate=1",
             "--file-truncate", "0", "--file-chunked"}),
       cmd, error))
       << error;
@@ -33,6 +33,7 @@ TEST(CommandLine, ServeOptions) {
   EXPECT_EQ(c.reply, "reply.txt");
   EXPECT_EQ(c.files, "/tmp");
   EXPECT_DOUBLE_EQ(c.info_delay, 2.5);
+  EXPECT_DOUBLE_EQ(c.report_delay, 0.5);
   EXPECT_EQ(c.info_raw, "raw.html");
   EXPECT_EQ(c.file.status, 503);
   EXPECT_EQ(c.file.rate, 1);
@@ -107,6 +108,7 @@ TEST(CommandLine, BadUsageIsRefusedWithAMessage) {
       With({"--info-delay"}),
       With({"--info-delay", "-1"}),
       With({"--info-delay", "nan"}),
+      With({"--report-delay", "soon"}),
       With({"--file-status", "99"}),
       With({"--file-status", "600"}),
       With({"--file-rate", "0"}),

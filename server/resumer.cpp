@@ -1,0 +1,60 @@
+#include "server/resumer.h"
+
+#include <microhttpd.h>
+
+namespace stub::server {
+
+Resumer::Resumer() : thread_([this] { Run(); }) {}
+
+Resumer::~Resumer() {
+  StopAll();
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    quit_ = true;
+  }
+  wake_.notify_all();
+  thread_.join();
+}
+
+bool Resumer::PauseUntil(MHD_Connection* connection, Clock::time_point due) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (stopping_) return false;
+  // Resuming is only processed after the current callback returns, so the
+  // order of these two calls does not race with the waking thread.
+  MHD_suspend_connection(connection);
+  const bool first = paused_.empty() || due < paused_.begin()->first;
+  paused_.emplace(due, connection);
+  if (first) wake_.notify_all();
+  return true;
+}
+
+bool Resumer::stopping() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return stopping_;
+}
+
+void Resumer::StopAll() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  stopping_ = true;
+  for (const auto& [due, connection] : paused_) MHD_resume_connection(connection);
+  paused_.clear();
+}
+
+void Resumer::Run() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  while (!quit_) {
+    if (paused_.empty()) {
+      wake_.wait(lock);
+      continue;
+    }
+    const auto due = paused_.begin()->first;
+    if (Clock::now() < due) {
+      wake_.wait_until(lock, due);
+      continue;
+    }
+    MHD_resume_connection(paused_.begin()->second);
+    paused_.erase(paused_.begin());
+  }
+}
+
+}  // namespace stub::server

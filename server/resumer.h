@@ -1,0 +1,42 @@
+// Paused connections of the HTTP daemon and the thread that wakes them: a
+// delayed answer or a throttled body suspends its connection until a due
+// time; a stop wakes every one at once and refuses new pauses.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <thread>
+
+struct MHD_Connection;
+
+namespace stub::server {
+
+class Resumer {
+ public:
+  using Clock = std::chrono::steady_clock;
+  Resumer();
+  ~Resumer();
+  Resumer(const Resumer&) = delete;
+  Resumer& operator=(const Resumer&) = delete;
+
+  // Suspends `connection` until `due`. Call only from the connection's own
+  // library callback. False (nothing suspended) once stopping.
+  bool PauseUntil(MHD_Connection* connection, Clock::time_point due);
+  bool stopping() const;
+  // Resumes every paused connection now and refuses later pauses.
+  void StopAll();
+
+ private:
+  void Run();
+
+  mutable std::mutex mutex_;
+  std::condition_variable wake_;
+  std::multimap<Clock::time_point, MHD_Connection*> paused_;
+  bool stopping_ = false;
+  bool quit_ = false;
+  std::thread thread_;
+};
+
+}  // namespace stub::server
