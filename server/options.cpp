@@ -74,7 +74,8 @@ std::string UsageText() {
          "  report-server check RULES [--files DIR]\n"
          "  report-server --help\n"
          "\n"
-         "Records every request in the SQLite database FILE, answers \"Info\" requests\n"
+         "Records every request in the SQLite database FILE (or the PostgreSQL\n"
+         "database at a postgresql:// URL), answers \"Info\" requests\n"
          "with the coded reply of the first release rule that matches the request (or\n"
          "the reply FILE for every request), answers other\n"
          "keyed requests with an empty page, and serves the files under DIR to\n"
@@ -85,7 +86,11 @@ std::string UsageText() {
          "\n"
          "  --listen ADDR:PORT     address to listen on (port 0 picks a free port;\n"
          "                         IPv6 as [ADDR]:PORT)\n"
-         "  --db FILE              request log, created when missing\n"
+         "  --db FILE|URL          request log: a SQLite file, created when missing, or\n"
+         "                         postgresql://...; the schema is created on first use\n"
+         "  --spool FILE           with PostgreSQL: where requests wait, on disk, while\n"
+         "                         the database is unreachable (default\n"
+         "                         report-server.spool); written to it in order once back\n"
          "  --rules FILE           release rules (TOML, see the README)\n"
          "  --reply FILE           plain reply text, UTF-8: one reply for all requests\n"
          "  --files DIR            folder of downloadable files\n"
@@ -194,6 +199,7 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& out, st
     return Fail(error, "--admin-listen expects ADDR:PORT, got '" + admin + "'");
   if (!IsDirectory(c.files)) return Fail(error, "--files: '" + c.files + "' is not a folder");
 
+  if (take("--spool", c.spool) && c.spool.empty()) return Fail(error, "--spool needs a file name");
   std::string v;
   if (take("--info-delay", v) && !ParseSeconds(v, c.info_delay))
     return Fail(error, "--info-delay expects seconds, got '" + v + "'");

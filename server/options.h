@@ -21,7 +21,8 @@ struct FileBehaviour {
 struct ServerConfig {
   std::string host;  // listen address: name or numeric (IPv6 without brackets)
   uint16_t port = 0;
-  std::string db;     // SQLite file, created when missing
+  std::string db;     // SQLite file (created when missing) or postgresql:// URL
+  std::string spool;  // PostgreSQL only: where writes wait while the database is away
   std::string reply;  // plain reply file for "Info" requests (or:)
   std::string rules;  // release rules file (TOML) choosing the reply per request
   std::string files;  // folder served to requests without a Key field
@@ -36,7 +37,7 @@ struct ServerConfig {
 struct CommandLine {
   enum class Command { kServe, kEvents, kStats, kCheck, kHelp } command = Command::kServe;
   ServerConfig config;  // kServe
-  std::string db;       // kEvents, kStats
+  std::string db;       // kEvents, kStats: SQLite file or postgresql:// URL
   std::string since, until, channel;  // kStats filter
   std::string rules, files;           // kCheck
 };

@@ -30,7 +30,7 @@ bool ReportServer::Start(std::string* error) {
     *error = (fixed ? config_.reply : config_.rules) + ": " + *error;
     return false;
   }
-  store_ = Store::Open(config_.db, true, error);
+  store_ = Store::Open(config_.db, true, error, config_.spool);
   if (!store_) return false;
   http_ = std::make_unique<HttpDaemon>(
       [this](const HttpRequest& req, const HttpExchange& ex) { return Handle(req, ex); },
@@ -87,6 +87,7 @@ void ReportServer::Stop() {
 
 bool ReportServer::Record(const HttpRequest& req, QueryFields* fields) {
   RecordedRequest rec;
+  rec.event_id = NewEventId();
   rec.time = UtcTimestamp(std::chrono::system_clock::now());
   rec.client = req.client;
   rec.method = ValidUtf8(req.method);

@@ -55,31 +55,6 @@ class EventsTest : public ServerTest {
   }
 };
 
-TEST_F(EventsTest, StoreKeepsBytesAndNulls) {
-  std::string error;
-  auto store = Store::Open(config_.db, true, &error);
-  ASSERT_TRUE(store) << error;
-  RecordedRequest a;
-  a.time = "t";
-  a.client = "c";
-  a.method = "GET";
-  a.target = std::string("/\x00\xFF?Data=%00", 11);
-  a.fields[1] = std::string("\0x", 2);
-  a.fields[2] = "";
-  ASSERT_TRUE(store->Add(a, &error)) << error;
-  RecordedRequest b = a;
-  ASSERT_TRUE(store->Add(b, &error)) << error;
-  EXPECT_EQ(a.id, 1);
-  EXPECT_EQ(b.id, 2);
-
-  const auto events = Events();
-  ASSERT_EQ(events.size(), 2u);
-  EXPECT_EQ(events[0].target, a.target);
-  EXPECT_EQ(events[0].fields[1], a.fields[1]);
-  EXPECT_EQ(events[0].fields[2], std::optional<std::string>(""));
-  EXPECT_EQ(events[0].fields[3], std::nullopt);
-}
-
 TEST_F(EventsTest, ListsRequestsWhileTheServerRuns) {
   StartServer();
   auto client = Client();

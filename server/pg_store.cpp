@@ -1,0 +1,322 @@
+// The PostgreSQL store: several servers record into one database. Writes go
+// in one transaction per batch; while the database is unreachable they are
+// appended to a local spool instead (on disk before the answer) and written
+// to the database in order once it is back. Every row carries its event id
+// and inserts skip ids already present, so a replay after a commit whose
+// answer was lost writes nothing twice.
+#include <endian.h>
+#include <libpq-fe.h>
+
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <thread>
+
+#include "server/group_commit.h"
+#include "server/spool.h"
+#include "server/store.h"
+
+namespace stub::server {
+namespace {
+
+constexpr int kSchemaVersion = 1;
+// Ties the schema creation of concurrent servers together.
+constexpr const char* kSchemaLock = "SELECT pg_advisory_xact_lock(716253)";
+constexpr auto kReconnectPause = std::chrono::milliseconds(200);
+constexpr auto kReplayPeriod = std::chrono::milliseconds(250);
+
+std::string Columns() {
+  std::string out = "time, client, method, target";
+  for (const char* name : kFieldNames) out += std::string(", \"") + name + "\"";
+  return out;
+}
+
+std::string CreateSql() {
+  // Method, target and fields are bytes: a target is kept exactly as received
+  // and decoded fields may hold NUL, which text columns refuse.
+  std::string sql =
+      "CREATE TABLE requests (id bigserial PRIMARY KEY, event_id text NOT NULL UNIQUE,"
+      " time text NOT NULL, client text NOT NULL, method bytea NOT NULL, target bytea NOT NULL";
+  for (const char* name : kFieldNames) sql += std::string(", \"") + name + "\" bytea";
+  return sql + ")";
+}
+
+std::string InsertSql() {
+  std::string sql = "INSERT INTO requests (event_id, " + Columns() + ") VALUES ($1";
+  for (size_t i = 2; i <= 5 + kFieldCount; ++i) sql += ", $" + std::to_string(i);
+  return sql + ") ON CONFLICT (event_id) DO NOTHING RETURNING id";
+}
+
+void IgnoreNotice(void*, const char*) {}
+
+// Owns one result.
+struct Result {
+  PGresult* r;
+  explicit Result(PGresult* res) : r(res) {}
+  ~Result() { PQclear(r); }
+  Result(const Result&) = delete;
+  Result& operator=(const Result&) = delete;
+  bool ok() const {
+    const auto s = PQresultStatus(r);
+    return s == PGRES_COMMAND_OK || s == PGRES_TUPLES_OK;
+  }
+};
+
+class PostgresStore : public Store {
+ public:
+  PostgresStore(std::string url, bool writer)
+      : url_(std::move(url)),
+        commit_([this](const std::vector<RecordedRequest*>& rows, std::string* error) {
+          return WriteBatch(rows, error);
+        }) {
+    (void)writer;
+  }
+  ~PostgresStore() override {
+    {
+      std::lock_guard<std::mutex> lock(replay_mutex_);
+      quit_ = true;
+    }
+    replay_wake_.notify_all();
+    if (replayer_.joinable()) replayer_.join();
+    std::lock_guard<std::mutex> lock(write_mutex_);
+    if (!spool_path_.empty()) {
+      std::string ignored;
+      Drain(&ignored);
+    }
+    if (conn_) PQfinish(conn_);
+  }
+
+  bool Init(bool create, const std::string& spool, std::string* error) {
+    if (!Connect(error)) return false;
+    if (create) {
+      if (!CreateSchema(error)) return false;
+      spool_path_ = spool;
+      if (!spool_.Open(spool, error)) return false;
+      replayer_ = std::thread([this] { ReplayLoop(); });
+    }
+    return true;
+  }
+
+  bool Add(RecordedRequest& request, std::string* error) override {
+    if (spool_path_.empty()) {
+      *error = "database opened for reading only";
+      return false;
+    }
+    if (request.event_id.empty()) request.event_id = NewEventId();
+    return commit_.Add(request, error);
+  }
+
+  bool ForEach(const std::function<void(const RecordedRequest&)>& fn, std::string* error) override;
+
+ private:
+  bool Connect(std::string* error);
+  bool Exec(const char* sql, std::string* error);
+  bool CreateSchema(std::string* error);
+  // kOk: all rows committed; kLost: the database is unreachable; kFailed: it refused them.
+  enum class Outcome { kOk, kLost, kFailed };
+  Outcome Insert(const std::vector<RecordedRequest*>& rows, std::string* error);
+  bool WriteBatch(const std::vector<RecordedRequest*>& rows, std::string* error);
+  // Writes the spool to the database and empties it; false while the
+  // database is away. Caller holds write_mutex_.
+  bool Drain(std::string* error);
+  void ReplayLoop();
+  void Drop() {
+    if (conn_) PQfinish(conn_);
+    conn_ = nullptr;
+  }
+
+  const std::string url_;
+  std::string spool_path_;  // empty: opened for reading
+  PGconn* conn_ = nullptr;
+  std::chrono::steady_clock::time_point last_attempt_{};
+  std::mutex write_mutex_;  // the connection and the spool
+  Spool spool_;
+  GroupCommit commit_;
+  std::mutex replay_mutex_;
+  std::condition_variable replay_wake_;
+  bool quit_ = false;
+  std::thread replayer_;
+};
+
+bool PostgresStore::Connect(std::string* error) {
+  if (conn_ && PQstatus(conn_) == CONNECTION_OK) return true;
+  Drop();
+  last_attempt_ = std::chrono::steady_clock::now();
+  conn_ = PQconnectdb(url_.c_str());
+  if (!conn_ || PQstatus(conn_) != CONNECTION_OK) {
+    *error = std::string("cannot connect to the database: ") +
+             (conn_ ? PQerrorMessage(conn_) : "out of memory");
+    while (!error->empty() && error->back() == '\n') error->pop_back();
+    Drop();
+    return false;
+  }
+  PQsetNoticeProcessor(conn_, &IgnoreNotice, nullptr);
+  return Exec("SET client_encoding TO 'UTF8'", error);
+}
+
+bool PostgresStore::Exec(const char* sql, std::string* error) {
+  Result r(PQexec(conn_, sql));
+  if (r.ok()) return true;
+  *error = PQerrorMessage(conn_);
+  return false;
+}
+
+bool PostgresStore::CreateSchema(std::string* error) {
+  std::string ignored;
+  if (!Exec("BEGIN", error) || !Exec(kSchemaLock, error) ||
+      !Exec("CREATE TABLE IF NOT EXISTS schema_version (version integer NOT NULL)", error)) {
+    Exec("ROLLBACK", &ignored);
+    return false;
+  }
+  int version = 0;
+  {
+    Result r(PQexec(conn_, "SELECT max(version) FROM schema_version"));
+    if (!r.ok()) {
+      *error = PQerrorMessage(conn_);
+      Exec("ROLLBACK", &ignored);
+      return false;
+    }
+    if (!PQgetisnull(r.r, 0, 0)) version = std::atoi(PQgetvalue(r.r, 0, 0));
+  }
+  if (version > kSchemaVersion) {
+    *error = "the database has schema version " + std::to_string(version) +
+             ", newer than this server's " + std::to_string(kSchemaVersion);
+    Exec("ROLLBACK", &ignored);
+    return false;
+  }
+  if (version == 0) {
+    const std::string insert = "INSERT INTO schema_version VALUES (" + std::to_string(kSchemaVersion) + ")";
+    if (!Exec(CreateSql().c_str(), error) || !Exec(insert.c_str(), error)) {
+      Exec("ROLLBACK", &ignored);
+      return false;
+    }
+  }
+  return Exec("COMMIT", error);
+}
+
+PostgresStore::Outcome PostgresStore::Insert(const std::vector<RecordedRequest*>& rows,
+                                             std::string* error) {
+  const auto failed = [&]() {
+    *error = std::string("cannot record request: ") + PQerrorMessage(conn_);
+    if (PQstatus(conn_) != CONNECTION_OK) {
+      Drop();
+      return Outcome::kLost;
+    }
+    std::string ignored;
+    Exec("ROLLBACK", &ignored);
+    return Outcome::kFailed;
+  };
+  if (!Exec("BEGIN", error)) return failed();
+  static const std::string sql = InsertSql();
+  constexpr int kParams = 5 + static_cast<int>(kFieldCount);
+  for (RecordedRequest* r : rows) {
+    const char* values[kParams];
+    int lengths[kParams];
+    int formats[kParams];
+    const std::string* texts[5] = {&r->event_id, &r->time, &r->client, &r->method, &r->target};
+    for (int i = 0; i < 5; ++i) {
+      values[i] = texts[i]->data();
+      lengths[i] = static_cast<int>(texts[i]->size());
+      formats[i] = i >= 3;  // method and target as raw bytes
+    }
+    for (size_t i = 0; i < kFieldCount; ++i) {
+      const auto& f = r->fields[i];
+      values[5 + i] = f ? f->data() : nullptr;
+      lengths[5 + i] = f ? static_cast<int>(f->size()) : 0;
+      formats[5 + i] = 1;
+    }
+    Result res(PQexecParams(conn_, sql.c_str(), kParams, nullptr, values, lengths, formats, 0));
+    if (!res.ok()) return failed();
+    r->id = PQntuples(res.r) == 1 ? std::atoll(PQgetvalue(res.r, 0, 0)) : 0;
+  }
+  if (!Exec("COMMIT", error)) return failed();
+  return Outcome::kOk;
+}
+
+bool PostgresStore::Drain(std::string* error) {
+  if (spool_.empty()) return true;
+  if (!conn_ && std::chrono::steady_clock::now() - last_attempt_ < kReconnectPause) return false;
+  if (!Connect(error)) return false;
+  std::vector<RecordedRequest> waiting;
+  if (!spool_.ReadAll(&waiting, error)) return false;
+  std::vector<RecordedRequest*> rows;
+  for (auto& r : waiting) rows.push_back(&r);
+  if (!rows.empty() && Insert(rows, error) != Outcome::kOk) return false;
+  // Emptied only after the commit: a crash in between replays rows whose
+  // event ids the database already has, and they are skipped.
+  return spool_.Clear(error);
+}
+
+bool PostgresStore::WriteBatch(const std::vector<RecordedRequest*>& rows, std::string* error) {
+  std::lock_guard<std::mutex> lock(write_mutex_);
+  std::string why;
+  // Older requests waiting in the spool go first, so the order holds.
+  if (Drain(&why) && (conn_ || std::chrono::steady_clock::now() - last_attempt_ >= kReconnectPause) &&
+      Connect(&why)) {
+    switch (Insert(rows, &why)) {
+      case Outcome::kOk: return true;
+      case Outcome::kFailed: *error = why; return false;
+      case Outcome::kLost: break;
+    }
+  }
+  for (RecordedRequest* r : rows) r->id = 0;
+  return spool_.Append(rows, error);
+}
+
+void PostgresStore::ReplayLoop() {
+  std::unique_lock<std::mutex> lock(replay_mutex_);
+  while (!quit_) {
+    replay_wake_.wait_for(lock, kReplayPeriod);
+    if (quit_) break;
+    lock.unlock();
+    {
+      std::lock_guard<std::mutex> write(write_mutex_);
+      std::string ignored;
+      Drain(&ignored);
+    }
+    lock.lock();
+  }
+}
+
+bool PostgresStore::ForEach(const std::function<void(const RecordedRequest&)>& fn,
+                            std::string* error) {
+  std::lock_guard<std::mutex> lock(write_mutex_);
+  if (!Connect(error)) return false;
+  const std::string sql = "SELECT id, event_id, " + Columns() + " FROM requests ORDER BY id";
+  Result r(PQexecParams(conn_, sql.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 1));
+  if (!r.ok()) {
+    *error = std::string("cannot read requests: ") + PQerrorMessage(conn_);
+    return false;
+  }
+  const auto bytes = [&](int row, int col) {
+    return std::string(PQgetvalue(r.r, row, col), static_cast<size_t>(PQgetlength(r.r, row, col)));
+  };
+  for (int row = 0; row < PQntuples(r.r); ++row) {
+    RecordedRequest e;
+    uint64_t id_be;
+    std::memcpy(&id_be, PQgetvalue(r.r, row, 0), sizeof id_be);
+    e.id = static_cast<int64_t>(be64toh(id_be));
+    e.event_id = bytes(row, 1);
+    e.time = bytes(row, 2);
+    e.client = bytes(row, 3);
+    e.method = bytes(row, 4);
+    e.target = bytes(row, 5);
+    for (size_t i = 0; i < kFieldCount; ++i) {
+      const int col = static_cast<int>(6 + i);
+      if (!PQgetisnull(r.r, row, col)) e.fields[i] = bytes(row, col);
+    }
+    fn(e);
+  }
+  return true;
+}
+
+}  // namespace
+
+std::unique_ptr<Store> OpenPostgresStore(const std::string& url, bool create,
+                                         const std::string& spool, std::string* error) {
+  auto store = std::make_unique<PostgresStore>(url, create);
+  if (!store->Init(create, spool, error)) return nullptr;
+  return store;
+}
+
+}  // namespace stub::server
