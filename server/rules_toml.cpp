@@ -11,6 +11,7 @@
 //   md5 = "0123456789abcdef0123456789abcdef"
 #include <toml++/toml.h>
 
+#include <cctype>
 #include <set>
 
 #include "server/release_rules.h"
@@ -53,7 +54,8 @@ struct Loader {
             std::string& out) {
     if (!node.is_string()) return Fail(rule, key, "must be a text");
     out = node.as_string()->get();
-    const std::string problem = CheckValue(key, out);
+    // An external address is checked as the reply's DownUrl it becomes.
+    const std::string problem = CheckValue(key == "url" ? "DownUrl" : key, out);
     return problem.empty() || Fail(rule, key, problem);
   }
 
@@ -89,7 +91,7 @@ struct Loader {
           if (!node.is_string() || node.as_string()->get().empty())
             return Fail(out.name, key, "must be a non-empty text");
           *field = node.as_string()->get();
-        } else if (!Text(out.name, key == "url" ? "DownUrl" : key, node, *field)) {
+        } else if (!Text(out.name, key, node, *field)) {
           return false;
         }
       } else {

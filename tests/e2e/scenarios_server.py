@@ -9,7 +9,8 @@ import tempfile
 import urllib.error
 import urllib.request
 
-from harness import (ADMIN_PORT, BASE, Failure, Server, check, check_eq, wait_exit)
+from harness import ADMIN_PORT, BASE, Server, check, check_eq, wait_exit
+from scenarios_download import failed_state
 
 RULES = """download_base = "http://127.0.0.1:18471/"
 
@@ -143,7 +144,6 @@ def test_server_dashboard_shows_the_stats_of_real_runs(env):
         # A beta stub whose rule announces a wrong digest: two failed downloads.
         env.reset()
         proc = env.start_stub(build="stub-beta.exe")
-        from scenarios_download import failed_state
         failed_state(server, timeout=90)
         proc.kill()
         proc.wait()
