@@ -2,23 +2,24 @@
 #include <pthread.h>
 #include <signal.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "server/events.h"
-#include "server/rules_check.h"
-#include "server/stats.h"
 #include "server/options.h"
 #include "server/report_server.h"
+#include "server/rules_check.h"
+#include "server/stats.h"
 
 namespace {
 
 using stub::server::CommandLine;
 
 int Serve(const stub::server::ServerConfig& config) {
-  // SIGINT and SIGTERM are taken by sigwait below, so every thread started
-  // from here on must have them blocked.
+  // SIGINT, SIGTERM and SIGHUP are taken by sigtimedwait below, so every
+  // thread started from here on must have them blocked.
   sigset_t stop_signals;
   sigemptyset(&stop_signals);
   sigaddset(&stop_signals, SIGINT);
@@ -43,9 +44,16 @@ int Serve(const stub::server::ServerConfig& config) {
   }
   std::fflush(stdout);
 
+  // Once a second without a signal the rules file and the installers are
+  // looked at, so a broken edit is reported and a new installer hashed at
+  // once rather than at the next request.
+  const timespec tick{1, 0};
   for (;;) {
-    int signal_number = 0;
-    if (sigwait(&stop_signals, &signal_number) != 0) continue;
+    const int signal_number = sigtimedwait(&stop_signals, nullptr, &tick);
+    if (signal_number < 0) {
+      if (errno == EAGAIN) server.WatchRules();
+      continue;
+    }
     if (signal_number != SIGHUP) break;
     if (server.ReloadRules(&error)) {
       std::fprintf(stderr, "report-server: rules loaded again\n");

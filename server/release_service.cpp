@@ -69,10 +69,21 @@ std::string ReleaseService::DigestFor(const Release& rel) {
   return path.empty() ? "" : digests_.Digest(path);
 }
 
-ReleaseService::Answer ReleaseService::AnswerFor(const QueryFields& request) {
+void ReleaseService::ReloadAndReport() {
   std::string error;
   if (!Reload(false, &error))
     std::fprintf(stderr, "report-server: %s: %s; the rules in force stay\n", path_.c_str(), error.c_str());
+}
+
+void ReleaseService::Watch() {
+  ReloadAndReport();
+  const auto set = rules();
+  if (!set) return;
+  for (const Rule& rule : set->rules) DigestFor(rule.release);
+}
+
+ReleaseService::Answer ReleaseService::AnswerFor(const QueryFields& request) {
+  ReloadAndReport();
   const auto set = rules();
   Answer a;
   if (!set) return a;

@@ -27,6 +27,10 @@ class ReleaseService {
   // rules then stay in force.
   bool Reload(bool force, std::string* error);
 
+  // Reload(false) with a refusal reported on stderr, then every rule's
+  // digest looked at (computed again for files that changed).
+  void Watch();
+
   struct Answer {
     std::string rule;   // name of the matching rule ("" for a fixed reply)
     std::string plain;  // plain reply, "" when there is none
@@ -52,6 +56,7 @@ class ReleaseService {
     }
   };
   Stamp Look() const;
+  void ReloadAndReport();
   bool LoadNow(const Stamp& stamp, std::string* error);
 
   const std::string path_;

@@ -73,6 +73,10 @@ bool ReportServer::ReloadRules(std::string* error) {
   return releases_ && releases_->Reload(true, error);
 }
 
+void ReportServer::WatchRules() {
+  if (releases_) releases_->Watch();
+}
+
 uint16_t ReportServer::port() const { return http_ ? http_->port() : 0; }
 
 uint16_t ReportServer::admin_port() const { return admin_ ? admin_->port() : 0; }

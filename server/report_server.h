@@ -33,6 +33,9 @@ class ReportServer {
   // Loads the rules (or reply) file again; false with `error` when the new
   // file is refused and the old rules stay.
   bool ReloadRules(std::string* error);
+  // Loads the rules again if their file changed (a refused file is reported
+  // on stderr) and brings the installers' digests up to date.
+  void WatchRules();
 
  private:
   bool StartAdmin(std::string* error);

@@ -244,6 +244,12 @@ TEST_F(RulesTest, ReloadKeepsTheOldRulesWhenTheNewFileIsBroken) {
   // A change is noticed without a signal, at the next request.
   Write("rules.toml", good);
   EXPECT_EQ(url(), "http://127.0.0.1:18471/a.exe");
+  // ... or by the once-a-second look, which tries a changed file only once.
+  Write("rules.toml", "[default]\n");
+  service.Watch();
+  EXPECT_TRUE(service.Reload(false, &error));
+  EXPECT_FALSE(service.Reload(true, &error));
+  EXPECT_EQ(url(), "http://127.0.0.1:18471/a.exe");
 }
 
 }  // namespace
