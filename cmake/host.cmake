@@ -13,7 +13,8 @@ stub_builtins(builtins "${STUB_SERVER_URL}" "${STUB_DOWNLOAD_HOST}"
 
 add_library(stubtool-lib STATIC tools/stubtool/stubtool.cpp)
 target_include_directories(stubtool-lib PUBLIC tools)
-target_link_libraries(stubtool-lib PUBLIC core)
+find_package(nlohmann_json 3 REQUIRED)
+target_link_libraries(stubtool-lib PUBLIC core PRIVATE nlohmann_json::nlohmann_json)
 add_executable(stubtool tools/stubtool/main.cpp)
 target_link_libraries(stubtool PRIVATE stubtool-lib)
 

@@ -99,6 +99,13 @@ stub_program(stub-beta builtins-beta)
 add_library(stubtool-lib STATIC tools/stubtool/stubtool.cpp)
 target_include_directories(stubtool-lib PUBLIC tools)
 target_link_libraries(stubtool-lib PUBLIC core)
+# nlohmann-json is header-only: its Debian headers are copied alone into the
+# build, since the rest of /usr/include must not reach the cross compiler.
+find_file(STUB_NLOHMANN_JSON nlohmann/json.hpp PATHS /usr/include NO_DEFAULT_PATH
+          NO_CMAKE_FIND_ROOT_PATH REQUIRED)
+get_filename_component(stub_nlohmann_dir "${STUB_NLOHMANN_JSON}" DIRECTORY)
+file(COPY "${stub_nlohmann_dir}" DESTINATION "${CMAKE_BINARY_DIR}/json-include")
+target_include_directories(stubtool-lib SYSTEM PRIVATE "${CMAKE_BINARY_DIR}/json-include")
 add_executable(stubtool tools/stubtool/main.cpp)
 target_compile_options(stubtool PRIVATE -municode)
 target_link_libraries(stubtool PRIVATE stubtool-lib)

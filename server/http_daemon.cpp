@@ -82,7 +82,10 @@ bool HttpDaemon::Start(const DaemonSettings& s, std::string* error) {
   freeaddrinfo(found);
 
   // Every option of the daemon lives here, so that TLS can be added beside them.
-  unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_ALLOW_SUSPEND_RESUME;
+  // No Date header, as before: with one, Wine's URL download reports no
+  // progress for a trickling body and the stub's stall watchdog ends it.
+  unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_ALLOW_SUSPEND_RESUME |
+                   MHD_USE_SUPPRESS_DATE_NO_CLOCK;
   if (v6) flags |= MHD_USE_IPv6;
   daemon_ = MHD_start_daemon(
       flags, 0, nullptr, nullptr, &RequestTrampoline, this,

@@ -44,7 +44,7 @@ using RefusedHandler = std::function<void(const HttpRequest&)>;
 struct DaemonSettings {
   std::string host;  // name or numeric address, IPv6 without brackets
   uint16_t port = 0;  // 0 picks a free one
-  unsigned threads = 16;
+  unsigned threads = 64;
   unsigned max_connections = 1024;  // beyond this new connections are refused
   // Bounds one request head: a longer request line is answered with 414.
   size_t connection_memory = (1u << 20) + (256u << 10);

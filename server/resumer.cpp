@@ -33,9 +33,15 @@ bool Resumer::stopping() const {
   return stopping_;
 }
 
+bool Resumer::SleepUntil(Clock::time_point due) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  return !stop_.wait_until(lock, due, [this] { return stopping_; });
+}
+
 void Resumer::StopAll() {
   std::lock_guard<std::mutex> lock(mutex_);
   stopping_ = true;
+  stop_.notify_all();
   for (const auto& [due, connection] : paused_) MHD_resume_connection(connection);
   paused_.clear();
 }

@@ -25,6 +25,8 @@ class Resumer {
   // library callback. False (nothing suspended) once stopping.
   bool PauseUntil(MHD_Connection* connection, Clock::time_point due);
   bool stopping() const;
+  // Blocks the calling thread until `due`; false when a stop comes first.
+  bool SleepUntil(Clock::time_point due);
   // Resumes every paused connection now and refuses later pauses.
   void StopAll();
 
@@ -33,6 +35,7 @@ class Resumer {
 
   mutable std::mutex mutex_;
   std::condition_variable wake_;
+  std::condition_variable stop_;
   std::multimap<Clock::time_point, MHD_Connection*> paused_;
   bool stopping_ = false;
   bool quit_ = false;

@@ -11,12 +11,13 @@ import time
 import traceback
 
 from harness import Env, Failure, Server, check, check_eq, is_timeid, profile_query, query_of
+import scenarios_cluster
 import scenarios_download
 import scenarios_faults
 import scenarios_server
 import scenarios_start
 
-SUITES = [scenarios_start, scenarios_download, scenarios_faults, scenarios_server]
+SUITES = [scenarios_start, scenarios_download, scenarios_faults, scenarios_cluster, scenarios_server]
 
 
 def main():

@@ -105,7 +105,7 @@ TEST(StubTool, ReplyPrintsTheFieldsTheReplySets) {
        R"({"DownUrl":"http://dl/a.exe","FileMD5":"abc","SetupName":null,"NameTitle":null,)"
        R"("NISITitle":null,"NISIVer":null})"},
       {u"NameTitle==新\"标题\"\\<#>NISIVer==<#>NameVer==9<#>SetupName==a\tb\n",
-       R"({"DownUrl":null,"FileMD5":null,"SetupName":"a\u0009b\u000a","NameTitle":"新\"标题\"\\",)"
+       R"({"DownUrl":null,"FileMD5":null,"SetupName":"a\tb\n","NameTitle":"新\"标题\"\\",)"
        R"("NISITitle":null,"NISIVer":""})"},
       {u"NISITitle==x NISIVer==y", R"({"DownUrl":null,"FileMD5":null,"SetupName":null,)"
                                    R"("NameTitle":null,"NISITitle":"x nisiver","NISIVer":"x nisiver"})"},
@@ -129,9 +129,11 @@ TEST(StubTool, ReplyEscapesEveryControlCharacter) {
   const Result r = Tool({"reply", "--plain"}, reply);
   std::string expected;
   for (int c = 1; c < 0x20; ++c) {
+    const char* brief = c == '\b' ? "\\b" : c == '\t' ? "\\t" : c == '\n' ? "\\n"
+                      : c == '\f' ? "\\f" : c == '\r' ? "\\r" : nullptr;
     char buf[8];
     std::snprintf(buf, sizeof buf, "\\u%04x", c);
-    expected += buf;
+    expected += brief ? brief : buf;
   }
   const std::string begin = R"({"DownUrl":")";
   ASSERT_EQ(r.out.substr(0, begin.size()), begin);

@@ -4,6 +4,8 @@
 #include <climits>
 #include <cstdlib>
 
+#include <nlohmann/json.hpp>
+
 #include "app/text.h"
 #include "codec/codec.h"
 #include "codec/md5_file.h"
@@ -121,35 +123,6 @@ int Md5(const std::vector<std::string>& args, std::string& out, std::string& err
   return digest.size() == 32 ? 0 : 1;
 }
 
-void AppendJsonString(std::string& out, std::u16string_view text) {
-  static constexpr char kHex[] = "0123456789abcdef";
-  const auto escape = [&](uint32_t unit) {
-    out += "\\u00";
-    out.push_back(kHex[(unit >> 4) & 15]);
-    out.push_back(kHex[unit & 15]);
-  };
-  out.push_back('"');
-  for (size_t i = 0; i < text.size(); ++i) {
-    const char16_t c = text[i];
-    const bool pair = c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() &&
-                      text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF;
-    if (c == u'"' || c == u'\\') {
-      out.push_back('\\');
-      out.push_back(static_cast<char>(c));
-    } else if (c < 0x20) {
-      escape(c);
-    } else if (c >= 0xD800 && c <= 0xDFFF && !pair) {
-      // A lone surrogate has no UTF-8 form; JSON can still name it.
-      out += "\\u";
-      for (int shift = 12; shift >= 0; shift -= 4) out.push_back(kHex[(c >> shift) & 15]);
-    } else {
-      out += Utf16ToUtf8Lossy(text.substr(i, pair ? 2 : 1));
-      if (pair) ++i;
-    }
-  }
-  out.push_back('"');
-}
-
 int Reply(const std::vector<std::string>& args, const std::string& in, std::string& out,
           std::string& err) {
   if (WantsHelp(args)) {
@@ -181,14 +154,11 @@ int Reply(const std::vector<std::string>& args, const std::string& in, std::stri
       {"SetupName", kReplySetupName, s.SetupName}, {"NameTitle", kReplyNameTitle, s.NameTitle},
       {"NISITitle", kReplyNISITitle, s.NISITitle}, {"NISIVer", kReplyNISIVer, s.NISIVer},
   };
-  out = "{";
-  for (const auto& f : fields) {
-    if (out.size() > 1) out += ",";
-    out += std::string("\"") + f.name + "\":";
-    if (seen & f.bit) AppendJsonString(out, f.value);
-    else out += "null";
-  }
-  out += "}\n";
+  // A lone surrogate has no UTF-8 form and becomes U+FFFD.
+  nlohmann::ordered_json json;
+  for (const auto& f : fields)
+    json[f.name] = (seen & f.bit) ? nlohmann::ordered_json(Utf16ToUtf8Lossy(f.value)) : nullptr;
+  out = json.dump() + "\n";
   return 0;
 }
 
