@@ -8,7 +8,9 @@ import subprocess
 import tempfile
 import urllib.error
 import urllib.request
+import uuid
 
+from cluster import PG_BIN, pg_socket
 from harness import ADMIN_PORT, BASE, Server, check, check_eq, wait_exit
 from scenarios_download import failed_state
 
@@ -136,7 +138,14 @@ def test_server_dashboard_shows_the_stats_of_real_runs(env):
     rules = RULES.replace('file = "beta/korvel-setup.exe"',
                           'url = "http://127.0.0.1:18471/beta/korvel-setup.exe"\n'
                           'md5 = "00000000000000000000000000000000"')
-    with Server(env, rules=rules, files=files, admin=True) as server:
+    server = Server(env, rules=rules, files=files, admin=True)
+    # The figures come from PostgreSQL here (the other scenarios use SQLite).
+    name = "e2e_" + uuid.uuid4().hex[:12]
+    subprocess.run([os.path.join(PG_BIN, "createdb"), "-h", pg_socket(), "-U", "postgres", name],
+                   check=True, stdin=subprocess.DEVNULL)
+    server.db = f"postgresql:///{name}?host={pg_socket()}&user=postgres"
+    server.options += ["--spool", os.path.join(server.dir, "spool")]
+    with server:
         run_to_install(env, server, "stub.exe", stable, "/stable/korvel-setup.exe")
         # The same machine again: the installer on disk is reused.
         check_eq(wait_exit(env.start_stub(), 60), 0, "reuse run exit code")
