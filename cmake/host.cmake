@@ -15,7 +15,7 @@ stub_builtins(builtins "${STUB_SERVER_URL}" "${STUB_DOWNLOAD_SCHEME}" "${STUB_DO
 foreach(stall 0 86401 4294968 5x)
   add_test(NAME gen-settings-refuses-stall-${stall}
     COMMAND gen-settings ${CMAKE_BINARY_DIR}/stall-test.h http://x/ x ${STUB_FALLBACK_FILE}
-            "${STUB_TITLE_1}" "${STUB_TITLE_2}" ${stall})
+            "${STUB_TITLE_1}" "${STUB_TITLE_2}" ${stall} http)
   set_tests_properties(gen-settings-refuses-stall-${stall} PROPERTIES
     PASS_REGULAR_EXPRESSION "STUB_STALL_SECONDS must be 1 to 86400")
 endforeach()

@@ -17,6 +17,8 @@ set(STUB_TITLE_1 "Korvel安装助手" CACHE STRING
     "Window title for executables named with vh2vh6 (exactly 10 UTF-16 units)")
 set(STUB_TITLE_2 "Korvel" CACHE STRING
     "Window title for every other executable name (exactly 6 UTF-16 units)")
+set(STUB_CHANNEL "wlpq" CACHE STRING
+    "Channel name the stub sends with every request (release rules can choose by it)")
 set(STUB_STALL_SECONDS "60" CACHE STRING
     "Seconds without any download progress after which a transfer is aborted")
 if(NOT STUB_STALL_SECONDS MATCHES "^[0-9]+$" OR STUB_STALL_SECONDS LESS 1 OR STUB_STALL_SECONDS GREATER 86400)
@@ -25,15 +27,20 @@ endif()
 
 # Generates NAME/build_settings.h with the program GEN (a path; GEN_DEPENDS is
 # a target or nothing) and the library NAME that holds the built-in values
-# for the given server URL and fallback download scheme and host.
+# for the given server URL and fallback download scheme and host, and the
+# channel given as an optional last argument (default STUB_CHANNEL).
 function(stub_builtins name server scheme host gen gen_depends fallback fallback_depends)
+  set(channel ${STUB_CHANNEL})
+  if(ARGC GREATER 8)
+    set(channel ${ARGV8})
+  endif()
   set(dir ${CMAKE_BINARY_DIR}/generated/${name})
   set(out ${dir}/build_settings.h)
   file(MAKE_DIRECTORY ${dir})
   add_custom_command(
     OUTPUT ${out}
     COMMAND ${gen} ${out} "${server}" "${host}" "${fallback}"
-            "${STUB_TITLE_1}" "${STUB_TITLE_2}" "${STUB_STALL_SECONDS}" "${scheme}"
+            "${STUB_TITLE_1}" "${STUB_TITLE_2}" "${STUB_STALL_SECONDS}" "${scheme}" "${channel}"
     DEPENDS ${gen_depends} ${fallback} ${fallback_depends}
     COMMENT "Generating the built-in settings of ${name}"
     VERBATIM)

@@ -133,6 +133,11 @@ stub_builtins(builtins-tls "https://localhost:18474/" https "localhost:18475"
   ${STUB_HOST_BIN}/gen-settings "" ${fallback} "${fallback_target}")
 stub_program(stub-tls builtins-tls)
 
+# A test copy of another channel, for servers that answer channels differently.
+stub_builtins(builtins-beta "${STUB_SERVER_URL}" "${STUB_DOWNLOAD_SCHEME}" "${STUB_DOWNLOAD_HOST}"
+  ${STUB_HOST_BIN}/gen-settings "" ${fallback} "${fallback_target}" beta)
+stub_program(stub-beta builtins-beta)
+
 # ---- host tool for Windows (and the digest benchmark under Wine) ---------------
 add_library(stubtool-lib STATIC tools/stubtool/stubtool.cpp)
 target_include_directories(stubtool-lib PUBLIC tools)

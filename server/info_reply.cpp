@@ -27,25 +27,4 @@ std::string CodedReply(std::string_view plain_utf8) {
   return Utf16ToUtf8Lossy(Encode(Utf8ToUtf16Lossy(plain_utf8), u"A", kCodecKey));
 }
 
-std::string HtmlEscape(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (char c : text) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      default: out.push_back(c);
-    }
-  }
-  return out;
-}
-
-std::string InfoPage(const std::string& reply_path) {
-  const std::string plain = PlainReply(ReadFileBytes(reply_path, kMaxReplyBytes));
-  if (plain.empty()) return "";
-  return "<html><head><title>info</title></head><body>" + HtmlEscape(CodedReply(plain)) +
-         "</body></html>";
-}
-
 }  // namespace stub::server

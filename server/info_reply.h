@@ -1,5 +1,5 @@
 // The answer to an "Info" request: the plain reply text, coded the way the
-// program decodes it, as the visible text of a small HTML page.
+// program decodes it.
 #pragma once
 
 #include <cstddef>
@@ -17,13 +17,6 @@ std::string PlainReply(std::string_view file_bytes);
 
 // The coded form of a UTF-8 text (mode "A", the built-in key), as UTF-8.
 std::string CodedReply(std::string_view plain_utf8);
-
-// '&', '<' and '>' as character references.
-std::string HtmlEscape(std::string_view text);
-
-// The page for a reply file: empty when the file is missing or its reply is
-// empty, else a page whose only visible text is the coded reply.
-std::string InfoPage(const std::string& reply_path);
 
 // Reply files are read up to this size; a page fetch of the program reads no
 // more than this either.

@@ -52,6 +52,13 @@ bool IsDirectory(const std::string& path) {
   return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+bool IsDate(const std::string& t) {
+  if (t.size() != 10 || t[4] != '-' || t[7] != '-') return false;
+  for (size_t i : {0, 1, 2, 3, 5, 6, 8, 9})
+    if (t[i] < '0' || t[i] > '9') return false;
+  return true;
+}
+
 bool Fail(std::string& error, const std::string& message) {
   error = message;
   return false;
@@ -61,16 +68,21 @@ bool Fail(std::string& error, const std::string& message) {
 
 std::string UsageText() {
   return "usage:\n"
-         "  report-server --listen ADDR:PORT --db FILE --reply FILE --files DIR [options]\n"
+         "  report-server --listen ADDR:PORT --db FILE (--rules FILE | --reply FILE) --files DIR [options]\n"
          "  report-server events --db FILE\n"
+         "  report-server stats --db FILE [--since DATE] [--until DATE] [--channel NAME]\n"
+         "  report-server check RULES [--files DIR]\n"
          "  report-server --help\n"
          "\n"
          "Records every request in the SQLite database FILE (or the PostgreSQL\n"
          "database at a postgresql:// URL), answers \"Info\" requests\n"
-         "with the coded form of the reply FILE (read at each request), answers other\n"
+         "with the coded reply of the first release rule that matches the request (or\n"
+         "the reply FILE for every request), answers other\n"
          "keyed requests with an empty page, and serves the files under DIR to\n"
          "requests without a Key field. Prints \"report-server: listening on\n"
-         "ADDR:PORT\" when ready; SIGINT or SIGTERM stop it.\n"
+         "ADDR:PORT\" when ready; SIGINT or SIGTERM stop it. SIGHUP, or a change of\n"
+         "the rules or reply file, loads it again; a broken file is reported and the\n"
+         "rules in force stay.\n"
          "\n"
          "  --listen ADDR:PORT     address to listen on (port 0 picks a free port;\n"
          "                         IPv6 as [ADDR]:PORT)\n"
@@ -79,10 +91,12 @@ std::string UsageText() {
          "  --spool FILE           with PostgreSQL: where requests wait, on disk, while\n"
          "                         the database is unreachable (default\n"
          "                         report-server.spool); written to it in order once back\n"
-         "  --reply FILE           plain reply text, UTF-8\n"
+         "  --rules FILE           release rules (TOML, see the README)\n"
+         "  --reply FILE           plain reply text, UTF-8: one reply for all requests\n"
          "  --files DIR            folder of downloadable files\n"
          "  --tls-cert FILE        serve HTTPS with this PEM certificate (chain) ...\n"
          "  --tls-key FILE         ... and this PEM private key (both or neither)\n"
+         "  --admin-listen ADDR:PORT  serve the dashboard and its figures here only\n"
          "\n"
          "Options that play a faulty server:\n"
          "  --info-delay SECONDS   answer \"Info\" only after this delay\n"
@@ -95,7 +109,11 @@ std::string UsageText() {
          "  --file-chunked         chunked transfer instead of Content-Length\n"
          "  --file-extra BYTES     send this many bytes more than the announced length\n"
          "\n"
-         "events: prints the recorded requests as JSON lines in order of arrival.\n";
+         "events: prints the recorded requests as JSON lines in order of arrival.\n"
+         "stats: prints the runs' funnel, failure reasons, time to install and the\n"
+         "daily split as JSON lines (DATE is YYYY-MM-DD, UTC, inclusive).\n"
+         "check: validates a rules file and prints each rule's plain and coded reply\n"
+         "(files named by rules are looked up under DIR, default the current folder).\n";
 }
 
 bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& out, std::string& error) {
@@ -104,6 +122,14 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& out, st
   if (!args.empty() && args[0] == "events") {
     out.command = CommandLine::Command::kEvents;
     i = 1;
+  } else if (!args.empty() && args[0] == "stats") {
+    out.command = CommandLine::Command::kStats;
+    i = 1;
+  } else if (!args.empty() && args[0] == "check") {
+    out.command = CommandLine::Command::kCheck;
+    if (args.size() < 2 || args[1].rfind("--", 0) == 0) return Fail(error, "check needs a RULES file");
+    out.rules = args[1];
+    i = 2;
   }
   std::map<std::string, std::string> values;
   for (; i < args.size(); ++i) {
@@ -141,16 +167,38 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& out, st
     return true;
   }
 
+  if (out.command == CommandLine::Command::kStats) {
+    if (!take("--db", out.db)) return Fail(error, "stats needs --db FILE");
+    for (const auto& [name, into] : {std::pair<const char*, std::string*>{"--since", &out.since},
+                                     {"--until", &out.until}}) {
+      if (take(name, *into) && !IsDate(*into))
+        return Fail(error, std::string(name) + " expects YYYY-MM-DD, got '" + *into + "'");
+    }
+    take("--channel", out.channel);
+    if (!values.empty()) return Fail(error, "unknown option " + values.begin()->first + " for stats");
+    return true;
+  }
+  if (out.command == CommandLine::Command::kCheck) {
+    if (!take("--files", out.files)) out.files = ".";
+    if (!values.empty()) return Fail(error, "unknown option " + values.begin()->first + " for check");
+    return true;
+  }
+
   ServerConfig& c = out.config;
   std::string listen;
   for (const auto& [name, into] : {std::pair<const char*, std::string*>{"--listen", &listen},
                                    {"--db", &c.db},
-                                   {"--reply", &c.reply},
                                    {"--files", &c.files}}) {
     if (!take(name, *into) || into->empty()) return Fail(error, std::string("missing ") + name);
   }
+  const bool has_reply = take("--reply", c.reply), has_rules = take("--rules", c.rules);
+  if (has_reply == has_rules || (c.reply.empty() && c.rules.empty()))
+    return Fail(error, "give either --rules FILE or --reply FILE");
   if (!ParseListen(listen, c.host, c.port))
     return Fail(error, "--listen expects ADDR:PORT, got '" + listen + "'");
+  std::string admin;
+  if (take("--admin-listen", admin) && !ParseListen(admin, c.admin_host, c.admin_port))
+    return Fail(error, "--admin-listen expects ADDR:PORT, got '" + admin + "'");
   if (!IsDirectory(c.files)) return Fail(error, "--files: '" + c.files + "' is not a folder");
 
   if (take("--spool", c.spool) && c.spool.empty()) return Fail(error, "--spool needs a file name");

@@ -23,7 +23,8 @@ struct ServerConfig {
   uint16_t port = 0;
   std::string db;     // SQLite file (created when missing) or postgresql:// URL
   std::string spool;  // PostgreSQL only: where writes wait while the database is away
-  std::string reply;  // plain reply text for "Info" requests
+  std::string reply;  // plain reply file for "Info" requests (or:)
+  std::string rules;  // release rules file (TOML) choosing the reply per request
   std::string files;  // folder served to requests without a Key field
   double info_delay = 0;  // seconds before "Info" is answered
   double report_delay = 0;  // seconds before other keyed requests are answered
@@ -31,12 +32,16 @@ struct ServerConfig {
   std::string tls_cert;   // PEM files; when set, every endpoint is served over TLS
   std::string tls_key;
   FileBehaviour file;
+  std::string admin_host;  // dashboard address; "" = no dashboard
+  uint16_t admin_port = 0;
 };
 
 struct CommandLine {
-  enum class Command { kServe, kEvents, kHelp } command = Command::kServe;
+  enum class Command { kServe, kEvents, kStats, kCheck, kHelp } command = Command::kServe;
   ServerConfig config;  // kServe
-  std::string db;       // kEvents: SQLite file or postgresql:// URL
+  std::string db;       // kEvents, kStats: SQLite file or postgresql:// URL
+  std::string since, until, channel;  // kStats filter
+  std::string rules, files;           // kCheck
 };
 
 // Parses the arguments after the program name. Options take their value as

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdio>
 
+#include "server/admin.h"
 #include "server/file_path.h"
 #include "server/file_response.h"
 #include "server/info_reply.h"
@@ -40,6 +41,13 @@ ReportServer::ReportServer(ServerConfig config) : config_(std::move(config)) {}
 ReportServer::~ReportServer() { Stop(); }
 
 bool ReportServer::Start(std::string* error) {
+  const bool fixed = config_.rules.empty();
+  releases_ = std::make_unique<ReleaseService>(fixed ? config_.reply : config_.rules, fixed,
+                                               config_.files);
+  if (!releases_->Load(error)) {
+    *error = (fixed ? config_.reply : config_.rules) + ": " + *error;
+    return false;
+  }
   DaemonSettings settings;
   settings.host = config_.host;
   settings.port = config_.port;
@@ -57,12 +65,47 @@ bool ReportServer::Start(std::string* error) {
     store_.reset();
     return false;
   }
-  return true;
+  return config_.admin_host.empty() || StartAdmin(error);
+}
+
+bool ReportServer::StartAdmin(std::string* error) {
+  // A daemon of its own, so the dashboard and its figures are never reachable
+  // on the port the stubs talk to.
+  admin_ = std::make_unique<HttpDaemon>(
+      [this](const HttpRequest& req, const HttpExchange&) {
+        const AdminResponse res =
+            AdminAnswer(req.method, req.target, [this](std::vector<RunEvent>& out, std::string* e) {
+              return store_->ForEach([&](const RecordedRequest& r) { out.push_back(ToRunEvent(r)); }, e);
+            });
+        return TextAnswer(res.status, res.content_type, res.body);
+      },
+      [](const HttpRequest&) {});
+  DaemonSettings settings;
+  settings.host = config_.admin_host;
+  settings.port = config_.admin_port;
+  settings.threads = 2;
+  settings.max_connections = 64;
+  if (admin_->Start(settings, error)) return true;
+  *error = "--admin-listen: " + *error;
+  Stop();
+  return false;
+}
+
+bool ReportServer::ReloadRules(std::string* error) {
+  return releases_ && releases_->Reload(true, error);
+}
+
+void ReportServer::WatchRules() {
+  if (releases_) releases_->Watch();
 }
 
 uint16_t ReportServer::port() const { return http_ ? http_->port() : 0; }
 
+uint16_t ReportServer::admin_port() const { return admin_ ? admin_->port() : 0; }
+
 void ReportServer::Stop() {
+  if (admin_) admin_->Stop();
+  admin_.reset();
   if (http_) http_->Stop();
   http_.reset();
   store_.reset();
@@ -91,7 +134,7 @@ HttpAnswer ReportServer::Handle(const HttpRequest& req, const HttpExchange& exch
     return TextAnswer(500, "text/plain; charset=utf-8", "request not recorded\n",
                       {{"Connection", "close"}});
   const auto& key = fields[kKeyField];
-  if (key && *key == "Info") return AnswerInfo();
+  if (key && *key == "Info") return AnswerInfo(fields);
   if (key) {
     HttpAnswer answer = TextAnswer(200, "text/html; charset=utf-8", "");
     answer.delay_seconds = config_.report_delay;
@@ -100,10 +143,12 @@ HttpAnswer ReportServer::Handle(const HttpRequest& req, const HttpExchange& exch
   return AnswerFile(req, exchange);
 }
 
-HttpAnswer ReportServer::AnswerInfo() {
+HttpAnswer ReportServer::AnswerInfo(const QueryFields& fields) {
+  // Plain text, so that the page text the stub takes is the coded reply
+  // exactly (an HTML page would have its spaces collapsed).
   HttpAnswer answer =
       config_.info_raw.empty()
-          ? TextAnswer(200, "text/html; charset=utf-8", InfoPage(config_.reply))
+          ? TextAnswer(200, "text/plain; charset=utf-8", releases_->AnswerFor(fields).coded)
           : TextAnswer(200, "text/html", ReadFileBytes(config_.info_raw, kMaxRawBytes));
   answer.delay_seconds = config_.info_delay;
   return answer;

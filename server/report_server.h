@@ -9,6 +9,7 @@
 
 #include "server/http_daemon.h"
 #include "server/options.h"
+#include "server/release_service.h"
 #include "server/store.h"
 
 namespace stub::server {
@@ -25,19 +26,30 @@ class ReportServer {
   bool Start(std::string* error);
   // The port actually bound (useful with port 0).
   uint16_t port() const;
+  // The admin (dashboard) port actually bound; 0 without --admin-listen.
+  uint16_t admin_port() const;
   // Ends all connections and closes the database. Safe to call twice.
   void Stop();
+  // Loads the rules (or reply) file again; false with `error` when the new
+  // file is refused and the old rules stay.
+  bool ReloadRules(std::string* error);
+  // Loads the rules again if their file changed (a refused file is reported
+  // on stderr) and brings the installers' digests up to date.
+  void WatchRules();
 
  private:
+  bool StartAdmin(std::string* error);
   HttpAnswer Handle(const HttpRequest& req, const HttpExchange& exchange);
   // Records `req`; false when the store failed.
   bool Record(const HttpRequest& req, QueryFields* fields);
-  HttpAnswer AnswerInfo();
+  HttpAnswer AnswerInfo(const QueryFields& fields);
   HttpAnswer AnswerFile(const HttpRequest& req, const HttpExchange& exchange);
 
   const ServerConfig config_;
+  std::unique_ptr<ReleaseService> releases_;
   std::unique_ptr<Store> store_;
   std::unique_ptr<HttpDaemon> http_;
+  std::unique_ptr<HttpDaemon> admin_;  // a separate listener: never the public port
 };
 
 }  // namespace stub::server

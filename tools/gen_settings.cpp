@@ -28,10 +28,14 @@ std::string Array(const char* name, const std::u16string& s) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 9)
+  if (argc != 9 && argc != 10)
     return Fail("usage: gen-settings OUT SERVER_URL DOWNLOAD_HOST FALLBACK_FILE TITLE1 TITLE2 "
-                "STALL_SECONDS DOWNLOAD_SCHEME");
-  std::u16string server, host, fallback, title1, title2, scheme;
+                "STALL_SECONDS DOWNLOAD_SCHEME [CHANNEL]");
+  std::u16string server, host, fallback, title1, title2, scheme, channel = u"wlpq";
+  if (argc == 10 && !stub::Utf8ToUtf16(argv[9], channel)) return Fail("settings must be valid UTF-8");
+  // The channel travels raw in every request's query.
+  if (channel.empty() || channel.find_first_of(u"&#?%= ") != std::u16string::npos)
+    return Fail("STUB_CHANNEL must be a non-empty name without & # ? % = or spaces");
   if (!stub::Utf8ToUtf16(argv[2], server) || !stub::Utf8ToUtf16(argv[3], host) ||
       !stub::Utf8ToUtf16(argv[4], fallback) || !stub::Utf8ToUtf16(argv[5], title1) ||
       !stub::Utf8ToUtf16(argv[6], title2) || !stub::Utf8ToUtf16(argv[8], scheme))
@@ -74,6 +78,7 @@ int main(int argc, char** argv) {
   out += Array("kDefaultFileMD5", md5);
   out += Array("kCodedTitle1", coded1);
   out += Array("kCodedTitle2", coded2);
+  out += Array("kChannel", channel);
   out += "inline constexpr int kStallSeconds = " + std::to_string(stall) + ";\n";
   out += "#ifdef STUB_SETTINGS_PLAIN_TITLES\n";
   out += Array("kPlainTitle1", title1);

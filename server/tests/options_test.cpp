@@ -74,6 +74,24 @@ TEST(CommandLine, OtherCommands) {
   ASSERT_TRUE(ParseCommandLine({"events", "--db", "x.db"}, cmd, error));
   EXPECT_EQ(cmd.command, CommandLine::Command::kEvents);
   EXPECT_EQ(cmd.db, "x.db");
+  ASSERT_TRUE(ParseCommandLine({"stats", "--db", "x.db", "--since", "2026-12-01", "--channel", "beta"},
+                               cmd, error)) << error;
+  EXPECT_EQ(cmd.command, CommandLine::Command::kStats);
+  EXPECT_EQ(cmd.since, "2026-12-01");
+  EXPECT_EQ(cmd.until, "");
+  EXPECT_EQ(cmd.channel, "beta");
+  ASSERT_TRUE(ParseCommandLine({"check", "rules.toml"}, cmd, error)) << error;
+  EXPECT_EQ(cmd.command, CommandLine::Command::kCheck);
+  EXPECT_EQ(cmd.rules, "rules.toml");
+  EXPECT_EQ(cmd.files, ".");
+  Args rules = Base();
+  rules[4] = "--rules";
+  rules.insert(rules.end(), {"--admin-listen", "127.0.0.1:18472"});
+  ASSERT_TRUE(ParseCommandLine(rules, cmd, error)) << error;
+  EXPECT_EQ(cmd.config.rules, "reply.txt");
+  EXPECT_EQ(cmd.config.reply, "");
+  EXPECT_EQ(cmd.config.admin_host, "127.0.0.1");
+  EXPECT_EQ(cmd.config.admin_port, 18472);
   ASSERT_TRUE(ParseCommandLine({"--help"}, cmd, error));
   EXPECT_EQ(cmd.command, CommandLine::Command::kHelp);
   ASSERT_TRUE(ParseCommandLine({"--db", "x", "-h"}, cmd, error));
@@ -108,6 +126,14 @@ TEST(CommandLine, BadUsageIsRefusedWithAMessage) {
       With({"--tls-cert=", "--tls-key=s.key"}),
       With({"--file-truncate", "1", "--file-stall", "1"}),
       With({"--file-extra", "1", "--file-chunked"}),
+      With({"--rules", "r.toml"}),  // and --reply
+      {"--listen", "127.0.0.1:1", "--db", "r.db", "--files", "/tmp"},  // neither
+      With({"--admin-listen", "18472"}),
+      {"stats"},
+      {"stats", "--db", "x", "--since", "1.12.2026"},
+      {"stats", "--db", "x", "--reply", "r"},
+      {"check"},
+      {"check", "--files", "/tmp"},
   };
   for (const auto& a : cases) {
     CommandLine cmd;

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "server/spool.h"
+#include "server/stats.h"
 #include "server/store.h"
 #include "test_server.h"
 
@@ -167,6 +168,61 @@ TEST_P(StoreTest, SpoolIsReplayedInOrderExactlyOnce) {
     EXPECT_EQ(data, (std::vector<std::string>{"a", "b", "c", "d"}));
   }
   EXPECT_EQ(std::filesystem::file_size(spool_), 0u);
+}
+
+// The run figures are computed from what a store gives back, so each store
+// must give back what they read: times, keys, data texts, profile fields.
+TEST_P(StoreTest, RunFiguresFromTheStoreMatchTheEventsWritten) {
+  auto store = Open();
+  ASSERT_TRUE(store);
+  const char* const fail =
+      "DownFinish=Not:2.5 DownCode=1,2, DiskSpace=0 URLMon=1 SavePath=C:\\Program Files\\a\\ "
+      "DownMD5=* ERR: CANNOT OPEN FILE FileMD5=AB url=127.0.0.1/a.exe";
+  const struct {
+    const char *time, *time_id, *pc, *channel, *data;  // data null: the Info request
+  } rows[] = {
+      {"2026-12-05T23:59:58.120Z", "20261206005958", "C1", "wlpq", nullptr},
+      {"2026-12-05T23:59:59.000Z", "20261206005958", "C1", "wlpq", "one"},
+      {"2026-12-06T00:00:01.500Z", "20261206005958", "C1", "wlpq", "BeginDown"},
+      {"2026-12-06T00:00:09.870Z", "20261206005958", "C1", "wlpq", "DownFinish=OK:8 DownCode=1, SavePath=C:\\Temp\\ url=x"},
+      {"2026-12-06T08:00:00.000Z", "20261206160000", "C2", "测试", nullptr},
+      {"2026-12-06T08:00:01.000Z", "20261206160000", "C2", "测试", "BeginDown"},
+      {"2026-12-06T08:00:03.000Z", "20261206160000", "C2", "测试", fail},
+      {"2026-12-06T08:00:04.000Z", "20261206160000", "C2", "测试", "AutoReDown"},
+      {"2026-12-06T08:00:05.000Z", "20261206160000", "C2", "测试", "BeginDown"},
+      {"2026-12-06T08:00:07.000Z", "20261206160000", "C2", "测试", fail},
+  };
+  std::vector<RunEvent> written;
+  for (const auto& row : rows) {
+    RecordedRequest r;
+    r.event_id = NewEventId();
+    r.time = row.time;
+    r.client = "127.0.0.1";
+    r.method = "GET";
+    r.target = "/?Key=Setup";
+    r.fields[0] = row.data ? "Setup" : "Info";
+    if (row.data) r.fields[1] = row.data;
+    r.fields[2] = row.time_id;
+    r.fields[6] = row.channel;
+    r.fields[7] = row.pc;
+    r.fields[9] = "Win7";
+    r.fields[10] = "64";
+    std::string error;
+    ASSERT_TRUE(store->Add(r, &error)) << error;
+    written.push_back(ToRunEvent(r));
+  }
+  std::vector<RunEvent> read;
+  std::string error;
+  ASSERT_TRUE(ReadRunEvents(location_, read, &error)) << error;
+  const Stats st = ComputeStats(read, {});
+  EXPECT_EQ(StatsLines(st), StatsLines(ComputeStats(written, {})));
+  EXPECT_EQ(st.funnel.runs, 2);
+  EXPECT_EQ(st.funnel.installed_first, 1);
+  EXPECT_EQ(st.funnel.failed_twice, 1);
+  EXPECT_EQ(st.reasons.full_disk, 2);
+  EXPECT_EQ(st.reasons.file_unreadable, 2);
+  EXPECT_EQ(st.install_seconds, (std::vector<double>{11.75}));
+  EXPECT_EQ(st.days.at("2026-12-05").runs, 1);  // a run's day is its first request's
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, StoreTest,

@@ -14,7 +14,7 @@ void LoadDefaults(RunState& s, const BuiltIns& b, std::u16string_view exeName,
   s.SoftVer = u"V3.1.1";
   s.SoftId = u"vrx";
   s.SetupName = DefaultSetupName(b, exeName);
-  s.Channel = u"wlpq";
+  s.Channel = std::u16string(b.Channel);
   s.ServerUrl = b.ServerUrl;
   s.PcId = getPcId ? getPcId() : std::u16string();
   s.NameTitle = u"Korvel安装";

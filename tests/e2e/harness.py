@@ -15,6 +15,7 @@ import tempfile
 import time
 
 PORT = 18471
+ADMIN_PORT = 18472                                # the dashboard, when a test asks for it
 BASE = f"http://127.0.0.1:{PORT}/"
 FALLBACK_PATH = "rmgb/4.2.2/wlpq1(wlpqhd).exe"   # the built-in download's path
 FALLBACK_NAME = "wlpq1(wlpqhd).exe"
@@ -194,7 +195,11 @@ class Server:
     With `tls` (a kind of tls.KINDS) it serves https:// with that certificate,
     on `port` (the TLS test copy's addresses are localhost:18474 and 18475)."""
 
-    def __init__(self, env, reply="", files=None, options=(), installer=True, port=PORT, tls=None):
+    def __init__(self, env, reply="", files=None, options=(), installer=True, port=PORT, tls=None,
+                 rules=None, admin=False):
+        """With `rules` (TOML text) the server chooses replies by release rules
+        instead of the fixed `reply`; with `admin` it serves the dashboard on
+        ADMIN_PORT."""
         self.env = env
         self.port = port
         self.tls = tls
@@ -214,7 +219,14 @@ class Server:
             os.makedirs(os.path.dirname(path), exist_ok=True)
             with open(path, "wb") as f:
                 f.write(data)
+        self.rules = os.path.join(self.dir, "rules.toml")
+        if rules is not None:
+            with open(self.rules, "w", encoding="utf-8") as f:
+                f.write(rules)
         self.options = list(options)
+        if admin:
+            self.options += ["--admin-listen", f"127.0.0.1:{ADMIN_PORT}"]
+        self.use_rules = rules is not None
         self.proc = None
 
     def __enter__(self):
@@ -224,8 +236,9 @@ class Server:
             tls = ["--tls-cert", certs.pem(self.tls), "--tls-key", certs.key(self.tls)]
         self.proc = subprocess.Popen(
             [os.path.join(self.env.host_bin, "report-server"), "--listen",
-             f"127.0.0.1:{self.port}", "--db", self.db, "--reply", self.reply, "--files",
-             self.files, *tls, *self.options],
+             f"127.0.0.1:{self.port}", "--db", self.db,
+             *(["--rules", self.rules] if self.use_rules else ["--reply", self.reply]),
+             "--files", self.files, *tls, *self.options],
             stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
         line = self.proc.stdout.readline()
         if "listening" not in line:
@@ -241,6 +254,20 @@ class Server:
             self.proc.kill()
             self.proc.wait()
         shutil.rmtree(self.dir, ignore_errors=True)
+
+    def put_file(self, rel, data):
+        """Replaces a served file the way a publisher's copy does: a new file
+        renamed over the old one."""
+        path = os.path.join(self.files, rel)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path + ".new", "wb") as f:
+            f.write(data)
+        os.replace(path + ".new", path)
+
+    def stats(self, *args):
+        out = subprocess.run([os.path.join(self.env.host_bin, "report-server"), "stats", "--db",
+                              self.db, *args], capture_output=True, text=True, check=True).stdout
+        return [json.loads(line) for line in out.splitlines() if line.strip()]
 
     def events(self):
         out = subprocess.run([os.path.join(self.env.host_bin, "report-server"), "events", "--db",

@@ -14,10 +14,12 @@ from harness import Env, Failure, Server, check, check_eq, is_timeid, profile_qu
 import scenarios_cluster
 import scenarios_download
 import scenarios_faults
+import scenarios_server
 import scenarios_start
 import scenarios_tls
 
-SUITES = [scenarios_start, scenarios_download, scenarios_tls, scenarios_faults, scenarios_cluster]
+SUITES = [scenarios_start, scenarios_download, scenarios_tls, scenarios_faults, scenarios_cluster,
+          scenarios_server]
 
 
 def main():

@@ -31,6 +31,12 @@ TEST(LoadDefaults, FillsBuiltInsAndLeavesDownloadFieldsEmpty) {
   RunState s;
   LoadDefaults(s, kBuiltIns, u"x_vh2vh6", [] { return std::u16string(u"D1#D2"); });
   EXPECT_EQ(s.SetupName, kTitle1);
+  EXPECT_EQ(s.Channel, u"wlpq");
+  BuiltIns beta = kBuiltIns;
+  beta.Channel = u"beta";
+  RunState b;
+  LoadDefaults(b, beta, u"stub", [] { return std::u16string(); });
+  EXPECT_EQ(b.Channel, u"beta");
   EXPECT_EQ(s.PcId, u"D1#D2");
   EXPECT_EQ(s.ServerUrl, u"http://srv/");
   EXPECT_EQ(s.DefaultDownUrl, kBuiltIns.DefaultDownUrl);
