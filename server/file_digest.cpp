@@ -5,7 +5,7 @@
 #include <fstream>
 #include <vector>
 
-#include "app/text.h"
+#include "base/text.h"
 #include "codec/md5.h"
 
 namespace stub::server {

@@ -1,6 +1,6 @@
 #include "server/release_rules.h"
 
-#include "app/text.h"
+#include "base/text.h"
 #include "codec/codec.h"
 #include "net/page_text.h"
 #include "server/file_path.h"

@@ -9,7 +9,7 @@
 #include <fstream>
 #include <thread>
 
-#include "app/text.h"
+#include "base/text.h"
 #include "codec/codec.h"
 #include "codec/md5.h"
 #include "net/exchange.h"
