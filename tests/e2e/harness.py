@@ -292,6 +292,15 @@ def sample_reply(env, md5=None, url=None, title="Korvel安装", extra=""):
             f"NameTitle=={title}<#>NISITitle==Korvel<#>NISIVer==3.1.1{extra}")
 
 
+def raw_reply(env, plain):
+    """Options that make the server send `plain` coded as it is, for replies
+    its own checks would refuse to serve (addresses that are not web ones)."""
+    path = os.path.join(tempfile.mkdtemp(prefix="e2e-raw-"), "reply.txt")
+    with open(path, "w", encoding="utf-8") as f:
+        f.write(env.encode(plain))
+    return ["--info-raw", path]
+
+
 def wait_exit(proc, timeout):
     """Waits for the stub to end; returns its exit code (kills it on time-out)."""
     try:

@@ -10,7 +10,7 @@ import tempfile
 import time
 
 import scenarios_tls
-from harness import (APP_DIR, BASE, FALLBACK_NAME, FALLBACK_PATH, Server, check, check_eq,
+from harness import (APP_DIR, BASE, FALLBACK_NAME, FALLBACK_PATH, Server, check, check_eq, raw_reply,
                      sample_reply, wait_exit)
 from scenarios_download import (WINDOW, failed_state, put, run_to_failure_and_close, sample_bytes,
                                 wait_for)
@@ -187,7 +187,7 @@ def non_web_address(env):
         for url in ["\\\\host\\share\\x.exe", "file:///C:/x.exe"]:
             env.reset()
             put(env, "C:\\x.exe", sample_bytes(env))  # what file: would reach, digest and all
-            with Server(env, sample_reply(env, url=url)) as server:
+            with Server(env, options=raw_reply(env, sample_reply(env, url=url))) as server:
                 results = run_to_failure_and_close(env, server)
                 check_eq(server.file_requests(), [], f"{url}: requests for files")
             expect(results, ["Info", *FAILED_RUN])
