@@ -31,6 +31,7 @@ class SelectGuard {
   }
   SelectGuard(const SelectGuard&) = delete;
   SelectGuard& operator=(const SelectGuard&) = delete;
+  explicit operator bool() const { return old_ && old_ != HGDI_ERROR; }  // the object is in
 
  private:
   HDC dc_;

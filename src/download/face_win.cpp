@@ -33,8 +33,8 @@ HBITMAP DrawFace(int w, int h) {
   bi.bmiHeader.biPlanes = 1;
   bi.bmiHeader.biBitCount = 32;
   void* bits = nullptr;
-  HBITMAP bmp = CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
-  if (!bmp || !bits) return bmp;
+  UniqueBitmap bmp(CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &bits, nullptr, 0));
+  if (!bmp || !bits) return nullptr;  // no face rather than an undrawn one
   auto* px = static_cast<DWORD*>(bits);
   const double glowX = w * 0.82, glowY = h * 0.05, glowR = w * 0.75;
   for (int y = 0; y < h; ++y) {
@@ -53,7 +53,7 @@ HBITMAP DrawFace(int w, int h) {
       px[static_cast<size_t>(y) * w + x] = RGB(static_cast<BYTE>(b), static_cast<BYTE>(g), static_cast<BYTE>(r));
     }
   }
-  return bmp;
+  return bmp.release();
 }
 
 void DrawBar(HDC dc, const RECT& track, int fillLeft, int fillPx) {

@@ -62,12 +62,7 @@ T* Bound(HWND wnd, UINT msg, LPARAM lp) {
 
 }  // namespace
 
-DownloadWindow::~DownloadWindow() {
-  Destroy();
-  for (HGDIOBJ o : {static_cast<HGDIOBJ>(face_), static_cast<HGDIOBJ>(titleFont_),
-                    static_cast<HGDIOBJ>(statusFont_), static_cast<HGDIOBJ>(buttonFont_)})
-    if (o) DeleteObject(o);
-}
+DownloadWindow::~DownloadWindow() { Destroy(); }
 
 bool DownloadWindow::Create() {
   const HINSTANCE instance = GetModuleHandleW(nullptr);
@@ -87,9 +82,10 @@ bool DownloadWindow::Create() {
   wnd_ = CreateWindowExW(WS_EX_APPWINDOW, kFormClass, L"", WS_POPUP | WS_SYSMENU | WS_MINIMIZEBOX,
                          0, 0, Px(kWindowW), Px(kWindowH), app_, nullptr, instance, this);
   if (!wnd_) return false;
-  titleFont_ = MakeFont(L"幼圆", 278, dpi_);
-  statusFont_ = MakeFont(L"微软雅黑", 120, dpi_);
-  buttonFont_ = MakeFont(L"微软雅黑", 90, dpi_);
+  // A font that cannot be made leaves its text in the DC's default font.
+  titleFont_.reset(MakeFont(L"幼圆", 278, dpi_));
+  statusFont_.reset(MakeFont(L"微软雅黑", 120, dpi_));
+  buttonFont_.reset(MakeFont(L"微软雅黑", 90, dpi_));
   return true;
 }
 
@@ -118,7 +114,7 @@ std::u16string DownloadWindow::Form_Load1(const RunState& s) {
   titleVisible_ = true;
   browserVisible_ = false;
   fillTwips_ = 0;
-  face_ = DrawFace(Px(kWindowW), Px(kWindowH));
+  face_.reset(DrawFace(Px(kWindowW), Px(kWindowH)));
   if (!face_) fail(u"window face");
   SendReport(u"Setup", u"frmLoad");
   // The drop shadow attaches here, before the window is first shown.
@@ -256,7 +252,7 @@ void DownloadWindow::Draw(HDC target, HDC screen, const RECT& client) {
   if (face_) {
     const UniqueDC faceDc(CreateCompatibleDC(screen));
     if (faceDc) {
-      const SelectGuard useFace(faceDc.get(), face_);
+      const SelectGuard useFace(faceDc.get(), face_.get());
       BitBlt(target, 0, 0, client.right, client.bottom, faceDc.get(), 0, 0, SRCCOPY);
     }
   }
@@ -267,18 +263,18 @@ void DownloadWindow::Draw(HDC target, HDC screen, const RECT& client) {
   const BkModeGuard transparent(target, TRANSPARENT);
   SetTextColor(target, RGB(255, 255, 255));
   if (titleVisible_) {
-    const SelectGuard useFont(target, titleFont_);
+    const SelectGuard useFont(target, titleFont_.get());
     RECT r = Twips(0, kTitleTop, kWindowW, kTitleH + 120);
     DrawTextW(target, W(title_), -1, &r, DT_CENTER | DT_SINGLELINE | DT_NOPREFIX | DT_END_ELLIPSIS);
   }
   DrawBar(target, Twips(kTrack), Px(kFill.left), Px(fillTwips_));
   if (!status_.empty()) {
-    const SelectGuard useFont(target, statusFont_);
+    const SelectGuard useFont(target, statusFont_.get());
     // The status line may run past its label's box up to the window's edge.
     RECT r = Twips(kStatus.left, kStatus.top, kWindowW - kStatus.left - 200, kStatus.height + 60);
     DrawTextW(target, W(status_), -1, &r, DT_LEFT | DT_SINGLELINE | DT_NOPREFIX | DT_END_ELLIPSIS);
   }
-  if (browserVisible_) DrawBrowserButton(target, Twips(kButton), buttonFont_);
+  if (browserVisible_) DrawBrowserButton(target, Twips(kButton), buttonFont_.get());
 }
 
 // The hidden application window: a close request for it ends the program too.

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "app/run_state.h"
+#include "base/gdi_win.h"
 #include "download/ports.h"
 
 namespace stub {
@@ -72,8 +73,8 @@ class DownloadWindow final : public DownloadView {
 
   HWND app_ = nullptr, wnd_ = nullptr;
   int dpi_ = 96;
-  HBITMAP face_ = nullptr;
-  HFONT titleFont_ = nullptr, statusFont_ = nullptr, buttonFont_ = nullptr;
+  UniqueBitmap face_;
+  UniqueFont titleFont_, statusFont_, buttonFont_;
   DownloadController* controller_ = nullptr;
   std::u16string title_, status_;
   float fillTwips_ = 0;

@@ -10,18 +10,18 @@
 namespace stub {
 namespace {
 
-// Servers that sniff the user agent treat this one as a plain browser of the
-// platform the stub targets, so they answer as they would the user's browser.
+// A common browser's agent string: servers and proxies that sniff it answer as to a browser.
 constexpr wchar_t kUserAgent[] = L"Mozilla/4.0 (compatible; MSIE 8.0; Windows NT 6.1)";
 
 // `waitedMs` tells a silent server from one that dropped the connection:
 // some implementations end a request whose answer never came with "aborted"
-// rather than "timed out" once the receive time-out passes.
+// rather than "timed out" once the receive time-out passes. A tenth of the
+// wait is allowed for the tick count's coarse steps.
 HttpFailure Classify(DWORD error, DWORD waitedMs, DWORD answerMs) {
   switch (error) {
     case ERROR_INTERNET_CONNECTION_ABORTED:
     case ERROR_INTERNET_CONNECTION_RESET:
-      return waitedMs >= answerMs ? HttpFailure::kTimeout : HttpFailure::kOther;
+      return waitedMs >= answerMs - answerMs / 10 ? HttpFailure::kTimeout : HttpFailure::kOther;
     case ERROR_INTERNET_NAME_NOT_RESOLVED: return HttpFailure::kLookup;
     case ERROR_INTERNET_CANNOT_CONNECT: return HttpFailure::kRefused;
     case ERROR_INTERNET_TIMEOUT: return HttpFailure::kTimeout;
