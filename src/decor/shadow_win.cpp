@@ -1,6 +1,7 @@
 #include "decor/shadow_win.h"
 
 #include "base/handle_win.h"
+#include "base/gdi_win.h"
 #include "decor/shadow_rules.h"
 
 namespace stub {
@@ -9,12 +10,6 @@ namespace {
 constexpr wchar_t kPieceClass[] = L"KorvelShadowPiece";
 // Layered (per-pixel alpha), transparent to the mouse, silent to the owner.
 constexpr DWORD kPieceExStyle = WS_EX_LAYERED | WS_EX_TRANSPARENT | WS_EX_NOPARENTNOTIFY;
-
-struct BitmapTraits {
-  using Type = HBITMAP;
-  static HBITMAP Invalid() { return nullptr; }
-  static void Close(HBITMAP h) { DeleteObject(h); }
-};
 
 // The screen's device context, borrowed for one question.
 class ScreenDC {
@@ -29,22 +24,6 @@ class ScreenDC {
 
  private:
   HDC dc_;
-};
-
-// Keeps an object selected into a context for one scope.
-class Selection {
- public:
-  Selection(HDC dc, HGDIOBJ obj) : dc_(dc), old_(SelectObject(dc, obj)) {}
-  ~Selection() {
-    if (old_) SelectObject(dc_, old_);
-  }
-  Selection(const Selection&) = delete;
-  Selection& operator=(const Selection&) = delete;
-  explicit operator bool() const { return old_ != nullptr; }
-
- private:
-  HDC dc_;
-  HGDIOBJ old_;
 };
 
 int ScreenBitsPerPixel() {
@@ -200,11 +179,11 @@ void aShadow::DrawPiece(Piece piece) {
   info.bmiHeader.biCompression = BI_RGB;
   info.bmiHeader.biSizeImage = bytes;
   void* bits = nullptr;
-  Unique<BitmapTraits> bitmap(
+  UniqueBitmap bitmap(
       CreateDIBSection(mem.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
   if (!bitmap || !bits) return;
   stub::DrawPiece(piece, r.width, r.height, depth_, color_, static_cast<uint32_t*>(bits));
-  Selection selected(mem.get(), bitmap.get());
+  const SelectGuard selected(mem.get(), bitmap.get());
   if (!selected) return;
   POINT at = {r.left, r.top};
   SIZE size = {r.width, r.height};

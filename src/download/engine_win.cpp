@@ -3,47 +3,40 @@
 #include <windows.h>
 #include <urlmon.h>
 
+#include <utility>
 #include <vector>
 
 #include "base/shell_win.h"
+#include "base/handle_win.h"
+#include "base/lock_win.h"
+#include "base/two_owners_win.h"
 
 namespace stub {
 namespace {
 
 constexpr UINT kProgressMessage = WM_APP + 1;
 constexpr UINT_PTR kStallTimer = 1;
+constexpr wchar_t kNotifyClass[] = L"KorvelTransferNotify";
 
 struct Progress {
   int32_t lMax, lProgress, lStatusCode;
 };
 
-// State shared by the window's thread and the transfer's worker thread. The
-// last of the two to let go frees it, so a worker abandoned after a failed
-// abort never touches freed memory.
-struct Transfer {
-  LONG refs = 2;
+// Shared by the window's thread and the transfer's worker thread, so that a
+// worker abandoned after a failed abort never touches freed memory.
+struct Transfer : TwoOwners<Transfer> {
   std::u16string url, path;
   DWORD stallMs = 0;
   HRESULT result = E_FAIL;
-  HANDLE done = nullptr;         // set when the worker has left
-  HANDLE stop = nullptr;         // set when the transfer has returned: the watchdog ends
-  CRITICAL_SECTION lock;
+  UniqueHandle done;             // set when the worker has left
+  UniqueHandle stop;             // set when the transfer has returned: the watchdog ends
+  CriticalSection lock;
   std::vector<Progress> queue;   // notifications with a known total, in order
   IBinding* binding = nullptr;   // from OnStartBinding until the worker lets it go
   DWORD lastActivity = 0;        // tick of the last notification of any kind
   bool abortRequested = false;
-  DWORD abortedAt = 0;           // tick of the stall abort (never 0 once set)
+  DWORD abortedAt = 0;           // tick of the stall abort, once abortRequested
   HWND notify = nullptr;         // message-only window on the window's thread
-
-  Transfer() { InitializeCriticalSection(&lock); }
-  ~Transfer() {
-    DeleteCriticalSection(&lock);
-    if (done) CloseHandle(done);
-    if (stop) CloseHandle(stop);
-  }
-  void Release() {
-    if (InterlockedDecrement(&refs) == 0) delete this;
-  }
 };
 
 // The binding-status callback: every method answers S_OK; progress with a
@@ -70,12 +63,14 @@ class Callback final : public IBindStatusCallback {
 
   HRESULT STDMETHODCALLTYPE OnStartBinding(DWORD, IBinding* binding) override {
     // Kept only so that a stalled transfer can be aborted.
-    EnterCriticalSection(&t_->lock);
-    if (binding) binding->AddRef();
-    t_->binding = binding;
-    t_->lastActivity = GetTickCount();
-    const bool abort = t_->abortRequested;
-    LeaveCriticalSection(&t_->lock);
+    bool abort;
+    {
+      Lock hold(t_->lock);
+      if (binding) binding->AddRef();
+      t_->binding = binding;
+      t_->lastActivity = GetTickCount();
+      abort = t_->abortRequested;
+    }
     if (abort && binding) binding->Abort();
     return S_OK;
   }
@@ -85,14 +80,16 @@ class Callback final : public IBindStatusCallback {
   }
   HRESULT STDMETHODCALLTYPE OnLowResource(DWORD) override { return S_OK; }
   HRESULT STDMETHODCALLTYPE OnProgress(ULONG progress, ULONG max, ULONG status, LPCWSTR) override {
-    EnterCriticalSection(&t_->lock);
-    t_->lastActivity = GetTickCount();
-    // Only notifications with a known total reach the window.
-    if (static_cast<LONG>(max) > 0)
-      t_->queue.push_back({static_cast<int32_t>(max), static_cast<int32_t>(progress),
-                           static_cast<int32_t>(status)});
-    const HWND notify = t_->notify;
-    LeaveCriticalSection(&t_->lock);
+    HWND notify;
+    {
+      Lock hold(t_->lock);
+      t_->lastActivity = GetTickCount();
+      // Only notifications with a known total reach the window.
+      if (static_cast<LONG>(max) > 0)
+        t_->queue.push_back({static_cast<int32_t>(max), static_cast<int32_t>(progress),
+                             static_cast<int32_t>(status)});
+      notify = t_->notify;
+    }
     // Handed to the window's thread as a message; a modal loop running there
     // leaves it queued until it ends.
     PostMessageW(notify, kProgressMessage, 0, 0);
@@ -126,18 +123,19 @@ class Callback final : public IBindStatusCallback {
 DWORD WINAPI StallWatchdog(void* param) {
   auto* t = static_cast<Transfer*>(param);
   const HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-  while (WaitForSingleObject(t->stop, 250) == WAIT_TIMEOUT) {
-    EnterCriticalSection(&t->lock);
-    const DWORD now = GetTickCount();
+  while (WaitForSingleObject(t->stop.get(), 250) == WAIT_TIMEOUT) {
     IBinding* binding = nullptr;
-    if (!t->abortRequested && now - t->lastActivity >= t->stallMs) {
-      // Without a binding yet, OnStartBinding aborts as soon as one comes.
-      t->abortRequested = true;
-      t->abortedAt = now | 1;
-      binding = t->binding;
-      if (binding) binding->AddRef();
+    {
+      Lock hold(t->lock);
+      const DWORD now = GetTickCount();
+      if (!t->abortRequested && now - t->lastActivity >= t->stallMs) {
+        // Without a binding yet, OnStartBinding aborts as soon as one comes.
+        t->abortRequested = true;
+        t->abortedAt = now;
+        binding = t->binding;
+        if (binding) binding->AddRef();
+      }
     }
-    LeaveCriticalSection(&t->lock);
     if (binding) {
       binding->Abort();
       binding->Release();  // never the last: the worker still holds it
@@ -150,22 +148,22 @@ DWORD WINAPI StallWatchdog(void* param) {
 DWORD WINAPI TransferThread(void* param) {
   auto* t = static_cast<Transfer*>(param);
   const HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-  HANDLE watchdog = CreateThread(nullptr, 0, StallWatchdog, t, 0, nullptr);
+  // Without the watchdog a stalled transfer would never end: the transfer is
+  // not started and fails (its result stays E_FAIL).
+  const UniqueHandle watchdog(CreateThread(nullptr, 0, StallWatchdog, t, 0, nullptr));
   auto* callback = new Callback(t);
-  t->result = URLDownloadToFileW(nullptr, W(t->url), W(t->path), 0, callback);
-  SetEvent(t->stop);
-  if (watchdog) {
-    WaitForSingleObject(watchdog, INFINITE);  // it ends within one period
-    CloseHandle(watchdog);
+  if (watchdog) t->result = URLDownloadToFileW(nullptr, W(t->url), W(t->path), 0, callback);
+  SetEvent(t->stop.get());
+  if (watchdog) WaitForSingleObject(watchdog.get(), INFINITE);  // it ends within one period
+  IBinding* binding;
+  {
+    Lock hold(t->lock);
+    binding = std::exchange(t->binding, nullptr);
   }
-  EnterCriticalSection(&t->lock);
-  IBinding* binding = t->binding;
-  t->binding = nullptr;
-  LeaveCriticalSection(&t->lock);
   if (binding) binding->Release();  // the last release, here before the apartment goes
   callback->Release();
   if (SUCCEEDED(com)) CoUninitialize();
-  SetEvent(t->done);
+  SetEvent(t->done.get());
   t->Release();
   return 0;
 }
@@ -179,22 +177,21 @@ struct Waiting {
   bool abandoned = false;
 };
 
-// Hands the queued notifications to the sink in order. A handler processes
-// window messages and may meet the next progress message: the outer call
-// keeps the order by handling it, never a nested one.
+// Hands the queued notifications to the sink in order: the whole queue is
+// taken under the lock and delivered outside it. A handler processes window
+// messages and may meet the next progress message: the outer call keeps the
+// order by handling it, never a nested one.
 void Drain(Waiting& w) {
   if (w.draining) return;
   w.draining = true;
   for (;;) {
-    EnterCriticalSection(&w.transfer->lock);
-    if (w.transfer->queue.empty()) {
-      LeaveCriticalSection(&w.transfer->lock);
-      break;
+    std::vector<Progress> batch;
+    {
+      Lock hold(w.transfer->lock);
+      batch.swap(w.transfer->queue);
     }
-    const Progress p = w.transfer->queue.front();
-    w.transfer->queue.erase(w.transfer->queue.begin());
-    LeaveCriticalSection(&w.transfer->lock);
-    w.sink->OnProgress(p.lMax, p.lProgress, p.lStatusCode);
+    if (batch.empty()) break;
+    for (const Progress& p : batch) w.sink->OnProgress(p.lMax, p.lProgress, p.lStatusCode);
   }
   w.draining = false;
 }
@@ -202,10 +199,9 @@ void Drain(Waiting& w) {
 // A transfer that the platform does not let go of within 15 s of its stall
 // abort is abandoned.
 void CheckStall(Waiting& w) {
-  EnterCriticalSection(&w.transfer->lock);
-  const DWORD abortedAt = w.transfer->abortedAt;
-  LeaveCriticalSection(&w.transfer->lock);
-  if (abortedAt && GetTickCount() - abortedAt > 15000) w.abandoned = true;
+  Lock hold(w.transfer->lock);
+  if (w.transfer->abortRequested && GetTickCount() - w.transfer->abortedAt > 15000)
+    w.abandoned = true;
 }
 
 LRESULT CALLBACK NotifyProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
@@ -231,10 +227,11 @@ HWND CreateNotifyWindow() {
     WNDCLASSW wc = {};
     wc.lpfnWndProc = NotifyProc;
     wc.hInstance = instance;
-    wc.lpszClassName = L"KorvelTransferNotify";
+    wc.lpszClassName = kNotifyClass;
     registered = RegisterClassW(&wc) != 0;
   }
-  return CreateWindowExW(0, L"KorvelTransferNotify", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+  // An unregistered class fails here, and the transfer with it.
+  return CreateWindowExW(0, kNotifyClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
                          instance, nullptr);
 }
 
@@ -248,20 +245,24 @@ TransferEnd URLDownFile::DownloadFile(const std::u16string& url, const std::u16s
   t->url = url;
   t->path = path;
   t->notify = notify;
-  t->done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  t->stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  t->done.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  t->stop.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   t->stallMs = static_cast<DWORD>(stallSeconds_) * 1000;
   t->lastActivity = GetTickCount();
   Waiting w{t, &sink, ModalLoop::Depth()};
   SetWindowLongPtrW(notify, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&w));
-  SetTimer(notify, kStallTimer, 500, nullptr);
+  // The timer is what abandons a worker the platform does not let go of.
+  const bool timer = SetTimer(notify, kStallTimer, 500, nullptr) != 0;
 
-  HANDLE thread =
-      t->done && t->stop ? CreateThread(nullptr, 0, TransferThread, t, 0, nullptr) : nullptr;
+  // The worker needs both events and the timer: without them it is not
+  // started and the transfer fails at once.
+  const bool ready = timer && t->done && t->stop;
+  const UniqueHandle thread(ready ? CreateThread(nullptr, 0, TransferThread, t, 0, nullptr)
+                                  : nullptr);
   if (thread) {
-    CloseHandle(thread);
-    while (!w.abandoned && WaitForSingleObject(t->done, 0) != WAIT_OBJECT_0) {
-      MsgWaitForMultipleObjectsEx(1, &t->done, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    HANDLE done = t->done.get();
+    while (!w.abandoned && WaitForSingleObject(done, 0) != WAIT_OBJECT_0) {
+      MsgWaitForMultipleObjectsEx(1, &done, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
       PumpWindowMessages();
       if (ModalLoop::Depth() <= w.modalDepth) Drain(w);  // what a modal loop left queued
     }
@@ -269,18 +270,21 @@ TransferEnd URLDownFile::DownloadFile(const std::u16string& url, const std::u16s
   } else {
     t->Release();  // the worker's share: it never started
   }
-  EnterCriticalSection(&t->lock);
-  const bool aborted = t->abortRequested;
-  LeaveCriticalSection(&t->lock);
+  bool aborted;
+  {
+    Lock hold(t->lock);
+    aborted = t->abortRequested;
+  }
   const TransferEnd end = w.abandoned || aborted ? TransferEnd::Aborted
                           : thread && t->result == S_OK ? TransferEnd::Completed
                                                         : TransferEnd::Failed;
   // Late messages from an abandoned worker find no window and go nowhere.
   SetWindowLongPtrW(notify, GWLP_USERDATA, 0);
   DestroyWindow(notify);
-  EnterCriticalSection(&t->lock);
-  t->notify = nullptr;
-  LeaveCriticalSection(&t->lock);
+  {
+    Lock hold(t->lock);
+    t->notify = nullptr;
+  }
   t->Release();
   return end;
 }

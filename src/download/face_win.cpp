@@ -2,26 +2,25 @@
 
 #include <cmath>
 
+#include "base/gdi_win.h"
+
 namespace stub {
 namespace {
 
 inline BYTE Mix(int a, int b, double t) { return static_cast<BYTE>(a + (b - a) * t + 0.5); }
 
+// Without the brush or pen the shape is left undrawn: the face stays usable.
 void FillRectColor(HDC dc, const RECT& r, COLORREF c) {
-  HBRUSH brush = CreateSolidBrush(c);
-  FillRect(dc, &r, brush);
-  DeleteObject(brush);
+  const UniqueBrush brush(CreateSolidBrush(c));
+  if (brush) FillRect(dc, &r, brush.get());
 }
 
 void RoundRectColor(HDC dc, const RECT& r, int radius, COLORREF fill, COLORREF edge) {
-  HBRUSH brush = CreateSolidBrush(fill);
-  HPEN pen = CreatePen(PS_SOLID, 1, edge);
-  HGDIOBJ oldBrush = SelectObject(dc, brush), oldPen = SelectObject(dc, pen);
+  const UniqueBrush brush(CreateSolidBrush(fill));
+  const UniquePen pen(CreatePen(PS_SOLID, 1, edge));
+  if (!brush || !pen) return;
+  const SelectGuard useBrush(dc, brush.get()), usePen(dc, pen.get());
   RoundRect(dc, r.left, r.top, r.right, r.bottom, radius, radius);
-  SelectObject(dc, oldBrush);
-  SelectObject(dc, oldPen);
-  DeleteObject(brush);
-  DeleteObject(pen);
 }
 
 }  // namespace
@@ -34,8 +33,8 @@ HBITMAP DrawFace(int w, int h) {
   bi.bmiHeader.biPlanes = 1;
   bi.bmiHeader.biBitCount = 32;
   void* bits = nullptr;
-  HBITMAP bmp = CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
-  if (!bmp || !bits) return bmp;
+  UniqueBitmap bmp(CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &bits, nullptr, 0));
+  if (!bmp || !bits) return nullptr;  // no face rather than an undrawn one
   auto* px = static_cast<DWORD*>(bits);
   const double glowX = w * 0.82, glowY = h * 0.05, glowR = w * 0.75;
   for (int y = 0; y < h; ++y) {
@@ -54,7 +53,7 @@ HBITMAP DrawFace(int w, int h) {
       px[static_cast<size_t>(y) * w + x] = RGB(static_cast<BYTE>(b), static_cast<BYTE>(g), static_cast<BYTE>(r));
     }
   }
-  return bmp;
+  return bmp.release();
 }
 
 void DrawBar(HDC dc, const RECT& track, int fillLeft, int fillPx) {
@@ -62,8 +61,10 @@ void DrawBar(HDC dc, const RECT& track, int fillLeft, int fillPx) {
   RoundRectColor(dc, track, radius, RGB(10, 36, 92), RGB(70, 120, 200));
   if (fillPx <= 0) return;
   RECT fill = {fillLeft, track.top, fillLeft + fillPx, track.bottom};
-  const HRGN clip = CreateRoundRectRgn(track.left, track.top, track.right + 1, track.bottom + 1, radius, radius);
-  SelectClipRgn(dc, clip);
+  const UniqueRegion clip(
+      CreateRoundRectRgn(track.left, track.top, track.right + 1, track.bottom + 1, radius, radius));
+  if (!clip) return;  // unclipped, the fill would cover the track's round ends
+  SelectClipRgn(dc, clip.get());
   const int width = track.right - track.left;
   for (int x = fill.left; x < fill.right; ++x) {
     const double t = width > 0 ? double(x - track.left) / width : 0;
@@ -74,7 +75,6 @@ void DrawBar(HDC dc, const RECT& track, int fillLeft, int fillPx) {
   RECT shine = {fill.left, fill.top + 1, fill.right, fill.top + 1 + (fill.bottom - fill.top) / 3};
   FillRectColor(dc, shine, RGB(150, 240, 255));
   SelectClipRgn(dc, nullptr);
-  DeleteObject(clip);
 }
 
 void DrawMinimiseSymbol(HDC dc, const RECT& zone, int scale100) {
@@ -87,23 +87,21 @@ void DrawMinimiseSymbol(HDC dc, const RECT& zone, int scale100) {
 void DrawCloseSymbol(HDC dc, const RECT& zone, int scale100) {
   const int cx = (zone.left + zone.right) / 2, cy = (zone.top + zone.bottom) / 2;
   const int half = 6 * scale100 / 100;
-  HPEN pen = CreatePen(PS_SOLID, scale100 >= 150 ? 3 : 2, RGB(255, 255, 255));
-  HGDIOBJ old = SelectObject(dc, pen);
+  const UniquePen pen(CreatePen(PS_SOLID, scale100 >= 150 ? 3 : 2, RGB(255, 255, 255)));
+  if (!pen) return;
+  const SelectGuard usePen(dc, pen.get());
   MoveToEx(dc, cx - half, cy - half, nullptr);
   LineTo(dc, cx + half + 1, cy + half + 1);
   MoveToEx(dc, cx + half, cy - half, nullptr);
   LineTo(dc, cx - half - 1, cy + half + 1);
-  SelectObject(dc, old);
-  DeleteObject(pen);
 }
 
 void DrawBrowserButton(HDC dc, const RECT& r, HFONT font) {
   RoundRectColor(dc, r, (r.bottom - r.top) / 2, RGB(255, 184, 28), RGB(255, 214, 120));
-  HGDIOBJ old = SelectObject(dc, font);
+  const SelectGuard useFont(dc, font);
   SetTextColor(dc, RGB(60, 30, 0));
   RECT text = r;
   DrawTextW(dc, L"浏览器下载", -1, &text, DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
-  SelectObject(dc, old);
 }
 
 }  // namespace stub

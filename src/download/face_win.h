@@ -6,7 +6,8 @@
 
 namespace stub {
 
-// The window's background: a deep blue gradient with a soft glow, sized w x h.
+// The window's background: a deep blue gradient with a soft glow, sized w x h;
+// the caller owns it. Null when the bitmap cannot be made.
 HBITMAP DrawFace(int w, int h);
 
 // The progress bar: the track over `track` and the filled part `fillPx` wide

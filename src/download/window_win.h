@@ -8,11 +8,17 @@
 #include <string>
 
 #include "base/run_state.h"
+#include "base/gdi_win.h"
 #include "download/ports.h"
 
 namespace stub {
 
 class DownloadController;
+
+// A rectangle given as left, top, width and height in twips.
+struct TwipsBox {
+  int left, top, width, height;
+};
 
 class DownloadWindow final : public DownloadView {
  public:
@@ -49,21 +55,26 @@ class DownloadWindow final : public DownloadView {
  private:
   enum class Zone { None, Surface, Label, Minimise, Close, Browser };
 
+  static LRESULT CALLBACK AppProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp);
   static LRESULT CALLBACK Proc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp);
   LRESULT OnMessage(UINT msg, WPARAM wp, LPARAM lp);
+  static LRESULT OnClose();
+  static LRESULT OnEndSession(WPARAM ending);
   void OnPaint();
+  void Draw(HDC target, HDC screen, const RECT& client);
   void OnButtonDown(int x, int y);
   void OnButtonUp(int x, int y);
-  void OnTimer();
+  void OnTimer(UINT_PTR id);
   Zone HitTest(int x, int y) const;
   RECT Twips(int left, int top, int width, int height) const;
+  RECT Twips(const TwipsBox& box) const;
   int Px(float twips) const { return static_cast<int>(twips * dpi_ / 1440.0f + 0.5f); }
   void InvalidateTwips(int left, int top, int width, int height);
 
   HWND app_ = nullptr, wnd_ = nullptr;
   int dpi_ = 96;
-  HBITMAP face_ = nullptr;
-  HFONT titleFont_ = nullptr, statusFont_ = nullptr, buttonFont_ = nullptr;
+  UniqueBitmap face_;
+  UniqueFont titleFont_, statusFont_, buttonFont_;
   DownloadController* controller_ = nullptr;
   std::u16string title_, status_;
   float fillTwips_ = 0;

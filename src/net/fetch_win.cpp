@@ -4,36 +4,28 @@
 #include <windows.h>
 
 #include "base/shell_win.h"
+#include "base/handle_win.h"
 #include "base/text.h"
 #include "net/exchange.h"
 #include "net/http_win.h"
+#include "base/two_owners_win.h"
 #include "net/net_win.h"
 
 namespace stub {
 namespace {
 
-// Shared by the waiting thread and the worker; whichever lets go last frees
-// it, so a worker abandoned at the deadline never writes into freed memory.
-struct FetchJob {
-  LONG refs = 2;
+// Shared by the waiting thread and the worker.
+struct FetchJob : TwoOwners<FetchJob> {
   std::u16string url;
   DWORD timeoutMs = 0;
-  bool ok = false;
-  std::string contentType, body;
-  HANDLE done = nullptr;
-
-  void Release() {
-    if (InterlockedDecrement(&refs) == 0) {
-      CloseHandle(done);
-      delete this;
-    }
-  }
+  HttpResult result;
+  UniqueHandle done;
 };
 
 DWORD WINAPI FetchThread(void* param) {
   auto* job = static_cast<FetchJob*>(param);
-  job->ok = HttpGet(job->url, job->timeoutMs, kMaxPageBytes, &job->contentType, &job->body);
-  SetEvent(job->done);
+  job->result = HttpGet(job->url, job->timeoutMs, kMaxPageBytes);
+  SetEvent(job->done.get());
   job->Release();
   return 0;
 }
@@ -65,13 +57,14 @@ void FetchPage(RunState& s, const std::u16string& url, int32_t timeoutSeconds) {
     job = new FetchJob;
     job->url = WireUrlText(url);
     job->timeoutMs = timeoutSeconds > 0 ? static_cast<DWORD>(timeoutSeconds) * 1000 : 60000;
-    job->done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    HANDLE thread = job->done ? CreateThread(nullptr, 0, FetchThread, job, 0, nullptr) : nullptr;
-    if (thread) {
-      CloseHandle(thread);
-    } else {
-      if (job->done) CloseHandle(job->done);
-      delete job;
+    job->done.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    // Without the event or the thread there is nothing to wait for: the wait
+    // below ends by the time-out alone.
+    const UniqueHandle thread(job->done ? CreateThread(nullptr, 0, FetchThread, job, 0, nullptr)
+                                        : nullptr);
+    if (!thread) {
+      job->Release();  // the worker's share: it never started
+      job->Release();
       job = nullptr;
     }
   }
@@ -81,10 +74,11 @@ void FetchPage(RunState& s, const std::u16string& url, int32_t timeoutSeconds) {
   while (!s.NetDone) {
     PumpWindowMessages();
     if (!started) start = LocalNow(), started = true;
-    if (job && WaitForSingleObject(job->done, 0) == WAIT_OBJECT_0) {
+    if (job && WaitForSingleObject(job->done.get(), 0) == WAIT_OBJECT_0) {
       // A transport failure (refused, unreachable) ends the wait at once with
       // nothing: there is no reply to wait for.
-      if (job->ok) s.NetText = PageText(job->contentType, job->body, DecodeCharset);
+      if (job->result.ok())
+        s.NetText = PageText(job->result.contentType, job->result.body, DecodeCharset);
       s.NetDone = true;
       break;
     }
@@ -92,7 +86,7 @@ void FetchPage(RunState& s, const std::u16string& url, int32_t timeoutSeconds) {
       s.NetDone = true;
       break;
     }
-    HANDLE handles[1] = {job ? job->done : nullptr};
+    HANDLE handles[1] = {job ? job->done.get() : nullptr};
     MsgWaitForMultipleObjectsEx(job ? 1 : 0, handles, UntilNextSecond(), QS_ALLINPUT,
                                 MWMO_INPUTAVAILABLE);
   }

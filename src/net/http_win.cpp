@@ -10,6 +10,40 @@
 namespace stub {
 namespace {
 
+// A common browser's agent string: servers and proxies that sniff it answer as to a browser.
+constexpr wchar_t kUserAgent[] = L"Mozilla/4.0 (compatible; MSIE 8.0; Windows NT 6.1)";
+
+// `waitedMs` tells a silent server from one that dropped the connection:
+// some implementations end a request whose answer never came with "aborted"
+// rather than "timed out" once the receive time-out passes. A tenth of the
+// wait is allowed for the tick count's coarse steps.
+HttpFailure Classify(DWORD error, DWORD waitedMs, DWORD answerMs) {
+  switch (error) {
+    case ERROR_INTERNET_CONNECTION_ABORTED:
+    case ERROR_INTERNET_CONNECTION_RESET:
+      return waitedMs >= answerMs - answerMs / 10 ? HttpFailure::kTimeout : HttpFailure::kOther;
+    case ERROR_INTERNET_NAME_NOT_RESOLVED: return HttpFailure::kLookup;
+    case ERROR_INTERNET_CANNOT_CONNECT: return HttpFailure::kRefused;
+    case ERROR_INTERNET_TIMEOUT: return HttpFailure::kTimeout;
+    case ERROR_INTERNET_INVALID_CA:
+    case ERROR_INTERNET_SEC_CERT_CN_INVALID:
+    case ERROR_INTERNET_SEC_CERT_DATE_INVALID:
+    case ERROR_INTERNET_SEC_CERT_ERRORS:
+    case ERROR_INTERNET_SEC_CERT_REVOKED:
+    case ERROR_INTERNET_SEC_INVALID_CERT:
+    case ERROR_INTERNET_SECURITY_CHANNEL_ERROR: return HttpFailure::kCertificate;
+    default: return HttpFailure::kOther;
+  }
+}
+
+// Records the failure of the call just made, with its system error.
+HttpResult Failed(HttpFailure failure) {
+  HttpResult r;
+  r.error = GetLastError();
+  r.failure = failure;
+  return r;
+}
+
 void SetTimeouts(HINTERNET h, DWORD ms) {
   // Time-outs set on the session handle are ignored by some implementations;
   // set them on every handle. Failures only mean the platform default stays.
@@ -22,14 +56,18 @@ void SetTimeouts(HINTERNET h, DWORD ms) {
 
 std::u16string WireUrlText(const std::u16string& url) { return Widen(WireUrl(url)); }
 
-bool HttpGet(const std::u16string& wireUrl, DWORD timeoutMs, size_t maxBytes,
-             std::string* contentType, std::string* body, DWORD answerMs) {
+HttpResult HttpGet(const std::u16string& wireUrl, DWORD timeoutMs, size_t maxBytes,
+                   DWORD answerMs) {
   // Zero buffers with non-zero lengths ask for pointers into the URL itself.
   URL_COMPONENTSW uc = {};
   uc.dwStructSize = sizeof uc;
   uc.dwHostNameLength = uc.dwUrlPathLength = uc.dwExtraInfoLength = 1;
-  if (!InternetCrackUrlW(W(wireUrl), 0, 0, &uc)) return false;
-  if (uc.nScheme != INTERNET_SCHEME_HTTP && uc.nScheme != INTERNET_SCHEME_HTTPS) return false;
+  if (!InternetCrackUrlW(W(wireUrl), 0, 0, &uc)) return Failed(HttpFailure::kBadUrl);
+  if (uc.nScheme != INTERNET_SCHEME_HTTP && uc.nScheme != INTERNET_SCHEME_HTTPS) {
+    HttpResult r;
+    r.failure = HttpFailure::kBadUrl;
+    return r;
+  }
   const auto part = [](const wchar_t* p, DWORD n) {
     return p ? std::u16string(reinterpret_cast<const char16_t*>(p), n) : std::u16string();
   };
@@ -38,13 +76,13 @@ bool HttpGet(const std::u16string& wireUrl, DWORD timeoutMs, size_t maxBytes,
                           part(uc.lpszExtraInfo, uc.dwExtraInfoLength);
   if (object.empty()) object = u"/";
 
-  UniqueInternet session(InternetOpenW(L"Mozilla/4.0 (compatible; MSIE 8.0; Windows NT 6.1)",
-                                       INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
-  if (!session) return false;
+  UniqueInternet session(
+      InternetOpenW(kUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+  if (!session) return Failed(HttpFailure::kSetup);
   SetTimeouts(session.get(), timeoutMs);
   UniqueInternet connection(InternetConnectW(session.get(), W(host), uc.nPort, nullptr, nullptr,
                                              INTERNET_SERVICE_HTTP, 0, 0));
-  if (!connection) return false;
+  if (!connection) return Failed(HttpFailure::kSetup);
   SetTimeouts(connection.get(), timeoutMs);
   // NO_UI: a problem never turns into a dialog. NB: do NOT add any
   // INTERNET_FLAG_IGNORE_CERT_* or SECURITY_FLAG_IGNORE_* here - a certificate
@@ -55,33 +93,42 @@ bool HttpGet(const std::u16string& wireUrl, DWORD timeoutMs, size_t maxBytes,
   if (uc.nScheme == INTERNET_SCHEME_HTTPS) flags |= INTERNET_FLAG_SECURE;
   UniqueInternet request(
       HttpOpenRequestW(connection.get(), L"GET", W(object), nullptr, nullptr, nullptr, flags, 0));
-  if (!request) return false;
+  if (!request) return Failed(HttpFailure::kSetup);
   SetTimeouts(request.get(), timeoutMs);
+  // A failure here keeps the request's own (per-handle) time-out.
   if (answerMs)
     InternetSetOptionW(request.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &answerMs, sizeof answerMs);
-  if (!HttpSendRequestW(request.get(), nullptr, 0, nullptr, 0)) return false;
-
-  if (contentType) {
-    wchar_t type[256];
-    DWORD len = sizeof type;
-    contentType->clear();
-    if (HttpQueryInfoW(request.get(), HTTP_QUERY_CONTENT_TYPE, type, &len, nullptr))
-      *contentType = Utf16ToUtf8Lossy(
-          std::u16string_view(reinterpret_cast<const char16_t*>(type), len / sizeof(wchar_t)));
+  const DWORD sent = GetTickCount();
+  if (!HttpSendRequestW(request.get(), nullptr, 0, nullptr, 0)) {
+    const DWORD error = GetLastError();
+    HttpResult r;
+    r.failure = Classify(error, GetTickCount() - sent, answerMs ? answerMs : timeoutMs);
+    r.error = error;
+    return r;
   }
-  if (body) body->clear();
+
+  HttpResult r;
+  r.failure = HttpFailure::kNone;
+  DWORD status = 0, statusLen = sizeof status;
+  if (HttpQueryInfoW(request.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status,
+                     &statusLen, nullptr))
+    r.status = status;
+  wchar_t type[256];
+  DWORD len = sizeof type;
+  // No Content-Type header leaves the type empty.
+  if (HttpQueryInfoW(request.get(), HTTP_QUERY_CONTENT_TYPE, type, &len, nullptr))
+    r.contentType = Utf16ToUtf8Lossy(
+        std::u16string_view(reinterpret_cast<const char16_t*>(type), len / sizeof(wchar_t)));
   char buf[16384];
-  size_t total = 0;
   for (;;) {
     DWORD got = 0;
     if (!InternetReadFile(request.get(), buf, sizeof buf, &got)) break;  // keep what came
     if (got == 0) break;
-    const size_t take = got < maxBytes - total ? got : maxBytes - total;
-    if (body) body->append(buf, take);
-    total += take;
-    if (total >= maxBytes) break;
+    const size_t room = maxBytes - r.body.size();
+    r.body.append(buf, got < room ? got : room);
+    if (r.body.size() >= maxBytes) break;
   }
-  return true;
+  return r;
 }
 
 }  // namespace stub
