@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/text.h"
+#include "base/text.h"
 #include "net/http_win.h"
 #include "net/report_queue_win.h"
 
@@ -111,7 +111,9 @@ TEST(HttpGetWin, FailuresAreToldApartWithTheSystemError) {
     const HttpResult r = HttpGet(row.url, 1000, 4096);
     EXPECT_EQ(static_cast<int>(r.failure), static_cast<int>(row.failure)) << "error " << r.error;
     EXPECT_TRUE(r.body.empty());
-    if (row.failure != HttpFailure::kBadUrl) EXPECT_NE(r.error, 0u);
+    if (row.failure != HttpFailure::kBadUrl) {
+      EXPECT_NE(r.error, 0u);
+    }
   }
 }
 
