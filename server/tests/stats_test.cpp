@@ -127,6 +127,14 @@ TEST(Stats, FunnelOfTheScenarios) {
   EXPECT_EQ(st.channels, (std::vector<std::string>{"beta", "wlpq"}));
 }
 
+TEST(Stats, OneFailureWithoutARetryIsNotFailingTwice) {
+  const Stats st = ComputeStats(Events({{"2026-12-05T10:00:00.000Z", "t9", "pc1", "Setup", "BeginDown"},
+                                        {"2026-12-05T10:00:05.000Z", "t9", "pc1", "Setup", kMismatch}}),
+                                {});
+  EXPECT_EQ(st.funnel.failed_twice, 0);
+  EXPECT_EQ(st.reasons.digest_mismatch, 1);
+}
+
 TEST(Stats, FiltersByDayAndChannel) {
   const struct {
     StatsFilter filter;
