@@ -127,6 +127,16 @@ TEST_F(FilesTest, TruncateClosesAfterThePartAnnounced) {
 
 }
 
+// A cut at the file's length is no cut: the connection stays open for more.
+TEST_F(FilesTest, TruncateAtTheLengthSendsTheWholeFile) {
+  StartServer([](ServerConfig& c) { c.file.truncate = 20; });
+  RawSocket s(port());
+  ASSERT_TRUE(s.Send("GET /small.bin HTTP/1.1\r\nHost: x\r\n\r\n"));
+  bool closed = true;
+  EXPECT_EQ(SplitResponse(s.ReadAll(700ms, &closed)).body, "0123456789abcdefghij");
+  EXPECT_FALSE(closed);
+}
+
 TEST_F(FilesTest, StallKeepsTheConnectionOpenAndSilent) {
   StartServer([](ServerConfig& c) { c.file.stall = 5; });
   RawSocket s(port());
