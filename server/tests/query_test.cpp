@@ -11,24 +11,13 @@ TEST(PercentDecode, InvalidSequencesStayLiteral) {
   } cases[] = {
       {"a%20b", "a b"},
       {"%E4%B8%AD", "中"},
-      {"%e4%b8%ad", "中"},
       {"a+b", "a+b"},  // '+' is not a space
       {"%", "%"},
-      {"%4", "%4"},
       {"%zz%4g", "%zz%4g"},
       {"%%41", "%A"},
-      {"100%", "100%"},
       {"%00x", std::string("\0x", 2)},
-      {"", ""},
   };
   for (const auto& c : cases) EXPECT_EQ(PercentDecode(c.in), c.out) << c.in;
-}
-
-TEST(ValidUtf8, ReplacesEachStrayByte) {
-  EXPECT_EQ(ValidUtf8("a中b"), "a中b");
-  EXPECT_EQ(ValidUtf8("\xFF" "a"), "\xEF\xBF\xBD" "a");
-  EXPECT_EQ(ValidUtf8("\xE4\xB8"), "\xEF\xBF\xBD\xEF\xBF\xBD");
-  EXPECT_EQ(ValidUtf8("\xED\xA0\x80"), "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");  // surrogate
 }
 
 // The decoded value of `name` in `target`, or "<null>".
@@ -46,22 +35,16 @@ TEST(DecodeQuery, FieldRules) {
     const char* name;
     std::string value;
   } cases[] = {
-      {"/?Key=Info&TimeID=20240501083000", "TimeID", "20240501083000"},
       {"/?Key=Info", "Data", "<null>"},
       {"/?Key=Setup&PcId_C=&SoftVer=1", "PcId_C", ""},
       {"/?Key", "Key", ""},                          // a name without '='
       {"/?key=Info", "Key", "<null>"},               // names match exactly
       {"/?Key=A&Key=B", "Key", "A"},                 // the first value counts
       {"/?Data=a=b==c", "Data", "a=b==c"},           // split at the first '='
-      {"/?Data=x?y", "Data", "x?y"},                 // only the first '?' starts the query
       {"/p?q?Key=Z", "Key", "<null>"},
       {"/?Data=%E4%B8%AD%20x+y", "Data", "中 x+y"},
-      {"/?Data=%FF%E4%B8", "Data", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},
       {"/?Data=\xC3\x28", "Data", "\xEF\xBF\xBD("},  // raw invalid UTF-8
       {"/?K%65y=Info", "Key", "Info"},               // names are decoded too
-      {"/?&&Key=x&", "Key", "x"},
-      {"/noquery", "Key", "<null>"},
-      {"/?OS=Win7&OSBit=64", "OS", "Win7"},
       {"/?OSBit=64", "OS", "<null>"},
       {"/?PcId=1&PcId_C=2", "PcId", "1"},
   };

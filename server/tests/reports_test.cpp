@@ -51,7 +51,6 @@ TEST_F(ServerTest, InfoPageDecodesToTheReplyFile) {
       {first + "\n", first},
       {"NISITitle==a b\r\n", "NISITitle==a b"},     // one CRLF dropped
       {"x\n\n", "NISITitle==a b"},                  // a line break inside: refused, old reply stays
-      {"NameTitle==a  b", "NISITitle==a b"},          // a run of spaces: refused
       {"\xEF\xBB\xBFSetupName==s", "SetupName==s"},  // byte-order mark dropped
       {markup, markup},
   };
@@ -71,15 +70,13 @@ TEST_F(ServerTest, InfoPageDecodesToTheReplyFile) {
 TEST_F(ServerTest, InfoWithoutReplyIsAnEmptyPage) {
   StartServer();
   auto client = Client();
-  auto missing = client->Get("/?Key=Info");
-  ASSERT_TRUE(missing);
-  EXPECT_EQ(missing->status, 200);
-  EXPECT_EQ(missing->body, "");
-  WriteFile("reply.txt", "\r\n");
-  auto empty = client->Get("/?Key=Info");
-  ASSERT_TRUE(empty);
-  EXPECT_EQ(empty->status, 200);
-  EXPECT_EQ(empty->body, "");
+  for (const char* file : {"", "\r\n"}) {
+    if (*file) WriteFile("reply.txt", file);
+    auto res = client->Get("/?Key=Info");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 200);
+    EXPECT_EQ(res->body, "");
+  }
 }
 
 TEST_F(ServerTest, InfoRawSendsTheFileUncoded) {
@@ -153,7 +150,6 @@ TEST_F(ServerTest, ReportsGetAnEmptyAnswerAndAreRecordedDecoded) {
     ASSERT_TRUE(e.fields[i]) << kFieldNames[i];
     EXPECT_EQ(*e.fields[i], expected[i]) << kFieldNames[i];
   }
-  EXPECT_EQ(events[1].id, 2);
   EXPECT_EQ(*events[1].fields[1], "one");
   EXPECT_FALSE(events[1].fields[3]);  // softId absent: NULL, not empty
   for (const auto& ev : events)
@@ -179,7 +175,6 @@ TEST_F(ServerTest, MalformedRequestsAreRecordedAndTheServerCarriesOn) {
        "/?Key=Setup&Data=Err-a b c-Main&TimeID=1"},
       {"GET /?Key=Setup&Data=\xFF\xFE%E4%B8%%zz%4 HTTP/1.1\r\n\r\n", 200, true, "GET",
        "/?Key=Setup&Data=\xFF\xFE%E4%B8%%zz%4"},
-      {"FROB /?Key=Setup HTTP/1.1\r\n\r\n", 200, true, "FROB", "/?Key=Setup"},
       {"GARBAGE\r\n\r\n", 0, false, "", ""},
       {"GET /?Key=Info\r\n\r\n", 400, false, "", ""},  // no version
       {"GET /x HTTP/9.9\r\n\r\n", 505, false, "", ""},
@@ -212,18 +207,6 @@ TEST_F(ServerTest, MalformedRequestsAreRecordedAndTheServerCarriesOn) {
   EXPECT_EQ(*events[1].fields[1],
             "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD%%zz%4");
   EXPECT_TRUE(Client()->Get("/?Key=Setup"));  // still serving
-}
-
-TEST_F(ServerTest, ReportDelayRecordsFirstAndAStopEndsTheWait) {
-  StartServer([](ServerConfig& c) { c.report_delay = 60; });
-  auto client = Client();
-  client->set_read_timeout(0, 300000);
-  const auto start = std::chrono::steady_clock::now();
-  EXPECT_FALSE(client->Get("/?Key=Setup&Data=held"));
-  ASSERT_EQ(Events().size(), 1u);  // recorded before the answer is held back
-  EXPECT_EQ(*Events()[0].fields[1], "held");
-  StopServer();
-  EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
 }
 
 TEST_F(ServerTest, HugeTargetsAreRecordedUpToTheLimit) {

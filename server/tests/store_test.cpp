@@ -267,5 +267,28 @@ TEST(SpoolRecords, IntactRecordsUpToTheFirstDamage) {
   }
 }
 
+// A torn tail is cut when the spool opens, so a record appended next is read
+// back right after the intact ones.
+TEST(SpoolRecords, AppendAfterATornTail) {
+  const std::string path =
+      (std::filesystem::temp_directory_path() / ("spool-" + std::to_string(getpid()))).string();
+  RecordedRequest a, b;
+  a.event_id = "a";
+  b.event_id = "b";
+  const std::string one = EncodeSpoolRecord(a);
+  std::ofstream(path, std::ios::binary) << one << one.substr(0, 5);
+  std::vector<RecordedRequest> rows;
+  {
+    Spool spool;
+    std::string error;
+    ASSERT_TRUE(spool.Open(path, &error)) << error;
+    ASSERT_TRUE(spool.Append({&b}, &error)) << error;
+    ASSERT_TRUE(spool.ReadAll(&rows, &error)) << error;
+  }
+  std::filesystem::remove(path);
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[1].event_id, "b");
+}
+
 }  // namespace
 }  // namespace stub::server::testing

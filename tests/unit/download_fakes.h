@@ -43,9 +43,15 @@ struct World {
   }
 };
 
-class FakeClock : public Clock {
+// Each fake reaches the shared World through w_.
+struct Seam {
+  explicit Seam(World& w) : w_(w) {}
+  World& w_;
+};
+
+class FakeClock : public Clock, Seam {
  public:
-  explicit FakeClock(World& w) : w_(w) {}
+  using Seam::Seam;
   double now = 36000;  // 10:00
   std::u16string stamp = u"20240102030405";
   double TimeOfDay() override { w_.Touch(); return now; }
@@ -54,14 +60,11 @@ class FakeClock : public Clock {
     now += s;
     if (now >= 86400) now -= 86400;  // local midnight
   }
-
- private:
-  World& w_;
 };
 
-class FakeWaiter : public MessageWaiter {
+class FakeWaiter : public MessageWaiter, Seam {
  public:
-  FakeWaiter(World& w, FakeClock& c) : w_(w), clock_(c) {}
+  FakeWaiter(World& w, FakeClock& c) : Seam(w), clock_(c) {}
   std::vector<double> waits;          // maxSeconds of each WaitMessages call
   double stepCap = 1e9;               // a message arriving early ends a wait after this long
   int pumps = 0;
@@ -80,13 +83,12 @@ class FakeWaiter : public MessageWaiter {
   }
 
  private:
-  World& w_;
   FakeClock& clock_;
 };
 
-class FakeFiles : public FileSystem {
+class FakeFiles : public FileSystem, Seam {
  public:
-  explicit FakeFiles(World& w) : w_(w) {}
+  using Seam::Seam;
   struct Disk {
     uint32_t sectorsPerCluster, bytesPerSector, freeClusters, totalClusters;
   };
@@ -140,12 +142,9 @@ class FakeFiles : public FileSystem {
     if (!held.empty()) w_.Add(u"release:" + held);
     held.clear();
   }
-
- private:
-  World& w_;
 };
 
-class FakeEngine : public DownloadEngine {
+class FakeEngine : public DownloadEngine, Seam {
  public:
   struct Note {
     int32_t lMax, lProgress, code;
@@ -156,7 +155,7 @@ class FakeEngine : public DownloadEngine {
     double seconds = 2;           // spread evenly over the notes (or spent at once)
     bool aborted = false;         // ended by the stall abort
   };
-  FakeEngine(World& w, FakeClock& c, FakeFiles& f) : w_(w), clock_(c), files_(f) {}
+  FakeEngine(World& w, FakeClock& c, FakeFiles& f) : Seam(w), clock_(c), files_(f) {}
   std::vector<Transfer> transfers;  // played one per download, in order
   std::vector<std::u16string> urls, paths;
   std::function<void(size_t transfer, size_t note)> during;  // after each note
@@ -184,18 +183,16 @@ class FakeEngine : public DownloadEngine {
   }
 
  private:
-  World& w_;
   FakeClock& clock_;
   FakeFiles& files_;
 };
 
-class FakeView : public DownloadView {
+class FakeView : public DownloadView, Seam {
  public:
-  explicit FakeView(World& w) : w_(w) {}
+  using Seam::Seam;
   float full = 7470;
   float fill = 0;
   std::u16string status;
-  bool button = false;
   std::function<void()> onMessage;  // messages dispatched while the box is open
 
   float FullWidth() override { w_.Touch(); return full; }
@@ -205,21 +202,18 @@ class FakeView : public DownloadView {
     status = text;
     w_.Add(u"status:" + text);
   }
-  void ShowBrowserButton() override { w_.Touch(); button = true; w_.Add(u"button"); }
+  void ShowBrowserButton() override { w_.Touch(); w_.Add(u"button"); }
   void Hide() override { w_.Touch(); w_.Add(u"hide"); }
   void ShowMessage(const std::u16string& text, const std::u16string& title) override {
     w_.Touch();
     w_.Add(u"message:" + text + u"|" + title);
     if (onMessage) onMessage();
   }
-
- private:
-  World& w_;
 };
 
-class FakeShell : public Shell {
+class FakeShell : public Shell, Seam {
  public:
-  explicit FakeShell(World& w) : w_(w) {}
+  using Seam::Seam;
   std::vector<std::u16string> reports;  // data texts; a key other than "Setup" is marked
   std::set<std::u16string> windows;
   std::u16string appPath = u"C:\\App\\";
@@ -246,9 +240,6 @@ class FakeShell : public Shell {
     w_.Add(u"closeall");
     w_.ended = true;
   }
-
- private:
-  World& w_;
 };
 
 // The whole platform around one controller, with a good download ready.
