@@ -9,6 +9,7 @@
 #include "app/app_win.h"
 #include "base/text.h"
 #include "download/engine_win.h"
+#include "loopback_win.h"
 #include "temp_dir.h"
 
 namespace stub {
@@ -19,17 +20,7 @@ namespace {
 class OneShotServer {
  public:
   OneShotServer(int pieces, DWORD stallMs) : pieces_(pieces), stallMs_(stallMs) {
-    WSADATA wsa;
-    WSAStartup(MAKEWORD(2, 2), &wsa);
-    listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in a = {};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    int len = sizeof a;
-    bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    listen(listener_, 1);
-    getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &len);
-    port_ = ntohs(a.sin_port);
+    listener_ = ListenOnLoopback(port_);
     thread_ = CreateThread(nullptr, 0, Serve, this, 0, nullptr);
   }
   ~OneShotServer() {

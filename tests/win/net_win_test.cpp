@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "base/text.h"
+#include "loopback_win.h"
 #include "net/http_win.h"
 #include "net/report_queue_win.h"
 
@@ -21,17 +22,7 @@ namespace {
 class LoopbackServer {
  public:
   explicit LoopbackServer(std::string reply) : reply_(std::move(reply)) {
-    WSADATA wsa;
-    WSAStartup(MAKEWORD(2, 2), &wsa);
-    listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in a = {};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    int len = sizeof a;
-    bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    listen(listener_, 1);
-    getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &len);
-    port_ = ntohs(a.sin_port);
+    listener_ = ListenOnLoopback(port_);
     stop_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     thread_ = CreateThread(nullptr, 0, Serve, this, 0, nullptr);
   }
