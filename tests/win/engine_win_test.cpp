@@ -58,6 +58,8 @@ class OneShotServer {
   HANDLE thread_;
 };
 
+constexpr wchar_t kModalClass[] = L"EngineTestModal";  // the sink's message window
+
 // On its first report the sink asks the window's thread to run a modal loop
 // of 300 ms (as a message box opened by a click would) that dispatches every
 // message; it counts reports handled while such a loop runs.
@@ -67,9 +69,9 @@ class ModalSink final : public ProgressSink {
     WNDCLASSW wc = {};
     wc.lpfnWndProc = Proc;
     wc.hInstance = GetModuleHandleW(nullptr);
-    wc.lpszClassName = L"EngineTestModal";
+    wc.lpszClassName = kModalClass;
     RegisterClassW(&wc);
-    wnd_ = CreateWindowExW(0, L"EngineTestModal", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+    wnd_ = CreateWindowExW(0, kModalClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
                            wc.hInstance, nullptr);
   }
   ~ModalSink() override { DestroyWindow(wnd_); }
