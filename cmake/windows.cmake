@@ -166,7 +166,27 @@ target_compile_definitions(win-tests PRIVATE STUB_SETTINGS_PLAIN_TITLES)
 target_link_libraries(win-tests PRIVATE shell builtins stubtool-lib gtest ws2_32)
 target_include_directories(win-tests PRIVATE tests/unit)
 target_link_options(win-tests PRIVATE ${STUB_STATIC_LINK})
-gtest_add_tests(TARGET win-tests)
+gtest_add_tests(TARGET win-tests TEST_LIST win_tests)
+
+# The HTTP helper's certificate failure: report-server on loopback with a
+# self-signed certificate made for this run and trusted nowhere. The server is
+# stopped by the cleanup test, and by `timeout` if that never runs.
+set(untrusted_tls ${CMAKE_BINARY_DIR}/untrusted-tls)
+add_test(NAME untrusted-tls-start COMMAND sh -c [=[
+d=$1; rm -rf "$d" && mkdir -p "$d" && : >"$d/reply" || exit 1
+openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=localhost \
+  -addext subjectAltName=DNS:localhost -keyout "$d/key.pem" -out "$d/cert.pem" \
+  >"$d/openssl.log" 2>&1 || { cat "$d/openssl.log"; exit 1; }
+timeout 1200 "$2" --listen "127.0.0.1:$3" --db "$d/db" --reply "$d/reply" --files "$d" \
+  --tls-cert "$d/cert.pem" --tls-key "$d/key.pem" </dev/null >"$d/log" 2>&1 &
+echo $! >"$d/pid"
+for _ in $(seq 100); do grep -q listening "$d/log" && exit 0; sleep 0.1; done
+kill $!; cat "$d/log"; exit 1]=] sh ${untrusted_tls} ${STUB_HOST_BIN}/report-server 18476)
+add_test(NAME untrusted-tls-stop COMMAND sh -c [=[kill "$(cat "$1/pid")"]=] sh ${untrusted_tls})
+set_tests_properties(untrusted-tls-start PROPERTIES FIXTURES_SETUP untrusted-tls)
+set_tests_properties(untrusted-tls-stop PROPERTIES FIXTURES_CLEANUP untrusted-tls)
+set_tests_properties(HttpGetWin.FailuresAreToldApartWithTheSystemError PROPERTIES
+  FIXTURES_REQUIRED untrusted-tls ENVIRONMENT STUB_TEST_UNTRUSTED_URL=https://localhost:18476/x)
 
 # ---- helpers for the end-to-end runs -------------------------------------------
 add_executable(e2e-helper tests/e2e/e2e_helper.cpp)

@@ -87,6 +87,8 @@ TEST(HttpGetWin, AnAnswerCarriesItsStatusTypeAndBoundedBody) {
 
 TEST(HttpGetWin, FailuresAreToldApartWithTheSystemError) {
   const LoopbackServer silent("");
+  const char* untrusted = getenv("STUB_TEST_UNTRUSTED_URL");  // a self-signed server
+  ASSERT_NE(untrusted, nullptr) << "ctest's untrusted-tls fixture starts that server";
   const struct {
     const char* what;
     std::u16string url;
@@ -96,6 +98,7 @@ TEST(HttpGetWin, FailuresAreToldApartWithTheSystemError) {
       {"unresolvable name", u"http://nonexistent.invalid/x", HttpFailure::kLookup},
       {"silent server", Loopback(silent.port()), HttpFailure::kTimeout},
       {"not a web address", u"ftp://127.0.0.1/x", HttpFailure::kBadUrl},
+      {"untrusted certificate", Widen(untrusted), HttpFailure::kCertificate},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.what);
