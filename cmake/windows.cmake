@@ -168,25 +168,38 @@ target_include_directories(win-tests PRIVATE tests/unit)
 target_link_options(win-tests PRIVATE ${STUB_STATIC_LINK})
 gtest_add_tests(TARGET win-tests TEST_LIST win_tests)
 
-# The HTTP helper's certificate failure: report-server on loopback with a
-# self-signed certificate made for this run and trusted nowhere. The server is
-# stopped by the cleanup test, and by `timeout` if that never runs.
-set(untrusted_tls ${CMAKE_BINARY_DIR}/untrusted-tls)
-add_test(NAME untrusted-tls-start COMMAND sh -c [=[
-d=$1; rm -rf "$d" && mkdir -p "$d" && : >"$d/reply" || exit 1
+# Servers for the network tests, on loopback: report-server from the host
+# build trickling its file, stalling it, and serving TLS with a self-signed
+# certificate made for this run and trusted nowhere. The cleanup test stops
+# them, and `timeout` does if it never runs.
+set(win_servers ${CMAKE_BINARY_DIR}/win-test-servers)
+add_test(NAME win-servers-start COMMAND sh -c [=[
+d=$1 server=$2; rm -rf "$d" && mkdir -p "$d/files" && : >"$d/reply" || exit 1
+head -c 4000 /dev/zero >"$d/files/f.bin"
 openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=localhost \
   -addext subjectAltName=DNS:localhost -keyout "$d/key.pem" -out "$d/cert.pem" \
   >"$d/openssl.log" 2>&1 || { cat "$d/openssl.log"; exit 1; }
-timeout 1200 "$2" --listen "127.0.0.1:$3" --db "$d/db" --reply "$d/reply" --files "$d" \
-  --tls-cert "$d/cert.pem" --tls-key "$d/key.pem" </dev/null >"$d/log" 2>&1 &
-echo $! >"$d/pid"
-for _ in $(seq 100); do grep -q listening "$d/log" && exit 0; sleep 0.1; done
-kill $!; cat "$d/log"; exit 1]=] sh ${untrusted_tls} ${STUB_HOST_BIN}/report-server 18476)
-add_test(NAME untrusted-tls-stop COMMAND sh -c [=[kill "$(cat "$1/pid")"]=] sh ${untrusted_tls})
-set_tests_properties(untrusted-tls-start PROPERTIES FIXTURES_SETUP untrusted-tls)
-set_tests_properties(untrusted-tls-stop PROPERTIES FIXTURES_CLEANUP untrusted-tls)
-set_tests_properties(HttpGetWin.FailuresAreToldApartWithTheSystemError PROPERTIES
-  FIXTURES_REQUIRED untrusted-tls ENVIRONMENT STUB_TEST_UNTRUSTED_URL=https://localhost:18476/x)
+start() {  # NAME PORT OPTIONS...
+  name=$1 port=$2; shift 2
+  timeout 1200 "$server" --listen "127.0.0.1:$port" --db "$d/$name.db" --reply "$d/reply" \
+    --files "$d/files" "$@" </dev/null >"$d/$name.log" 2>&1 &
+  echo $! >>"$d/pids"
+}
+start trickle 18476 --file-rate 5000
+start stall 18477 --file-stall 0
+start untrusted 18478 --tls-cert "$d/cert.pem" --tls-key "$d/key.pem"
+for _ in $(seq 100); do
+  [ "$(cat "$d"/*.log | grep -c listening)" = 3 ] && exit 0
+  sleep 0.1
+done
+kill $(cat "$d/pids"); cat "$d"/*.log; exit 1]=] sh ${win_servers} ${STUB_HOST_BIN}/report-server)
+add_test(NAME win-servers-stop COMMAND sh -c [=[kill $(cat "$1/pids")]=] sh ${win_servers})
+set_tests_properties(win-servers-start PROPERTIES FIXTURES_SETUP win-servers)
+set_tests_properties(win-servers-stop PROPERTIES FIXTURES_CLEANUP win-servers)
+set(net_tests ${win_tests})
+list(FILTER net_tests INCLUDE REGEX "^(HttpGetWin|URLDownFile)\\.")
+set_tests_properties(${net_tests} PROPERTIES FIXTURES_REQUIRED win-servers ENVIRONMENT
+  "STUB_TEST_TRICKLE_URL=http://127.0.0.1:18476/;STUB_TEST_STALL_URL=http://127.0.0.1:18477/;STUB_TEST_UNTRUSTED_URL=https://localhost:18478/")
 
 # ---- helpers for the end-to-end runs -------------------------------------------
 add_executable(e2e-helper tests/e2e/e2e_helper.cpp)

@@ -1,150 +1,123 @@
-// The HTTP helper's failures told apart, and the report queue's bounded
-// behaviour when its events or thread are missing, against loopback only.
+// The HTTP helper, the report queue and the download engine against loopback
+// ports and the servers of ctest's win-servers fixture (cmake/windows.cmake).
 #include <winsock2.h>
 #include <windows.h>
-#include <wininet.h>
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
+#include <tuple>
 #include <vector>
 
+#include "base/shell_win.h"
 #include "base/text.h"
-#include "loopback_win.h"
+#include "download/engine_win.h"
 #include "net/http_win.h"
 #include "net/report_queue_win.h"
+#include "temp_dir.h"
 
 namespace stub {
 namespace {
 
-// A loopback listener that accepts one connection and then either answers
-// `reply` or stays silent until the test ends it.
-class LoopbackServer {
- public:
-  explicit LoopbackServer(std::string reply) : reply_(std::move(reply)) {
-    listener_ = ListenOnLoopback(port_);
-    stop_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    thread_ = CreateThread(nullptr, 0, Serve, this, 0, nullptr);
-  }
-  ~LoopbackServer() {
-    SetEvent(stop_);
-    closesocket(listener_);  // ends a pending accept
-    WaitForSingleObject(thread_, 20000);
-    CloseHandle(thread_);
-    CloseHandle(stop_);
-  }
-  uint16_t port() const { return port_; }
+// `path` on the server of ctest's win-servers fixture that the variable `name` names.
+std::u16string ServerUrl(const char* name, const char16_t* path) {
+  return Widen(getenv(name) ? getenv(name) : "http://unset-outside-ctest.invalid/") + path;
+}
 
- private:
-  static DWORD WINAPI Serve(void* self) {
-    auto* s = static_cast<LoopbackServer*>(self);
-    const SOCKET c = accept(s->listener_, nullptr, nullptr);
-    if (c == INVALID_SOCKET) return 0;
-    char request[4096];
-    recv(c, request, sizeof request, 0);  // its contents do not matter
-    if (!s->reply_.empty()) send(c, s->reply_.data(), static_cast<int>(s->reply_.size()), 0);
-    else WaitForSingleObject(s->stop_, 20000);  // silent: hold the connection
-    closesocket(c);
-    return 0;
+// A loopback port: listened on but never answered, or closed.
+struct LoopbackPort {
+  explicit LoopbackPort(bool listening) {
+    WSADATA wsa;
+    WSAStartup(MAKEWORD(2, 2), &wsa);
+    s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in a = {AF_INET, 0, {}, {}};
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int len = sizeof a;
+    bind(s, reinterpret_cast<sockaddr*>(&a), len);
+    if (listening) listen(s, 1);
+    getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
+    url = u"http://127.0.0.1:" + DecimalText(ntohs(a.sin_port)) + u"/x";
   }
-
-  std::string reply_;
-  SOCKET listener_;
-  uint16_t port_ = 0;
-  HANDLE stop_, thread_;
+  ~LoopbackPort() { closesocket(s); }
+  SOCKET s;
+  std::u16string url;
 };
 
-// A loopback port with nothing listening: bound, then closed again.
-uint16_t ClosedPort() {
-  WSADATA wsa;
-  WSAStartup(MAKEWORD(2, 2), &wsa);
-  const SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  sockaddr_in a = {};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  int len = sizeof a;
-  bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-  closesocket(s);
-  return ntohs(a.sin_port);
-}
-
-std::u16string Loopback(uint16_t port) {
-  return u"http://127.0.0.1:" + DecimalText(port) + u"/x";
-}
-
 TEST(HttpGetWin, AnAnswerCarriesItsStatusTypeAndBoundedBody) {
-  const LoopbackServer server(
-      "HTTP/1.1 404 Not Found\r\nContent-Type: text/plain; charset=utf-8\r\n"
-      "Content-Length: 10\r\nConnection: close\r\n\r\n0123456789");
-  const HttpResult r = HttpGet(Loopback(server.port()), 5000, 4);
-  EXPECT_TRUE(r.ok());
-  EXPECT_EQ(r.error, 0u);
-  EXPECT_EQ(r.status, 404u);
-  EXPECT_EQ(r.contentType, "text/plain; charset=utf-8");
-  EXPECT_EQ(r.body, "0123");
+  const HttpResult r = HttpGet(ServerUrl("STUB_TEST_TRICKLE_URL", u"missing"), 5000, 4);
+  EXPECT_EQ(static_cast<int>(r.failure), static_cast<int>(HttpFailure::kNone));
+  EXPECT_EQ(std::make_tuple(r.error, r.status, r.contentType, r.body),
+            std::make_tuple(0ul, 404ul, std::string("text/html; charset=utf-8"), std::string("<htm")));
 }
 
 TEST(HttpGetWin, FailuresAreToldApartWithTheSystemError) {
-  const LoopbackServer silent("");
-  const char* untrusted = getenv("STUB_TEST_UNTRUSTED_URL");  // a self-signed server
-  ASSERT_NE(untrusted, nullptr) << "ctest's untrusted-tls fixture starts that server";
-  const struct {
-    const char* what;
-    std::u16string url;
-    HttpFailure failure;
-  } rows[] = {
-      {"closed port", Loopback(ClosedPort()), HttpFailure::kRefused},
-      {"unresolvable name", u"http://nonexistent.invalid/x", HttpFailure::kLookup},
-      {"silent server", Loopback(silent.port()), HttpFailure::kTimeout},
-      {"not a web address", u"ftp://127.0.0.1/x", HttpFailure::kBadUrl},
-      {"untrusted certificate", Widen(untrusted), HttpFailure::kCertificate},
+  const LoopbackPort silent(true), closed(false);
+  const struct { std::u16string url; HttpFailure failure; } rows[] = {
+      {closed.url, HttpFailure::kRefused},
+      {u"http://nonexistent.invalid/x", HttpFailure::kLookup},
+      {silent.url, HttpFailure::kTimeout},
+      {ServerUrl("STUB_TEST_UNTRUSTED_URL", u"f.bin"), HttpFailure::kCertificate},  // self-signed
+      {u"ftp://127.0.0.1/x", HttpFailure::kBadUrl},
   };
   for (const auto& row : rows) {
-    SCOPED_TRACE(row.what);
+    SCOPED_TRACE(Utf16ToUtf8Lossy(row.url));
     const HttpResult r = HttpGet(row.url, 1000, 4096);
     EXPECT_EQ(static_cast<int>(r.failure), static_cast<int>(row.failure)) << "error " << r.error;
     EXPECT_TRUE(r.body.empty());
-    if (row.failure != HttpFailure::kBadUrl) {
-      EXPECT_NE(r.error, 0u);
-    }
+    EXPECT_EQ(r.error != 0, row.failure != HttpFailure::kBadUrl);
   }
 }
 
-// The queue's sender records what it was given, in order.
-std::vector<std::u16string> g_sent;
+std::vector<std::u16string> g_sent;  // what the queue's sender was given, in order
 void Record(const std::u16string& url) { g_sent.push_back(url); }
+HANDLE Event(bool make, BOOL manual) { return make ? CreateEventW(nullptr, manual, manual, nullptr) : nullptr; }
 
-TEST(ReportQueueWin, WithoutItsEventsReportsLeaveInlineAndFlushReturns) {
-  const struct {
-    const char* what;
-    bool wake, idle;
-  } rows[] = {
-      {"no wake event", false, true},
-      {"no idle event", true, false},
-      {"no events", false, false},
-  };
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.what);
+TEST(ReportQueueWin, WithoutBothItsEventsReportsLeaveInlineAndFlushReturns) {
+  for (const int events : {0, 1, 2}) {  // 1: the idle event, 2: the wake event
     g_sent.clear();
-    ReportQueue q(row.wake ? CreateEventW(nullptr, FALSE, FALSE, nullptr) : nullptr,
-                  row.idle ? CreateEventW(nullptr, TRUE, TRUE, nullptr) : nullptr, Record);
+    ReportQueue q(Event(events & 2, FALSE), Event(events & 1, TRUE), Record);
     q.Push(u"a");
-    EXPECT_EQ(g_sent, std::vector<std::u16string>{u"a"});  // sent before Push returned
-    q.Push(u"b");
+    EXPECT_EQ(g_sent, std::vector<std::u16string>{u"a"}) << events;  // sent before Push returned
     EXPECT_TRUE(q.Flush(INFINITE));  // nothing left: returns at once
-    EXPECT_EQ(g_sent, (std::vector<std::u16string>{u"a", u"b"}));
   }
 }
 
-TEST(ReportQueueWin, WithItsEventsTheSenderDeliversInOrderBeforeFlushReturns) {
-  g_sent.clear();
-  // Lives until the process ends, as the program's queue does.
-  auto* q = new ReportQueue(CreateEventW(nullptr, FALSE, FALSE, nullptr),
-                            CreateEventW(nullptr, TRUE, TRUE, nullptr), Record);
-  for (const char16_t* url : {u"1", u"2", u"3"}) q->Push(url);
-  EXPECT_TRUE(q->Flush(20000));
-  EXPECT_EQ(g_sent, (std::vector<std::u16string>{u"1", u"2", u"3"}));
+// On its first report the sink has its thread run a modal loop of 300 ms (as
+// a message box would) that dispatches every message, and counts the reports
+// handled meanwhile.
+struct ModalSink final : ProgressSink {
+  ModalSink() { current = this; }
+  void OnProgress(int32_t, int32_t, int32_t) override {
+    if (++reports == 1) SetTimer(nullptr, 0, 1, RunModal);
+  }
+  static void CALLBACK RunModal(HWND, UINT, UINT_PTR timer, DWORD) {
+    KillTimer(nullptr, timer);
+    const int before = current->reports;
+    const ModalLoop modal;
+    for (const DWORD end = GetTickCount() + 300; GetTickCount() < end; PumpWindowMessages())
+      MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+    current->duringModal = current->reports - before;
+  }
+  int reports = 0, duringModal = -1;
+  static inline ModalSink* current = nullptr;
+};
+
+TransferEnd Download(const char* server, int stallSeconds, ModalSink& sink) {
+  const TempDir dir;
+  return URLDownFile(stallSeconds).DownloadFile(ServerUrl(server, u"f.bin"), Utf8ToUtf16Lossy((dir.path() / "f").u8string()), sink);
+}
+
+TEST(URLDownFile, ProgressWaitsWhileAModalLoopRunsAndCatchesUpAfter) {
+  ModalSink sink;
+  EXPECT_EQ(Download("STUB_TEST_TRICKLE_URL", 60, sink), TransferEnd::Completed);  // 0.8 s of data
+  EXPECT_EQ(sink.duringModal, 0);  // nothing handled while the modal loop ran
+  EXPECT_GT(sink.reports, 5);      // and the rest after it
+}
+
+TEST(URLDownFile, AStalledTransferIsAbortedNotLeftToEndAsASuccess) {
+  ModalSink sink;
+  EXPECT_EQ(Download("STUB_TEST_STALL_URL", 1, sink), TransferEnd::Aborted);
 }
 
 }  // namespace
