@@ -174,7 +174,9 @@ gtest_add_tests(TARGET win-tests TEST_LIST win_tests)
 # them, and `timeout` does if it never runs.
 set(win_servers ${CMAKE_BINARY_DIR}/win-test-servers)
 add_test(NAME win-servers-start COMMAND sh -c [=[
-d=$1 server=$2; rm -rf "$d" && mkdir -p "$d/files" && : >"$d/reply" || exit 1
+d=$1 server=$2
+[ -f "$d/pids" ] && kill $(cat "$d/pids") 2>/dev/null  # left by a run that was killed
+rm -rf "$d" && mkdir -p "$d/files" && : >"$d/reply" || exit 1
 head -c 4000 /dev/zero >"$d/files/f.bin"
 openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=localhost \
   -addext subjectAltName=DNS:localhost -keyout "$d/key.pem" -out "$d/cert.pem" \

@@ -79,7 +79,6 @@ TEST_F(DecorSubclassWin, OwnerSeesWatchedMessagesUntilTheEngineEndsThenTheProced
     ASSERT_TRUE(engine.sc_Subclass(window.get(), 5));
     engine.sc_UnSubclass(window.get());  // outside a message the removal waits for the next one...
     ASSERT_TRUE(engine.sc_Subclass(window.get(), 5));  // ...and subclassing again takes the record up
-    EXPECT_NE(ProcOf(window.get()), own);
     EXPECT_FALSE(engine.sc_Subclass(window.get()));  // one engine per window, this one included
     EXPECT_FALSE(other.sc_Subclass(window.get()));
     EXPECT_EQ(reports.entries, Reports(2, {kRoutineSubclass, kAlreadySubclassed}));
@@ -195,10 +194,9 @@ TEST(DecorShadowWin, PiecesFollowTheFormAndGoWithTheShadow) {
     for (HWND w : pieces) EXPECT_TRUE(GetWindowRect(w, &r) && IsRectEmpty(&r));
   }
   for (HWND w : pieces) EXPECT_FALSE(IsWindow(w));
-  SetWindowPos(form.get(), nullptr, 210, 150, 0, 0, SWP_NOSIZE | SWP_NOZORDER);  // the next message removes the subclassing
+  SetWindowPos(form.get(), nullptr, 210, 150, 0, 0, SWP_NOSIZE | SWP_NOZORDER);  // ends the subclassing
   EXPECT_EQ(ProcOf(form.get()), own);
   EXPECT_EQ(SubclassRecordCount(), 0);
-  EXPECT_EQ(reports.entries.size(), 1u);
 }
 
 }  // namespace

@@ -40,6 +40,7 @@ struct LoopbackPort {
     url = u"http://127.0.0.1:" + DecimalText(ntohs(a.sin_port)) + u"/x";
   }
   ~LoopbackPort() { closesocket(s); }
+  LoopbackPort(const LoopbackPort&) = delete;
   SOCKET s;
   std::u16string url;
 };
@@ -105,7 +106,8 @@ struct ModalSink final : ProgressSink {
 
 TransferEnd Download(const char* server, int stallSeconds, ModalSink& sink) {
   const TempDir dir;
-  return URLDownFile(stallSeconds).DownloadFile(ServerUrl(server, u"f.bin"), Utf8ToUtf16Lossy((dir.path() / "f").u8string()), sink);
+  const std::u16string file = Utf8ToUtf16Lossy((dir.path() / "f").u8string());
+  return URLDownFile(stallSeconds).DownloadFile(ServerUrl(server, u"f.bin"), file, sink);
 }
 
 TEST(URLDownFile, ProgressWaitsWhileAModalLoopRunsAndCatchesUpAfter) {
