@@ -200,7 +200,8 @@ set_tests_properties(win-servers-start PROPERTIES FIXTURES_SETUP win-servers)
 set_tests_properties(win-servers-stop PROPERTIES FIXTURES_CLEANUP win-servers)
 set(net_tests ${win_tests})
 list(FILTER net_tests INCLUDE REGEX "^(HttpGetWin|URLDownFile)\\.")
-set_tests_properties(${net_tests} PROPERTIES FIXTURES_REQUIRED win-servers ENVIRONMENT
+# A minute each: a transfer that is never aborted waits on the stalling server.
+set_tests_properties(${net_tests} PROPERTIES FIXTURES_REQUIRED win-servers TIMEOUT 60 ENVIRONMENT
   "STUB_TEST_TRICKLE_URL=http://127.0.0.1:18476/;STUB_TEST_STALL_URL=http://127.0.0.1:18477/;STUB_TEST_UNTRUSTED_URL=https://localhost:18478/")
 
 # ---- helpers for the end-to-end runs -------------------------------------------
