@@ -1,5 +1,5 @@
-// The store contract on both backends: SQLite always, PostgreSQL when
-// STUB_TEST_PG_SOCKET names the socket folder of a scratch cluster.
+// The run figures, and the store contract on both backends: SQLite always,
+// PostgreSQL when STUB_TEST_PG_SOCKET names the socket folder of a scratch cluster.
 #include <libpq-fe.h>
 
 #include <atomic>
@@ -19,6 +19,118 @@ RecordedRequest Row(const std::string& target, const char* time = "2024-05-01T08
   r.time = time, r.client = "127.0.0.1", r.method = "GET", r.target = target;
   r.fields = DecodeQuery(target);
   return r;
+}
+
+const char kOk[] = "DownFinish=OK:3.5 DownCode=1,2,4,14,5,6, SavePath=C:\\Temp\\ url=127.0.0.1/a.exe";
+const char kMismatch[] =
+    "DownFinish=Not:2 DownCode=1,2,4,14,5,6, DiskSpace=900 URLMon=1 SavePath=C:\\Temp\\ "
+    "DownMD5=AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA FileMD5=BBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBB url=127.0.0.1/a.exe";
+const char kUnreadableFullDisk[] =
+    "DownFinish=Not:0.5 DownCode=1, DiskSpace=0 URLMon= SavePath=C:\\Program Files\\app\\ "
+    "DownMD5=* ERR: CANNOT OPEN FILE FileMD5=BBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBB url=127.0.0.1/a.exe";
+
+struct Step {
+  const char *time, *time_id, *pc, *key, *data;
+};
+
+// Interleaved as they would arrive.
+const Step kScenarios[] = {
+    {"2026-12-05T10:00:00.000Z", "t1", "pc1", "Info", ""},  // clean install: 10 s from the request to the install
+    {"2026-12-05T10:00:01.100Z", "t1", "pc1", "Setup", "frmLoad"},
+    {"2026-12-05T10:00:01.700Z", "t1", "pc1", "Setup", "BeginDown"},
+    {"2026-12-05T10:00:01.800Z", "", "", "", ""},  // the download itself (no Key)
+    {"2026-12-05T10:00:02.000Z", "t2b", "pc2", "Info", ""},  // a retry that installs: 40 s
+    {"2026-12-05T10:00:02.600Z", "t2b", "pc2", "Setup", "frmLoad"},
+    {"2026-12-05T10:00:03.000Z", "t2b", "pc2", "Setup", "BeginDown"},
+    {"2026-12-05T10:00:10.000Z", "t1", "pc1", "Setup", kOk},
+    {"2026-12-05T10:00:20.000Z", "t2b", "pc2", "Setup", kMismatch},
+    {"2026-12-05T10:00:21.000Z", "t2b", "pc2", "Setup", "AutoReDown"},
+    {"2026-12-05T10:00:22.000Z", "t2b", "pc2", "Setup", "BeginDown"},
+    {"2026-12-05T10:00:42.000Z", "t2b", "pc2", "Setup", kOk},
+    {"2026-12-05T11:00:00.000Z", "t1", "pc3", "Info", ""},  // the same TimeID on another machine is another run: a reuse, 2 s
+    {"2026-12-05T11:00:01.100Z", "t1", "pc3", "Setup", "frmLoad"},
+    {"2026-12-05T11:00:02.000Z", "t1", "pc3", "Setup", "IsDownEmp=OK"},
+    {"2026-12-06T09:00:00.000Z", "t4b", "pc1", "Info", ""},  // a double failure, then the browser
+    {"2026-12-06T09:00:01.100Z", "t4b", "pc1", "Setup", "frmLoad"},
+    {"2026-12-06T09:00:02.000Z", "t4b", "pc1", "Setup", "BeginDown"},
+    {"2026-12-06T09:00:03.000Z", "t4b", "pc1", "Setup", kUnreadableFullDisk},
+    {"2026-12-06T09:00:04.000Z", "t4b", "pc1", "Setup", "AutoReDown"},
+    {"2026-12-06T09:00:05.000Z", "t4b", "pc1", "Setup", "BeginDown"},
+    {"2026-12-06T09:00:09.000Z", "t4b", "pc1", "Setup", kMismatch},
+    {"2026-12-06T09:00:30.000Z", "t4b", "pc1", "Setup", "Image4_Click"},
+    {"2026-12-06T09:10:00.000Z", "t5", "pc2", "Info", ""},  // closed during the download
+    {"2026-12-06T09:10:01.100Z", "t5", "pc2", "Setup", "frmLoad"},
+    {"2026-12-06T09:10:02.000Z", "t5", "pc2", "Setup", "BeginDown"},
+    {"2026-12-06T09:10:03.000Z", "t6", "pc2", "Info", ""},  // a second instance of it: asks, reports nothing else
+    {"2026-12-06T09:20:00.000Z", "t7", "pc3", "Info", ""},  // no usable reply, no writable folder, installs anyway: 20 s
+    {"2026-12-06T09:20:05.000Z", "t7", "pc3", "Setup", "GetNetIsnull=''"},
+    {"2026-12-06T09:20:06.100Z", "t7", "pc3", "Setup", "frmLoad"},
+    {"2026-12-06T09:20:07.000Z", "t7", "pc3", "Setup", "TestEmp=Not"},
+    {"2026-12-06T09:20:07.100Z", "t7", "pc3", "Setup", "BeginDown"},
+    {"2026-12-06T09:20:20.000Z", "t7", "pc3", "Setup", kOk},
+};
+
+// The scenarios as recorded: TimeIDs holding "b" are channel `beta`, pc2 is a 32-bit XP machine.
+std::vector<RecordedRequest> Scenarios(const std::string& beta = "beta") {
+  std::vector<RecordedRequest> out;
+  for (const Step& s : kScenarios) {
+    const bool xp = std::string(s.pc) == "pc2", b = std::string(s.time_id).find('b') != std::string::npos;
+    out.push_back(Row(std::string("/?Key=") + s.key + "&Data=" + s.data + "&TimeID=" + s.time_id + "&PcId=" + s.pc +
+                          "&Channel=" + (b ? beta : "wlpq") + "&SoftVer=V3.1.1&OS=" + (xp ? "WinXP&OSBit=32" : "Win7&OSBit=64"),
+                      s.time));
+  }
+  return out;
+}
+
+std::vector<RunEvent> RunEvents(const std::string& beta = "beta") {
+  std::vector<RunEvent> out;
+  for (const auto& r : Scenarios(beta)) out.push_back(ToRunEvent(r));
+  return out;
+}
+
+TEST(Stats, FunnelOfTheScenarios) {
+  const Stats st = ComputeStats(RunEvents(), {});
+  const Funnel& f = st.funnel;
+  EXPECT_EQ((std::vector<int64_t>{f.runs, f.window_shown, f.download_begun, f.installed_first, f.installed_retry,
+                                  f.reused, f.failed_twice, f.browser_used, f.closed_during_download,
+                                  f.second_instance}),
+            (std::vector<int64_t>{7, 6, 5, 2, 1, 1, 1, 1, 1, 1}));
+  const Reasons& r = st.reasons;
+  EXPECT_EQ((std::vector<int64_t>{r.digest_mismatch, r.file_unreadable, r.full_disk, r.no_writable_folder,
+                                  r.fallback_download}),
+            (std::vector<int64_t>{2, 1, 1, 1, 1}));
+  EXPECT_EQ(r.trails, (std::map<std::string, int64_t>{{"1,", 1}, {"1,2,4,14,5,6,", 2}}));
+  EXPECT_EQ(st.install_seconds, (std::vector<double>{2, 10, 20, 40}));
+  EXPECT_EQ(Percentile(st.install_seconds, 50), 10);
+  EXPECT_EQ(Percentile(st.install_seconds, 90), 40);
+  EXPECT_EQ(st.days.at("2026-12-05").installed(), 3);
+  EXPECT_EQ(st.days.at("2026-12-06").runs, 4);
+  EXPECT_EQ(st.splits.at("2026-12-05").at("os").at("WinXP").installed_retry, 1);
+  EXPECT_EQ(st.splits.at("2026-12-06").at("bits").at("32").runs, 2);
+  // One failure without a retry is not failing twice.
+  EXPECT_EQ(ComputeStats({ToRunEvent(Row(std::string("/?Key=Setup&TimeID=t9&Data=") + kMismatch))}, {})
+                .funnel.failed_twice, 0);
+  const auto lines = StatsLines(ComputeStats(RunEvents("b%FF"), {}));
+  EXPECT_EQ(lines[0].rfind("{\"kind\":\"funnel\",\"runs\":7,", 0), 0u) << lines[0];
+  EXPECT_NE(lines[2].find("\"median_s\":10.0,\"p90_s\":40.0"), std::string::npos) << lines[2];
+  EXPECT_EQ(lines.back(), "{\"kind\":\"channels\",\"values\":[\"b\xEF\xBF\xBD\",\"wlpq\"]}");
+}
+
+TEST(Stats, FiltersByDayAndChannel) {
+  const struct {
+    StatsFilter filter;
+    int64_t runs, installed;
+  } cases[] = {
+      {{"2026-12-06", "", ""}, 4, 1},
+      {{"", "2026-12-05", "beta"}, 1, 1},
+      {{"2027-01-01", "", ""}, 0, 0},
+  };
+  for (const auto& c : cases) {
+    const Stats st = ComputeStats(RunEvents(), c.filter);
+    EXPECT_EQ(st.funnel.runs, c.runs) << c.filter.since << c.filter.until << c.filter.channel;
+    EXPECT_EQ(st.funnel.installed(), c.installed) << c.filter.since << c.filter.until << c.filter.channel;
+    EXPECT_EQ(st.channels, (std::vector<std::string>{"beta", "wlpq"}));  // the choices stay complete
+  }
 }
 
 // A fresh, empty database of one backend (true: PostgreSQL).
@@ -66,39 +178,26 @@ class StoreTest : public ::testing::TestWithParam<bool> {
 // Rows come back in order with their bytes, and the run figures read from the
 // store are those of the rows written.
 TEST_P(StoreTest, KeepsBytesOrderAndRunFigures) {
-  const char* const fail = "DownFinish=Not:2.5 DownCode=1,2, DiskSpace=0 URLMon=1 SavePath=C:\\a\\ "
-                           "DownMD5=* ERR: CANNOT OPEN FILE FileMD5=AB url=127.0.0.1/a.exe";
-  RecordedRequest rows[] = {
-      Row(std::string("/\x00\xFF?Data=%00&TimeID=", 20)),  // a NUL byte, "" and NULL kept apart
-      Row("/?Key=Info&TimeID=1&PcId=C1&OS=Win7", "2026-12-05T23:59:58.120Z"),
-      Row("/?Key=Setup&Data=BeginDown&TimeID=1&PcId=C1&OS=Win7", "2026-12-06T00:00:01.500Z"),
-      Row("/?Key=Setup&Data=DownFinish=OK:8&TimeID=1&PcId=C1&OS=Win7", "2026-12-06T00:00:09.870Z"),
-      Row("/?Key=Setup&Data=BeginDown&TimeID=2&PcId=%E6%B5%8B&Channel=%E6%B5%8B", "2026-12-06T08:00:01.000Z"),
-      Row("/?Key=Setup&Data=" + std::string(fail) + "&TimeID=2&PcId=%E6%B5%8B", "2026-12-06T08:00:03.000Z"),
-      Row("/?Key=Setup&Data=AutoReDown&TimeID=2&PcId=%E6%B5%8B", "2026-12-06T08:00:04.000Z"),
-      Row("/?Key=Setup&Data=" + std::string(fail) + "&TimeID=2&PcId=%E6%B5%8B", "2026-12-06T08:00:07.000Z"),
-  };
-  std::vector<RunEvent> written, read;
+  std::vector<RecordedRequest> rows = Scenarios();
+  rows.insert(rows.begin(), Row(std::string("/\x00\xFF?Data=%00&TimeID=&Channel=%E6%B5%8B", 38)));  // NUL, "", NULL
   {
     auto store = Open();
     ASSERT_TRUE(store);
-    for (const auto& r : rows) Add(*store, r), written.push_back(ToRunEvent(r));
+    for (const auto& r : rows) Add(*store, r);
   }
   auto store = Open(false);
   ASSERT_TRUE(store);
   const auto back = All(*store);
-  ASSERT_EQ(back.size(), std::size(rows));
+  ASSERT_EQ(back.size(), rows.size());
   for (size_t i = 0; i < back.size(); ++i)
     EXPECT_EQ(std::tie(back[i].target, back[i].time, back[i].fields), std::tie(rows[i].target, rows[i].time, rows[i].fields));
   std::string error;
   EXPECT_FALSE(store->Add(rows[0], &error));  // opened for reading
   EXPECT_FALSE(Store::Open(dir_ + "/none.db", false, &error));
+  std::vector<RunEvent> read, written;
+  for (const auto& r : rows) written.push_back(ToRunEvent(r));
   ASSERT_TRUE(ReadRunEvents(location_, read, &error)) << error;
-  const Stats st = ComputeStats(read, {});
-  EXPECT_EQ(StatsLines(st), StatsLines(ComputeStats(written, {})));
-  EXPECT_EQ(std::make_pair(st.funnel.failed_twice, st.reasons.full_disk), std::make_pair(int64_t{1}, int64_t{2}));
-  EXPECT_EQ(st.install_seconds, (std::vector<double>{11.75}));
-  EXPECT_EQ(st.days.at("2026-12-05").runs, 1);  // a run's day is its first request's
+  EXPECT_EQ(StatsLines(ComputeStats(read, {})), StatsLines(ComputeStats(written, {})));
 }
 
 TEST_P(StoreTest, ConcurrentWritersLoseNothing) {
