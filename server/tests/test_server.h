@@ -96,15 +96,13 @@ class ServerTest : public ::testing::Test {
     client->set_read_timeout(10, 0);
     return client;
   }
-  RawResponse Raw(const std::string& request) const {
+  // Sends "METHOD target" on a connection of its own and reads until it closes.
+  RawResponse Raw(const std::string& line) const {
     RawSocket s(port());
-    EXPECT_TRUE(s.Send(request));
+    EXPECT_TRUE(s.Send(line + " HTTP/1.1\r\nConnection: close\r\n\r\n"));
     return RawResponse(s.Read(10s));
   }
-  RawResponse RawGet(const std::string& target) const {
-    return Raw("GET " + target + " HTTP/1.1\r\nConnection: close\r\n\r\n");
-  }
-  std::vector<RecordedRequest> Events() const {
+  std::vector<RecordedRequest> Events() const {  // every recorded request, in order
     std::string error;
     auto store = Store::Open(config_.db, false, &error);
     std::vector<RecordedRequest> out;
