@@ -26,7 +26,8 @@ TEST(CommandLine, Commands) {
   EXPECT_EQ(std::make_tuple(c.host, c.port, c.rules, c.reply, c.info_delay, c.report_delay),
             std::make_tuple("::1", 8080, "reply.txt", "", 2.5, 0.5));
   EXPECT_EQ(std::make_tuple(c.file.truncate, c.file.stall, c.file.chunked), std::make_tuple(0, -1, true));
-  ASSERT_TRUE(ParseCommandLine({"stats", "--db", "x.db", "--since", "2026-12-01", "--channel", "beta"}, cmd, error));
+  ASSERT_TRUE(
+      ParseCommandLine({"stats", "--db", "x.db", "--since", "2026-12-01", "--channel", "beta"}, cmd, error));
   EXPECT_EQ(std::make_tuple(cmd.command, cmd.since, cmd.channel),
             std::make_tuple(CommandLine::Command::kStats, "2026-12-01", "beta"));
 }

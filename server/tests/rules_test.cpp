@@ -28,7 +28,8 @@ class RulesTest : public ::testing::Test {
   void TearDown() override { std::filesystem::remove_all(dir_); }
   bool Load(const std::string& toml, RuleSet& set, std::string& error) {
     DigestCache cache;
-    return LoadRules(toml, "rules.toml", files_, [&](const std::string& p) { return cache.Digest(p); }, set, error);
+    const auto digest = [&](const std::string& p) { return cache.Digest(p); };
+    return LoadRules(toml, "rules.toml", files_, digest, set, error);
   }
   // The stub's reading of the coded answer to `request`.
   static RunState Answer(ReleaseService& service, const QueryFields& request) {
@@ -42,11 +43,14 @@ class RulesTest : public ::testing::Test {
 TEST_F(RulesTest, FirstMatchingRuleWins) {
   RuleSet set;
   std::string error;
-  ASSERT_TRUE(Load(kBase + "[[rule]]\nname = 'beta xp'\nChannel = 'beta'\nOS = ['WinXP', 'Win2003']\nfile = 'beta/b.exe'\n"
-                   "[[rule]]\nname = 'beta'\nChannel = 'BETA'\nSoftVer = 'V3.1.1'\nfile = 'beta/b.exe'\n"
-                   "[[rule]]\nname = '32-bit'\nOSBit = '32'\nurl = 'https://cdn.example.com/x86/setup.exe'\n"
-                   "md5 = '0123456789ABCDEF0123456789ABCDEF'\n[default]\nfile = 'a.exe'\nNameTitle = 'Korvel安装'\n",
-                   set, error)) << error;
+  ASSERT_TRUE(Load(kBase +
+                       "[[rule]]\nname = 'beta xp'\nChannel = 'beta'\nOS = ['WinXP', 'Win2003']\nfile = 'beta/b.exe'\n"
+                       "[[rule]]\nname = 'beta'\nChannel = 'BETA'\nSoftVer = 'V3.1.1'\nfile = 'beta/b.exe'\n"
+                       "[[rule]]\nname = '32-bit'\nOSBit = '32'\nurl = 'https://cdn.example.com/x86/s.exe'\n"
+                       "md5 = '0123456789ABCDEF0123456789ABCDEF'\n"
+                       "[default]\nfile = 'a.exe'\nNameTitle = 'Korvel安装'\n",
+                   set, error))
+      << error;
   const struct {
     QueryFields request;
     const char* rule;
@@ -68,7 +72,8 @@ TEST_F(RulesTest, FirstMatchingRuleWins) {
 }
 
 TEST_F(RulesTest, BrokenRulesAreRefusedNamingRuleAndField) {
-  const std::string def = kBase + "[default]\nfile = 'a.exe'\n", url = "[default]\nurl = 'https://c.example.com/s.exe'\n";
+  const std::string def = kBase + "[default]\nfile = 'a.exe'\n";
+  const std::string url = "[default]\nurl = 'https://c.example.com/s.exe'\n";
   const struct {
     std::string toml;
     const char* error;  // "" = accepted
@@ -107,7 +112,8 @@ TEST_F(RulesTest, BrokenRulesAreRefusedNamingRuleAndField) {
 }
 
 TEST_F(RulesTest, ServiceFollowsTheFilesAndKeepsTheOldRulesOnError) {
-  const std::string good = kBase + "[default]\nfile = 'a.exe'\nNISIVer = '3.1'\n", rules = WriteFile(dir_ + "/rules.toml", good);
+  const std::string good = kBase + "[default]\nfile = 'a.exe'\nNISIVer = '3.1'\n";
+  const std::string rules = WriteFile(dir_ + "/rules.toml", good);
   const std::string a = "http://127.0.0.1:18471/a.exe", b = "http://127.0.0.1:18471/beta/b.exe";
   ReleaseService service(rules, false, files_);
   std::string error;

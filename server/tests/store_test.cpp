@@ -47,7 +47,7 @@ const Step kScenarios[] = {
     {"2026-12-05T10:00:21.000Z", "t2b", "pc2", "Setup", "AutoReDown"},
     {"2026-12-05T10:00:22.000Z", "t2b", "pc2", "Setup", "BeginDown"},
     {"2026-12-05T10:00:42.000Z", "t2b", "pc2", "Setup", kOk},
-    {"2026-12-05T11:00:00.000Z", "t1", "pc3", "Info", ""},  // the same TimeID on another machine is another run: a reuse, 2 s
+    {"2026-12-05T11:00:00.000Z", "t1", "pc3", "Info", ""},  // same TimeID, another machine: a run reusing the file, 2 s
     {"2026-12-05T11:00:01.100Z", "t1", "pc3", "Setup", "frmLoad"},
     {"2026-12-05T11:00:02.000Z", "t1", "pc3", "Setup", "IsDownEmp=OK"},
     {"2026-12-06T09:00:00.000Z", "t4b", "pc1", "Info", ""},  // a double failure, then the browser
@@ -62,7 +62,7 @@ const Step kScenarios[] = {
     {"2026-12-06T09:10:01.100Z", "t5", "pc2", "Setup", "frmLoad"},
     {"2026-12-06T09:10:02.000Z", "t5", "pc2", "Setup", "BeginDown"},
     {"2026-12-06T09:10:03.000Z", "t6", "pc2", "Info", ""},  // a second instance of it: asks, reports nothing else
-    {"2026-12-06T09:20:00.000Z", "t7", "pc3", "Info", ""},  // no usable reply, no writable folder, installs anyway: 20 s
+    {"2026-12-06T09:20:00.000Z", "t7", "pc3", "Info", ""},  // no usable reply nor writable folder, installs: 20 s
     {"2026-12-06T09:20:05.000Z", "t7", "pc3", "Setup", "GetNetIsnull=''"},
     {"2026-12-06T09:20:06.100Z", "t7", "pc3", "Setup", "frmLoad"},
     {"2026-12-06T09:20:07.000Z", "t7", "pc3", "Setup", "TestEmp=Not"},
@@ -75,8 +75,9 @@ std::vector<RecordedRequest> Scenarios(const std::string& beta = "beta") {
   std::vector<RecordedRequest> out;
   for (const Step& s : kScenarios) {
     const bool xp = std::string(s.pc) == "pc2", b = std::string(s.time_id).find('b') != std::string::npos;
-    out.push_back(Row(std::string("/?Key=") + s.key + "&Data=" + s.data + "&TimeID=" + s.time_id + "&PcId=" + s.pc +
-                          "&Channel=" + (b ? beta : "wlpq") + "&SoftVer=V3.1.1&OS=" + (xp ? "WinXP&OSBit=32" : "Win7&OSBit=64"),
+    out.push_back(Row(std::string("/?Key=") + s.key + "&Data=" + s.data + "&TimeID=" + s.time_id +
+                          "&PcId=" + s.pc + "&Channel=" + (b ? beta : "wlpq") + "&SoftVer=V3.1.1" +
+                          (xp ? "&OS=WinXP&OSBit=32" : "&OS=Win7&OSBit=64"),
                       s.time));
   }
   return out;
@@ -118,7 +119,8 @@ TEST(Stats, FunnelOfTheScenarios) {
       {{"2026-12-06", "", ""}, 4, 1}, {{"", "2026-12-05", "beta"}, 1, 1}, {{"2027-01-01", "", ""}, 0, 0}};
   for (const auto& [filter, runs, installed] : filters) {
     const Stats fs = ComputeStats(RunEvents(), filter);
-    EXPECT_EQ(std::make_pair(fs.funnel.runs, fs.funnel.installed()), std::make_pair(runs, installed)) << filter.since;
+    EXPECT_EQ(std::make_pair(fs.funnel.runs, fs.funnel.installed()), std::make_pair(runs, installed))
+        << filter.since << filter.until << filter.channel;
     EXPECT_EQ(fs.channels, (std::vector<std::string>{"beta", "wlpq"}));  // the choices stay complete
   }
 }
@@ -169,7 +171,7 @@ class StoreTest : public ::testing::TestWithParam<bool> {
 // store are those of the rows written.
 TEST_P(StoreTest, KeepsBytesOrderAndRunFigures) {
   std::vector<RecordedRequest> rows = Scenarios();
-  rows.insert(rows.begin(), Row(std::string("/\x00\xFF?Data=%00&TimeID=&Channel=%E6%B5%8B", 38)));  // NUL, "", NULL
+  rows.insert(rows.begin(), Row(std::string("/\x00\xFF?Data=%00&TimeID=&Channel=%E6%B5%8B", 38)));
   {
     auto store = Open();
     ASSERT_TRUE(store);
@@ -180,7 +182,8 @@ TEST_P(StoreTest, KeepsBytesOrderAndRunFigures) {
   const auto back = All(*store);
   ASSERT_EQ(back.size(), rows.size());
   for (size_t i = 0; i < back.size(); ++i)
-    EXPECT_EQ(std::tie(back[i].target, back[i].time, back[i].fields), std::tie(rows[i].target, rows[i].time, rows[i].fields));
+    EXPECT_EQ(std::tie(back[i].target, back[i].time, back[i].fields),
+              std::tie(rows[i].target, rows[i].time, rows[i].fields));
   std::string error;
   EXPECT_FALSE(store->Add(rows[0], &error));  // opened for reading
   EXPECT_FALSE(Store::Open(dir_ + "/none.db", false, &error));
