@@ -1,50 +1,17 @@
 // File serving: names, refusal of paths outside the folder, and the options
 // that make the download host misbehave.
-#include <unistd.h>
-
-#include <filesystem>
-
-#include "server/file_path.h"
 #include "server/file_response.h"
 #include "test_server.h"
 
 namespace stub::server::testing {
 namespace {
 
-using namespace std::chrono_literals;
-
-std::string Payload(size_t n) {
-  std::string s(n, '\0');
-  for (size_t i = 0; i < n; ++i) s[i] = static_cast<char>((i * 7 + 3) & 0xFF);
-  return s;
-}
-
-TEST(JoinUnderRoot, SegmentsAndRefusals) {
-  const struct {
-    const char* target;
-    const char* joined;  // "" = refused
-  } cases[] = {
-      {"/rmgb/4.2.2/wlpq1(wlpqhd).exe?20240501083000", "/r/rmgb/4.2.2/wlpq1(wlpqhd).exe"},
-      {"/a%20b/%E4%B8%AD.exe", "/r/a b/中.exe"},
-      {"//a/./b", "/r/a/b"},
-      {"http://host:1/a/b?x", "/r/a/b"},
-      {"/", ""},
-      {"/../x", ""},
-      {"/%2e%2e/x", ""},
-      {"/a%2F..%2F..%2Fx", ""},
-      {"/a%00b", ""},
-  };
-  for (const auto& c : cases) EXPECT_EQ(JoinUnderRoot("/r", c.target), c.joined) << c.target;
-}
-
 TEST(Pacer, SpreadsBytesOverTime) {
   const struct {
-    int64_t rate;
-    int64_t piece;
-    int64_t sent;
+    int64_t rate, piece, sent;
     std::chrono::milliseconds due;
   } cases[] = {
-      {1, 1, 3, 3000ms},       // one byte a second
+      {1, 1, 3, 3000ms},  // one byte a second, still one byte a piece
       {1000, 100, 500, 500ms},
       {int64_t{1} << 30, 64 << 10, 1 << 29, 500ms},
       {0, 64 << 10, 1 << 20, 0ms},  // unthrottled
@@ -52,140 +19,88 @@ TEST(Pacer, SpreadsBytesOverTime) {
   for (const auto& c : cases) {
     const Pacer pacer(c.rate);
     EXPECT_EQ(pacer.PieceSize(64 << 10), c.piece) << c.rate;
-    EXPECT_EQ(std::chrono::duration_cast<std::chrono::milliseconds>(pacer.DueAfter(c.sent)), c.due)
-        << c.rate;
+    EXPECT_EQ(std::chrono::duration_cast<std::chrono::milliseconds>(pacer.DueAfter(c.sent)), c.due) << c.rate;
   }
 }
 
-class FilesTest : public ServerTest {
- protected:
-  void SetUp() override {
-    ServerTest::SetUp();
-    data_ = Payload(100000);
-    WriteFile("files/rmgb/4.2.2/wlpq1(wlpqhd).exe", data_);
-    WriteFile("files/small.bin", "0123456789abcdefghij");
-    WriteFile("secret.txt", "outside");
-  }
-  std::string data_;
-};
-
-TEST_F(FilesTest, ServesFilesByPathWithTheQueryIgnored) {
+TEST_F(ServerTest, ServesFilesInsideTheFolderOnly) {
+  std::string big(100000, '\0');
+  for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 7 + 3);
+  Write("files/rmgb/4.2.2/wlpq1(wlpqhd).exe", big);
+  Write("files/small.bin", "0123456789");
+  Write("files/中 b.bin", "中");
+  Write("secret.txt", "outside");
+  std::filesystem::create_symlink(dir_ + "/secret.txt", dir_ + "/files/link-out");
+  std::filesystem::create_directory_symlink(dir_, dir_ + "/files/dir-out");
+  std::filesystem::create_symlink(dir_ + "/files/small.bin", dir_ + "/files/link-in");
+  const struct {
+    const char* request;
+    int status;
+    std::string body;
+  } cases[] = {
+      {"GET /rmgb/4.2.2/wlpq1(wlpqhd).exe?20240501083000", 200, big},
+      {"GET /rmgb//4.2.2/./wlpq1%28wlpqhd%29.exe", 200, big},
+      {"HEAD /small.bin", 200, ""},
+      {"GET /link-in", 200, "0123456789"},
+      {"GET http://host:1/small.bin?x", 200, "0123456789"},
+      {"GET /%E4%B8%AD%20b.bin", 200, "中"},
+      {"GET /rmgb/../../secret.txt", 404, ""},
+      {"GET /%2e%2e/secret.txt", 404, ""},
+      {"GET /rmgb%2F..%2F..%2Fsecret.txt", 404, ""},
+      {"GET /link-out", 404, ""},
+      {"GET /dir-out/secret.txt", 404, ""},
+      {"GET /rmgb", 404, ""},  // a folder
+      {"POST /small.bin", 405, ""},
+  };
   StartServer();
-  auto client = Client();
-  for (const char* target : {"/rmgb/4.2.2/wlpq1(wlpqhd).exe?20240501083000",
-                             "/rmgb//4.2.2/./wlpq1%28wlpqhd%29.exe"}) {
-    auto res = client->Get(target);
-    ASSERT_TRUE(res) << target;
-    EXPECT_EQ(res->status, 200) << target;
-    EXPECT_EQ(res->get_header_value("Content-Length"), std::to_string(data_.size()));
-    EXPECT_EQ(res->get_header_value("Content-Type"), "application/octet-stream");
-    EXPECT_TRUE(res->body == data_) << target;
+  for (const auto& c : cases) {
+    const RawResponse r = Raw(c.request);
+    EXPECT_EQ(r.status, c.status) << c.request;
+    EXPECT_TRUE(r.status == 200 ? r.body == c.body : r.body.find("outside") == std::string::npos) << c.request;
   }
-  auto head = client->Head("/small.bin");
-  ASSERT_TRUE(head);
-  EXPECT_EQ(head->get_header_value("Content-Length"), "20");
-  EXPECT_EQ(head->body, "");
-
-  const auto events = Events();
-  ASSERT_EQ(events.size(), 3u);
-  EXPECT_EQ(events[0].target, "/rmgb/4.2.2/wlpq1(wlpqhd).exe?20240501083000");
-  EXPECT_FALSE(events[0].fields[kKeyField]);
+  EXPECT_NE(Raw("HEAD /small.bin").head.find("Content-Length: 10"), std::string::npos);
+  EXPECT_FALSE(Events().front().fields[kKeyField]);  // a file request is recorded too
 }
 
-TEST_F(FilesTest, RefusesEverythingOutsideTheFolder) {
-  namespace fs = std::filesystem;
-  fs::create_symlink(dir_ + "/secret.txt", dir_ + "/files/link-out");
-  fs::create_directory_symlink(dir_, dir_ + "/files/dir-out");
-  fs::create_symlink(dir_ + "/files/small.bin", dir_ + "/files/link-in");
-  StartServer();
-  for (const char* target : {"/rmgb/../../secret.txt", "/link-out", "/dir-out/secret.txt", "/rmgb",
-                             "/missing.exe"}) {
-    const RawResponse r = RawGet(target);
-    EXPECT_EQ(r.status, 404) << target;
-    EXPECT_EQ(r.body.find("outside"), std::string::npos) << target;
+// Each faulty answer, then a stop that closes the connection at once.
+TEST_F(ServerTest, FaultyFileOptions) {
+  Write("files/small.bin", "0123456789abcdefghij");
+  const struct {
+    FileBehaviour file;  // status, rate, truncate, stall, chunked, extra
+    int status;
+    const char* head;  // a header the answer holds
+    std::string body;
+    bool closed;  // the server ends the connection after the answer
+    int pieces;   // at least this many reads
+  } cases[] = {
+      {{503}, 503, "", "", false, 1},
+      {{0, 0, 10}, 200, "Content-Length: 20", "0123456789", true, 1},
+      {{0, 0, 20}, 200, "Content-Length: 20", "0123456789abcdefghij", false, 1},  // a cut at the length is none
+      {{0, 0, -1, 5}, 200, "Content-Length: 20", "01234", false, 1},
+      {{0, 8}, 200, "Content-Length: 20", "0123456789abcdefghij", false, 5},  // a piece at a time
+      {{0, 0, -1, -1, true}, 200, "Transfer-Encoding: chunked", "14\r\n0123456789abcdefghij\r\n0\r\n\r\n", false, 1},
+      {{0, 0, -1, -1, false, 5}, 200, "Content-Length: 20", "0123456789abcdefghijxxxxx", true, 1},
+  };
+  for (const auto& c : cases) {
+    config_.file = c.file;
+    StartServer();
+    RawSocket s(port());
+    ASSERT_TRUE(s.Send("GET /small.bin HTTP/1.1\r\nHost: x\r\n\r\n"));
+    bool closed = false;
+    int pieces = 0;
+    const RawResponse r(s.Read(700ms, &closed, &pieces));
+    EXPECT_EQ(r.status, c.status) << c.body;
+    EXPECT_NE(r.head.find(c.head), std::string::npos) << r.head;
+    EXPECT_EQ(r.status == 200 ? r.body : "", c.body);
+    EXPECT_EQ(closed, c.closed) << c.body;
+    EXPECT_GE(pieces, c.pieces) << c.body;
+    if (c.file.status) { EXPECT_EQ(Raw("GET /?Key=Setup").status, 200); }  // reports are no file requests
+    const auto start = std::chrono::steady_clock::now();
+    server_->Stop();
+    EXPECT_EQ(s.Read(5s, &closed), "");
+    EXPECT_TRUE(closed);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 4s) << c.body;
   }
-  EXPECT_EQ(RawGet("/link-in").body, "0123456789abcdefghij");
-  EXPECT_EQ(RawExchange("POST /small.bin HTTP/1.1\r\nConnection: close\r\n\r\n").status, 405);
-}
-
-TEST_F(FilesTest, StatusOptionAnswersEveryFileRequest) {
-  StartServer([](ServerConfig& c) { c.file.status = 503; });
-  EXPECT_EQ(RawGet("/small.bin").status, 503);
-  EXPECT_EQ(RawGet("/?Key=Setup").status, 200);  // reports are not file requests
-}
-
-TEST_F(FilesTest, TruncateClosesAfterThePartAnnounced) {
-  StartServer([](ServerConfig& c) { c.file.truncate = 10; });
-  RawSocket s(port());
-  ASSERT_TRUE(s.Send("GET /small.bin HTTP/1.1\r\nHost: x\r\n\r\n"));
-  bool closed = false;
-  const RawResponse r = SplitResponse(s.ReadAll(5s, &closed));
-  EXPECT_TRUE(closed);
-  EXPECT_EQ(r.status, 200);
-  EXPECT_NE(r.head.find("Content-Length: 20"), std::string::npos);
-  EXPECT_EQ(r.body, "0123456789");
-
-}
-
-// A cut at the file's length is no cut: the connection stays open for more.
-TEST_F(FilesTest, TruncateAtTheLengthSendsTheWholeFile) {
-  StartServer([](ServerConfig& c) { c.file.truncate = 20; });
-  RawSocket s(port());
-  ASSERT_TRUE(s.Send("GET /small.bin HTTP/1.1\r\nHost: x\r\n\r\n"));
-  bool closed = true;
-  EXPECT_EQ(SplitResponse(s.ReadAll(700ms, &closed)).body, "0123456789abcdefghij");
-  EXPECT_FALSE(closed);
-}
-
-TEST_F(FilesTest, StallKeepsTheConnectionOpenAndSilent) {
-  StartServer([](ServerConfig& c) { c.file.stall = 5; });
-  RawSocket s(port());
-  ASSERT_TRUE(s.Send("GET /small.bin HTTP/1.1\r\nHost: x\r\n\r\n"));
-  bool closed = false;
-  const RawResponse r = SplitResponse(s.ReadAll(700ms, &closed));
-  EXPECT_FALSE(closed);
-  EXPECT_NE(r.head.find("Content-Length: 20"), std::string::npos);
-  EXPECT_EQ(r.body, "01234");
-
-
-  // Stopping does not wait for the silent connection.
-  const auto start = std::chrono::steady_clock::now();
-  StopServer();
-  EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
-  EXPECT_EQ(s.ReadAll(5s, &closed), "");
-  EXPECT_TRUE(closed);
-}
-
-TEST_F(FilesTest, RateSendsTheBodyInPiecesOverTime) {
-  StartServer([](ServerConfig& c) { c.file.rate = 8; });
-  RawSocket s(port());
-  const auto start = std::chrono::steady_clock::now();
-  ASSERT_TRUE(s.Send("GET /small.bin HTTP/1.1\r\nConnection: close\r\n\r\n"));
-  std::string got;
-  int reads = 0;
-  bool closed = false;
-  while (!closed && std::chrono::steady_clock::now() - start < 10s) {
-    const std::string piece = s.ReadSome(2s, &closed);
-    if (!piece.empty()) ++reads, got += piece;
-  }
-  EXPECT_TRUE(closed);
-  EXPECT_EQ(SplitResponse(got).body, "0123456789abcdefghij");
-  EXPECT_GE(reads, 5);  // progress arrives a piece at a time
-  EXPECT_GE(std::chrono::steady_clock::now() - start, 2s);  // 20 bytes at 8 per second
-}
-
-TEST_F(FilesTest, ChunkedTransfer) {
-  StartServer([](ServerConfig& c) { c.file.chunked = true; });
-  const RawResponse raw = RawGet("/small.bin");
-  EXPECT_NE(raw.head.find("Transfer-Encoding: chunked"), std::string::npos);
-  EXPECT_EQ(raw.body, "14\r\n0123456789abcdefghij\r\n0\r\n\r\n");
-}
-
-TEST_F(FilesTest, ExtraBytesFollowTheAnnouncedLength) {
-  StartServer([](ServerConfig& c) { c.file.extra = 5; });
-  const RawResponse r = RawGet("/small.bin");
-  EXPECT_NE(r.head.find("Content-Length: 20"), std::string::npos);
-  EXPECT_EQ(r.body, "0123456789abcdefghijxxxxx");
 }
 
 }  // namespace

@@ -1,111 +1,70 @@
-// Release rules: matching, what a rules file is refused for, digests the
-// server computes itself, and reloads that keep the old rules on error.
-#include <gtest/gtest.h>
-#include <unistd.h>
-
-#include <chrono>
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <thread>
-
+// Release rules: matching, refusals, digests computed by the server, reloads.
 #include "base/text.h"
 #include "codec/codec.h"
 #include "codec/md5.h"
 #include "net/exchange.h"
 #include "server/release_rules.h"
 #include "server/release_service.h"
+#include "test_server.h"
 
-namespace stub::server {
+namespace stub::server::testing {
 namespace {
 
-namespace fs = std::filesystem;
+QueryFields Request(const std::string& channel, const std::string& ver = "V3.1.1", const std::string& os = "Win7",
+                    const std::string& bits = "64") {
+  QueryFields f;
+  f[5] = ver, f[6] = channel, f[9] = os, f[10] = bits;
+  return f;
+}
+
+const std::string kBase = "download_base = \"http://127.0.0.1:18471/\"\n";
 
 class RulesTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/rules-test-XXXXXX";
-    dir_ = mkdtemp(tmpl);
-    files_ = dir_ + "/files";
-    Write("files/a.exe", "installer a");
-    Write("files/beta/b.exe", "installer b");
+    WriteFile(files_ + "/a.exe", "installer a");
+    WriteFile(files_ + "/beta/b.exe", "b");
   }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  std::string Write(const std::string& rel, const std::string& bytes) {
-    const fs::path p = dir_ + "/" + rel;
-    fs::create_directories(p.parent_path());
-    // A new file each time, as a publisher's copy or an editor's save does.
-    const fs::path tmp = p.string() + ".new";
-    std::ofstream(tmp, std::ios::binary) << bytes;
-    fs::rename(tmp, p);
-    return p.string();
-  }
-
-  static std::string Md5Of(const std::string& bytes) {
-    return Utf16ToUtf8Lossy(MD5Text(bytes.data(), bytes.size()));
-  }
-
+  void TearDown() override { std::filesystem::remove_all(dir_); }
   bool Load(const std::string& toml, RuleSet& set, std::string& error) {
     DigestCache cache;
-    return LoadRules(toml, "rules.toml", files_,
-                     [&](const std::string& p) { return cache.Digest(p); }, set, error);
+    const auto digest = [&](const std::string& p) { return cache.Digest(p); };
+    return LoadRules(toml, "rules.toml", files_, digest, set, error);
   }
-
-  std::string dir_, files_;
+  // The stub's reading of the coded answer to `request`.
+  static RunState Answer(ReleaseService& service, const QueryFields& request) {
+    RunState s;
+    ParseNetInfo(s, CodeText(Utf8ToUtf16Lossy(service.AnswerFor(request).coded), u"A", kCodecKey));
+    return s;
+  }
+  std::string dir_ = MakeTempDir("rules"), files_ = dir_ + "/files";
 };
-
-QueryFields Request(const std::string& channel, const std::string& ver = "V3.1.1",
-                    const std::string& os = "Win7", const std::string& bits = "64") {
-  QueryFields f;
-  f[3] = "vrx";
-  f[5] = ver;
-  f[6] = channel;
-  f[9] = os;
-  f[10] = bits;
-  return f;
-}
-
-constexpr char kBase[] = "download_base = \"http://127.0.0.1:18471/\"\n";
 
 TEST_F(RulesTest, FirstMatchingRuleWins) {
   RuleSet set;
   std::string error;
-  ASSERT_TRUE(Load(std::string(kBase) + R"(
-[[rule]]
-name = "beta xp"
-Channel = "beta"
-OS = ["WinXP", "Win2003"]
-file = "beta/b.exe"
-[[rule]]
-name = "beta"
-Channel = "BETA"
-SoftVer = "V3.1.1"
-file = "beta/b.exe"
-[[rule]]
-name = "32-bit"
-OSBit = "32"
-url = "https://cdn.example.com/x86/setup.exe"
-md5 = "0123456789ABCDEF0123456789ABCDEF"
-[default]
-file = "a.exe"
-NameTitle = "Korvel安装"
-)", set, error)) << error;
+  ASSERT_TRUE(Load(kBase +
+                       "[[rule]]\nname = 'beta xp'\nChannel = 'beta'\nOS = ['WinXP', 'Win2003']\nfile = 'beta/b.exe'\n"
+                       "[[rule]]\nname = 'beta'\nChannel = 'BETA'\nSoftVer = 'V3.1.1'\nfile = 'beta/b.exe'\n"
+                       "[[rule]]\nname = '32-bit'\nOSBit = '32'\nurl = 'https://cdn.example.com/x86/s.exe'\n"
+                       "md5 = '0123456789ABCDEF0123456789ABCDEF'\n"
+                       "[default]\nfile = 'a.exe'\nNameTitle = 'Korvel安装'\n",
+                   set, error))
+      << error;
   const struct {
     QueryFields request;
     const char* rule;
   } cases[] = {
       {Request("beta", "V3.1.1", "winxp"), "beta xp"},  // case ignored, list member
       {Request("beta", "V3.1.1", "Win7"), "beta"},
-      {Request("beta", "V3.2.0", "Win7"), "default"},   // SoftVer differs
+      {Request("beta", "V3.2.0", "Win7"), "default"},
       {Request("beta", "V3.2.0", "Win7", "32"), "32-bit"},
-      {Request("wlpq"), "default"},
-      {QueryFields{}, "default"},                       // nothing sent
+      {QueryFields{}, "default"},
   };
   for (const auto& c : cases) {
     const Rule* rule = MatchRule(set, c.request);
     ASSERT_NE(rule, nullptr);
-    EXPECT_EQ(rule->name, c.rule) << c.request[6].value_or("-") << " " << c.request[9].value_or("-");
+    EXPECT_EQ(rule->name, c.rule) << c.request[5].value_or("-") << " " << c.request[9].value_or("-");
   }
   EXPECT_EQ(set.rules[2].release.md5, "0123456789abcdef0123456789abcdef");
   EXPECT_EQ(PlainReplyFor(set.rules[3].release, "ab"),
@@ -113,141 +72,88 @@ NameTitle = "Korvel安装"
 }
 
 TEST_F(RulesTest, BrokenRulesAreRefusedNamingRuleAndField) {
-  const std::string served = "file = \"a.exe\"\n";
+  const std::string def = kBase + "[default]\nfile = 'a.exe'\n";
+  const std::string url = "[default]\nurl = 'https://c.example.com/s.exe'\n";
   const struct {
     std::string toml;
     const char* error;  // "" = accepted
   } cases[] = {
-      {std::string(kBase) + "[default]\n" + served, ""},
-      {std::string(kBase) + "[[rule]]\nChannel='x'\n" + served, "a [default] rule is required"},
-      {"[default]\n" + served, "rule 'default': file needs download_base"},
-      {"download_base = 'http://Dl.example.com/'\n[default]\n" + served, "download_base has upper-case"},
-      {"download_base = 'ftp://dl/'\n[default]\n" + served, "download_base is not an http:// or https://"},
-      {std::string(kBase) + "[default]\nfile = 'Setup.exe'\n", "rule 'default': file 'Setup.exe': the address has upper-case"},
-      {std::string(kBase) + "[default]\nfile = 'missing.exe'\n", "is not a file under the files folder"},
-      {std::string(kBase) + "[default]\nfile = '../rules.toml'\n", "is not a file under the files folder"},
-      {std::string(kBase) + "[default]\nfile = 'a.exe'\nmd5 = '0123456789abcdef0123456789abcdef'\n",
-       "rule 'default': file excludes url, md5 and md5_of"},
-      {"[default]\nurl = 'https://cdn.example.com/s.exe'\n", "rule 'default': md5 or md5_of"},
-      {"[default]\nurl = 'https://cdn.example.com/s.exe'\nmd5 = 'xyz'\n", "rule 'default': md5 is not 32 hexadecimal"},
-      {"[default]\nurl = 'https://cdn.example.com/S.exe'\nmd5_of = 'x'\n", "rule 'default': url has upper-case"},
-      {"[default]\nurl = 'file:///c:/s.exe'\nmd5_of = 'x'\n", "rule 'default': url is not an http:// or https://"},
+      {def, ""},
+      {kBase + "[[rule]]\nChannel='x'\nfile = 'a.exe'\n", "a [default] rule is required"},
+      {"[default]\nfile = 'a.exe'\n", "rule 'default': file needs download_base"},
+      {kBase + "[default]\nfile = 'Setup.exe'\n", "rule 'default': file 'Setup.exe': the address has upper-case"},
+      {kBase + "[default]\nfile = '../rules.toml'\n", "is not a file under the files folder"},
+      {def + "md5 = '0123456789abcdef0123456789abcdef'\n", "rule 'default': file excludes url, md5 and md5_of"},
+      {url, "rule 'default': md5 or md5_of"},
+      {url + "md5 = '0123456789abcdef0123456789abcde'\n", "rule 'default': md5 is not 32 hexadecimal"},
+      {"download_base = 'ftp://dl/'\n[default]\nfile = 'a.exe'\n", "download_base is not an http:// or https://"},
       {"[default]\nurl = 'https:///s.exe'\nmd5_of = 'x'\n", "rule 'default': url names no host"},
-      {"[default]\nurl = 'https://cdn.example.com/s.exe'\nmd5_of = 'nope.exe'\n", "rule 'default': md5_of 'nope.exe' cannot be read"},
-      {std::string(kBase) + "[[rule]]\nname='b'\nChannel='b'\n" + served + "NameTitle = 'a<#>b'\n[default]\n" + served,
+      {url + "md5_of = 'nope.exe'\n", "rule 'default': md5_of 'nope.exe' cannot be read"},
+      {kBase + "[[rule]]\nname='b'\nChannel='b'\nfile = 'a.exe'\nNameTitle = 'a<#>b'\n" + def.substr(kBase.size()),
        "rule 'b': NameTitle holds \"<#>\""},
-      {std::string(kBase) + "[default]\n" + served + "NISIVer = '3==1'\n", "rule 'default': NISIVer holds \"==\""},
-      {std::string(kBase) + "[default]\n" + served + "NISITitle = \"a\\nb\"\n", "NISITitle holds a line break"},
-      {std::string(kBase) + "[default]\n" + served + "NameTitle = 'a  b'\n", "NameTitle holds a run of spaces"},
-      {std::string(kBase) + "[default]\n" + served + "NameTitle = ' a'\n", "NameTitle starts or ends with a space"},
-      {std::string(kBase) + "[default]\n" + served + "SetupName = \"a\\tb\"\n", "SetupName holds a control character"},
-      {std::string(kBase) + "[default]\n" + served + "SetupName = ''\n", "SetupName is empty"},
-      {std::string(kBase) + "[default]\n" + served + "Title = 'x'\n", "rule 'default': Title is not a field"},
-      {std::string(kBase) + "[default]\n" + served + "Channel = 'x'\n", "Channel cannot be tested by the default"},
-      {std::string(kBase) + "[[rule]]\nChannel = 3\n" + served + "[default]\n" + served, "rule 'rule 1': Channel must be a text"},
-      {std::string(kBase) + "[default]\n" + served + "NameTitle = 'a'\nNameTitle = 'b'\n", "rules.toml:5:"},
-      {std::string(kBase) + "colour = 'red'\n[default]\n" + served, "'colour' is not a setting"},
+      {def + "NISIVer = '3==1'\n", "rule 'default': NISIVer holds \"==\""},
+      {def + "NISITitle = \"a\\nb\"\n", "NISITitle holds a line break"},
+      {def + "NameTitle = 'a  b'\n", "NameTitle holds a run of spaces"},
+      {def + "NameTitle = ' a'\n", "NameTitle starts or ends with a space"},
+      {def + "SetupName = \"a\\tb\"\n", "SetupName holds a control character"},
+      {def + "SetupName = ''\n", "SetupName is empty"},
+      {def + "Title = 'x'\n", "rule 'default': Title is not a field"},
+      {def + "Channel = 'x'\n", "Channel cannot be tested by the default"},
+      {kBase + "[[rule]]\nChannel = 3\n" + def.substr(kBase.size()), "rule 'rule 1': Channel must be a text"},
+      {def + "NameTitle = 'a'\nNameTitle = 'b'\n", "rules.toml:5:"},
+      {"colour = 'red'\n" + def, "'colour' is not a setting"},
   };
   for (const auto& c : cases) {
     RuleSet set;
     std::string error;
-    const bool ok = Load(c.toml, set, error);
-    if (*c.error == '\0') {
-      EXPECT_TRUE(ok) << c.toml << "\n-> " << error;
-    } else {
-      EXPECT_FALSE(ok) << c.toml;
-      EXPECT_NE(error.find(c.error), std::string::npos) << c.toml << "\n-> " << error;
-    }
+    EXPECT_EQ(Load(c.toml, set, error), !*c.error) << c.toml;
+    EXPECT_NE(error.find(c.error), std::string::npos) << c.toml << "\n-> " << error;
   }
 }
 
-TEST_F(RulesTest, ReplyFileIsTheSimplestRule) {
-  const struct {
-    std::string bytes;
-    std::string plain;  // "!" = refused
-  } cases[] = {
-      {"DownUrl==http://h/a.exe<#>NameTitle==Korvel安装\n", "DownUrl==http://h/a.exe<#>NameTitle==Korvel安装"},
-      {"\xEF\xBB\xBF" "NISITitle==a b\r\n", "NISITitle==a b"},
-      {"DownUrl==<#>NameTitle==t", "DownUrl==<#>NameTitle==t"},  // empty value: meaningful
-      {"DownUrl==h/a.exe", "!"},
-      {"NameTitle==a\xFF", "!"},
-  };
-  for (const auto& c : cases) {
-    RuleSet set;
-    std::string error;
-    const bool ok = LoadFixedReply(c.bytes, set, error);
-    if (c.plain == "!") {
-      EXPECT_FALSE(ok) << c.bytes;
-      EXPECT_NE(error.find("rule '--reply'"), std::string::npos) << error;
-    } else {
-      EXPECT_TRUE(ok) << c.bytes << " -> " << error;
-      EXPECT_EQ(set.fixed_reply, c.plain);
-    }
+TEST_F(RulesTest, ServiceFollowsTheFilesAndKeepsTheOldRulesOnError) {
+  const std::string good = kBase + "[default]\nfile = 'a.exe'\nNISIVer = '3.1'\n";
+  const std::string rules = WriteFile(dir_ + "/rules.toml", good);
+  const std::string a = "http://127.0.0.1:18471/a.exe", b = "http://127.0.0.1:18471/beta/b.exe";
+  ReleaseService service(rules, false, files_);
+  std::string error;
+  ASSERT_TRUE(service.Load(&error)) << error;
+  const std::pair<std::string, bool> builds[] = {  // true: the same size, rewritten in place
+      {"installer a", false}, {"installer a, second build", false}, {"installer a, third build!", true}};
+  for (const auto& [bytes, in_place] : builds) {
+    if (!in_place) WriteFile(files_ + "/a.exe", bytes);
+    else std::ofstream(files_ + "/a.exe", std::ios::binary) << bytes;
+    const RunState s = Answer(service, Request("wlpq"));
+    EXPECT_EQ(Utf16ToUtf8Lossy(s.DownUrl + s.NISIVer), a + "3.1");
+    EXPECT_EQ(Utf16ToUtf8Lossy(s.FileMD5), Utf16ToUtf8Lossy(MD5Text(bytes.data(), bytes.size())));
   }
-}
-
-// The coded reply, decoded and parsed the way the stub does, gives the values.
-TEST_F(RulesTest, ServedFileDigestFollowsTheFile) {
-  const std::string rules = Write("rules.toml", std::string(kBase) + "[default]\nfile = 'a.exe'\nNISIVer = '3.1.1'\n");
-  ReleaseService service(rules, false, files_);
-  std::string error;
-  ASSERT_TRUE(service.Load(&error)) << error;
-  auto check = [&](const std::string& bytes) {
-    const auto answer = service.AnswerFor(Request("wlpq"));
-    RunState s;
-    ParseNetInfo(s, CodeText(Utf8ToUtf16Lossy(answer.coded), u"A", kCodecKey));
-    EXPECT_EQ(Utf16ToUtf8Lossy(s.DownUrl), "http://127.0.0.1:18471/a.exe");
-    EXPECT_EQ(Utf16ToUtf8Lossy(s.FileMD5), Md5Of(bytes));
-    EXPECT_EQ(Utf16ToUtf8Lossy(s.NISIVer), "3.1.1");
-  };
-  check("installer a");
-  Write("files/a.exe", "installer a, second build");
-  check("installer a, second build");
-  // Rewritten in place with the same size.
-  { std::ofstream(files_ + "/a.exe", std::ios::binary) << "installer a, third build!"; }
-  check("installer a, third build!");
-  fs::remove(files_ + "/a.exe");
-  EXPECT_EQ(service.AnswerFor(Request("wlpq")).coded, "");  // no stale digest
-}
-
-TEST_F(RulesTest, ReloadKeepsTheOldRulesWhenTheNewFileIsBroken) {
-  const std::string good = std::string(kBase) + "[default]\nfile = 'a.exe'\n";
-  const std::string rules = Write("rules.toml", good);
-  ReleaseService service(rules, false, files_);
-  std::string error;
-  ASSERT_TRUE(service.Load(&error)) << error;
-  auto url = [&] {
-    RunState s;
-    ParseNetInfo(s, CodeText(Utf8ToUtf16Lossy(service.AnswerFor(Request("beta")).coded), u"A", kCodecKey));
-    return Utf16ToUtf8Lossy(s.DownUrl);
-  };
-  EXPECT_EQ(url(), "http://127.0.0.1:18471/a.exe");
+  auto url = [&] { return Utf16ToUtf8Lossy(Answer(service, Request("beta")).DownUrl); };
   const struct {
     std::string text;
     bool takes;
-    const char* url;
+    std::string url;
   } steps[] = {
-      {good + "NameTitle = 'x  y'\n", false, "http://127.0.0.1:18471/a.exe"},
-      {"not toml at all [", false, "http://127.0.0.1:18471/a.exe"},
-      {std::string(kBase) + "[[rule]]\nChannel='beta'\nfile='beta/b.exe'\n[default]\nfile='a.exe'\n", true,
-       "http://127.0.0.1:18471/beta/b.exe"},
-      {std::string(kBase) + "[default]\nfile = 'gone.exe'\n", false, "http://127.0.0.1:18471/beta/b.exe"},
+      {good + "NameTitle = 'x  y'\n", false, a},
+      {"not toml at all [", false, a},
+      {kBase + "[[rule]]\nChannel='beta'\nfile='beta/b.exe'\n[default]\nfile='a.exe'\n", true, b},
+      {kBase + "[default]\nfile = 'gone.exe'\n", false, b},
   };
   for (const auto& step : steps) {
-    Write("rules.toml", step.text);
+    WriteFile(rules, step.text);
     EXPECT_EQ(service.Reload(true, &error), step.takes) << step.text;
     EXPECT_EQ(url(), step.url) << step.text;
   }
-  // A change is noticed without a signal, at the next request.
-  Write("rules.toml", good);
-  EXPECT_EQ(url(), "http://127.0.0.1:18471/a.exe");
+  WriteFile(rules, good);
+  EXPECT_EQ(url(), a);  // a change is noticed at the next request
   // ... or by the once-a-second look, which tries a changed file only once.
-  Write("rules.toml", "[default]\n");
+  WriteFile(rules, "[default]\n");
   service.Watch();
   EXPECT_TRUE(service.Reload(false, &error));
   EXPECT_FALSE(service.Reload(true, &error));
-  EXPECT_EQ(url(), "http://127.0.0.1:18471/a.exe");
+  EXPECT_EQ(url(), a);
+  std::filesystem::remove(files_ + "/a.exe");
+  EXPECT_EQ(service.AnswerFor(Request("wlpq")).coded, "");  // no stale digest
 }
 
 }  // namespace
-}  // namespace stub::server
+}  // namespace stub::server::testing

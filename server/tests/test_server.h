@@ -1,15 +1,16 @@
-// Test support: a report server running in-process on a free port over a
-// scratch folder, with plain HTTP and raw-socket clients.
+// Test support: scratch folders, a raw TCP client for requests HTTP libraries
+// refuse to send, and a report server running in-process on a free port.
 #pragma once
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
-#include <chrono>
-#include <functional>
-#include <memory>
-#include <string>
-#include <vector>
+#include <filesystem>
+#include <fstream>
 
 #include "server/options.h"
 #include "server/report_server.h"
@@ -17,57 +18,102 @@
 
 namespace stub::server::testing {
 
-// A raw TCP client for requests that HTTP libraries refuse to send.
+using namespace std::chrono_literals;
+
+inline std::string MakeTempDir(const std::string& prefix) {
+  std::string t = (std::filesystem::temp_directory_path() / (prefix + "-XXXXXX")).string();
+  return mkdtemp(t.data()) ? t : "";
+}
+
+// Writes a new file at `path` (folders made), as a publisher's copy or an editor's save does.
+inline std::string WriteFile(const std::string& path, const std::string& bytes) {
+  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+  std::ofstream(path + ".new", std::ios::binary) << bytes;
+  std::filesystem::rename(path + ".new", path);
+  return path;
+}
+
 class RawSocket {
  public:
-  explicit RawSocket(uint16_t port);
-  ~RawSocket();
-  bool connected() const { return fd_ >= 0; }
-  bool Send(const std::string& bytes);
-  // Tells the server that nothing more will be sent.
-  void ShutdownWrite();
-  // Reads until the server closes the connection or `timeout` passes without
-  // data; `closed` tells which.
-  std::string ReadAll(std::chrono::milliseconds timeout, bool* closed = nullptr);
-  // Reads whatever arrives within `timeout`; empty on time-out.
-  std::string ReadSome(std::chrono::milliseconds timeout, bool* closed = nullptr);
+  explicit RawSocket(uint16_t port) : fd_(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET, a.sin_port = htons(port), a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    EXPECT_EQ(connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  }
+  ~RawSocket() { close(fd_); }
+  bool Send(const std::string& b) { return send(fd_, b.data(), b.size(), MSG_NOSIGNAL) == ssize_t(b.size()); }
+  void ShutdownWrite() { shutdown(fd_, SHUT_WR); }
+  // Reads until the peer closes or `quiet` passes without data; `closed` tells which.
+  std::string Read(std::chrono::milliseconds quiet, bool* closed = nullptr, int* pieces = nullptr) {
+    std::string out;
+    char buf[65536];
+    pollfd p = {fd_, POLLIN, 0};
+    bool ended = false;
+    while (!ended && poll(&p, 1, static_cast<int>(quiet.count())) > 0) {
+      const ssize_t n = recv(fd_, buf, sizeof buf, 0);
+      if (n <= 0) ended = true;
+      else if (out.append(buf, static_cast<size_t>(n)); pieces) ++*pieces;
+    }
+    if (closed) *closed = ended;
+    return out;
+  }
 
  private:
-  int fd_ = -1;
+  int fd_;
 };
 
-// A response split from raw bytes.
 struct RawResponse {
+  explicit RawResponse(const std::string& bytes) : head(bytes.substr(0, bytes.find("\r\n\r\n"))) {
+    if (head.size() < bytes.size()) body = bytes.substr(head.size() + 4);
+    if (bytes.rfind("HTTP/1.1 ", 0) == 0) status = std::atoi(bytes.c_str() + 9);
+  }
   int status = 0;
-  std::string head;  // status line and headers
-  std::string body;  // everything after the empty line, as received
+  std::string head, body;
 };
-RawResponse SplitResponse(const std::string& bytes);
 
 class ServerTest : public ::testing::Test {
  protected:
-  void SetUp() override;
-  void TearDown() override;
-
-  // Starts the server; `tweak` may change the configuration first.
-  void StartServer(const std::function<void(ServerConfig&)>& tweak = {});
+  void SetUp() override {
+    config_.host = "127.0.0.1", config_.db = dir_ + "/requests.db", config_.reply = dir_ + "/reply.txt";
+    std::filesystem::create_directories(config_.files = dir_ + "/files");
+  }
+  void TearDown() override {
+    if (server_) server_->Stop();
+    std::error_code ec;
+    std::filesystem::remove_all(dir_, ec);
+  }
+  void StartServer(const std::function<void(ServerConfig&)>& tweak = {}) {
+    if (tweak) tweak(config_);
+    server_ = std::make_unique<ReportServer>(config_);
+    std::string error;
+    ASSERT_TRUE(server_->Start(&error)) << error;
+  }
   uint16_t port() const { return server_->port(); }
-  void StopServer() { server_->Stop(); }
-
   // A client that sends targets exactly as given.
-  std::unique_ptr<httplib::Client> Client() const;
-  // Sends `request` verbatim on a new connection and reads until it closes.
-  RawResponse RawExchange(const std::string& request) const;
-  // A GET of `target` with "Connection: close", through a raw socket.
-  RawResponse RawGet(const std::string& target) const;
+  std::unique_ptr<httplib::Client> Client() const {
+    auto client = std::make_unique<httplib::Client>("127.0.0.1", port());
+    client->set_url_encode(false);
+    client->set_read_timeout(10, 0);
+    return client;
+  }
+  // Sends "METHOD target" on a connection of its own and reads until it closes.
+  RawResponse Raw(const std::string& line) const {
+    RawSocket s(port());
+    EXPECT_TRUE(s.Send(line + " HTTP/1.1\r\nConnection: close\r\n\r\n"));
+    return RawResponse(s.Read(10s));
+  }
+  std::vector<RecordedRequest> Events() const {  // every recorded request, in order
+    std::string error;
+    auto store = Store::Open(config_.db, false, &error);
+    std::vector<RecordedRequest> out;
+    EXPECT_TRUE(store && store->ForEach([&](const RecordedRequest& r) { out.push_back(r); }, &error)) << error;
+    return out;
+  }
+  std::string Write(const std::string& relative, const std::string& bytes) const {
+    return WriteFile(dir_ + "/" + relative, bytes);
+  }
 
-  // Every recorded request, in order.
-  std::vector<RecordedRequest> Events() const;
-
-  // Writes `bytes` to `relative` under the scratch folder (folders made).
-  std::string WriteFile(const std::string& relative, const std::string& bytes) const;
-
-  std::string dir_;  // scratch folder: files/, reply.txt, requests.db
+  std::string dir_ = MakeTempDir("report-server");
   ServerConfig config_;
   std::unique_ptr<ReportServer> server_;
 };
