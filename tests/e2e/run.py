@@ -24,6 +24,7 @@ import scenarios_faults
 
 LANE = """set -e
 ip link set lo up
+chattr -i "$WINEPREFIX/drive_c/Temp" "$WINEPREFIX/drive_c/app" 2>/dev/null || true  # left by a killed run
 rm -rf "$WINEPREFIX" && cp -a "$E2E_TEMPLATE" "$WINEPREFIX"
 source scripts/lib/wine.sh
 start_display "$E2E_DISPLAY"

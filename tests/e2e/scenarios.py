@@ -178,18 +178,13 @@ SHADOW_EX_STYLE = 0x80024      # layered, transparent to the mouse, no parent no
 def check_shadow(env, shot):
     """Four shadow windows owned by the download window frame it, darkest at its edge."""
     left, top, right, bottom = window_rect(env)[1]
-    code, out = env.helper("owned", WINDOW)
-    pieces = sorted(tuple(int(v) for v in line.split()) for line in out.splitlines()
-                    if line.split()[-1] == str(SHADOW_EX_STYLE))
-    d = SHADOW_DEPTH
-    check_eq(pieces, sorted((1, *rect, SHADOW_EX_STYLE) for rect in [
-        (right, top - d, right + d, bottom + d),  # right, with both right corners
-        (left - d, bottom, right, bottom + d),    # bottom, with the bottom-left corner
-        (left - d, top, left, bottom),            # left
-        (left - d, top - d, right, top)]),        # top, with the top-left corner
-        "shadow windows: visible, rectangle, extended style")
-    mid = (top + bottom) // 2
-    near, far, ground = (sum(env.pixel(shot, x, mid)) for x in (right, right + d - 1, right + 40))
+    d, style = 8, 0x80024  # depth; layered, transparent to the mouse, no parent notification
+    pieces = sorted(tuple(int(v) for v in line.split()) for line in env.helper("owned", WINDOW)[1].splitlines()
+                    if line.split()[-1] == str(style))
+    check_eq(pieces, sorted((1, *rect, style) for rect in [  # right and bottom take the corners
+        (right, top - d, right + d, bottom + d), (left - d, bottom, right, bottom + d),
+        (left - d, top, left, bottom), (left - d, top - d, right, top)]), "shadow windows: visible, rectangle, style")
+    near, far, ground = (sum(env.pixel(shot, x, (top + bottom) // 2)) for x in (right, right + d - 1, right + 40))
     check(near < far < ground and ground - near >= 30,
           f"the shadow fades outward: {near} at the edge, {far} outside, {ground} beyond")
 
@@ -225,7 +220,7 @@ def test_download_trail_4_14_5_6_runs_the_installer_anyway(env):
     check(" DownCode=4,14,5,6, " in data[4], f"failure report with the full trail: {data[4]!r}")
     check(env.exists("C:\\Temp\\" + FALLBACK_NAME + ".ran"), "the installer ran")
 
-@lasting(20)
+@lasting(29)
 def test_download_trail_4_14_5_6_with_an_installer_error(env):
     with Server(env, sample_reply(env), files={FALLBACK_PATH: env.sample_error},
                 options=["--file-rate", "150000"]) as server:
@@ -250,20 +245,10 @@ def test_tls_run_with_the_installer_on_a_second_tls_server(env):
     check_eq([f.split("?")[0] for f in files], ["/setup/korvel-setup.exe"], "the second server served it")
     check(env.exists("C:\\Temp\\korvel-setup.exe.ran"), "the installer was verified and started")
 
-RULES = """download_base = "http://127.0.0.1:18471/"
-[[rule]]
-name = "beta"
-Channel = "beta"
-file = "beta/korvel-setup.exe"
-NameTitle = "Korvel测试版"
-NISITitle = "Korvel"
-NISIVer = "3.2.0"
-[default]
-file = "stable/korvel-setup.exe"
-NameTitle = "Korvel安装"
-NISITitle = "Korvel"
-NISIVer = "3.1.1"
-"""
+RULES = ('download_base = "http://127.0.0.1:18471/"\n'
+         'rule = [{name = "beta", Channel = "beta", file = "beta/korvel-setup.exe", NameTitle = "Korvel测试版", '
+         'NISITitle = "Korvel", NISIVer = "3.2.0"}]\n'
+         'default = {file = "stable/korvel-setup.exe", NameTitle = "Korvel安装", NISITitle = "Korvel", NISIVer = "3.1.1"}\n')
 SAVED = "C:\\Temp\\korvel-setup.exe"
 
 def rules_server(env, rules=RULES, **kw):
@@ -284,7 +269,7 @@ def run_to_install(env, server, build, expect_file, expect_path):
         check(f.read() == g.read(), f"{build}: the saved installer is the one of its rule")
     check(env.exists(SAVED + ".ran"), f"{build}: the installer ran")
 
-@lasting(30)
+@lasting(45)
 def test_server_channels_replaced_installers_and_broken_rules_on_reload(env):
     stable, beta = env.sample, env.sample_error
     with rules_server(env) as server:
@@ -332,11 +317,11 @@ def expected_figures(lines):
             want[f"split.{s['day']}.{s['by']}.{s['value']}.{k}"] = str(s[k])
     return want
 
-@lasting(25, group="pg")
+@lasting(45, group="pg")
 def test_server_dashboard_shows_the_stats_of_real_runs(env):
     # A beta rule with a wrong digest; the figures come from PostgreSQL here.
-    rules = RULES.replace('file = "beta/korvel-setup.exe"', 'url = "http://127.0.0.1:18471/beta/'
-                          'korvel-setup.exe"\nmd5 = "00000000000000000000000000000000"')
+    rules = RULES.replace('file = "beta/korvel-setup.exe"',
+                          f'url = "{BASE}beta/korvel-setup.exe", md5 = "{WRONG_MD5}"')
     server = rules_server(env, rules, admin=True, db=pg_database())
     server.options += ["--spool", os.path.join(server.dir, "spool")]
     with server:

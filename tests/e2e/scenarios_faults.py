@@ -135,7 +135,7 @@ def dotdot_name(env):
     check(".._.._evil.exe" in env.files_under("C:\\Temp\\"), "the safe name")
     return result
 
-@row("DownUrl naming a device (nul.exe, con)", "saves them as _nul.exe and _con inside C:\\Temp\\, verifies them, opens _nul.exe through its handler and starts _con as a program", cost=17)
+@row("DownUrl naming a device (nul.exe, con)", "saves them as _nul.exe and _con inside C:\\Temp\\, verifies them, opens _nul.exe through its handler and starts _con as a program", cost=29)
 def device_names(env):
     for name, saved in [("nul.exe", "_nul.exe"), ("con", "_con")]:
         env.reset()
@@ -143,7 +143,7 @@ def device_names(env):
         check(saved in env.files_under("C:\\Temp\\"), f"{name} saved as {saved}")
     return result
 
-@row("DownUrl of \\\\host\\share\\x.exe or file:///C:/x.exe", "no request leaves, nothing starts; both attempts fail without a transfer, stays with the browser button; Alt+F4 ends it", cost=24)
+@row("DownUrl of \\\\host\\share\\x.exe or file:///C:/x.exe", "no request leaves, nothing starts; both attempts fail without a transfer, stays with the browser button; Alt+F4 ends it", cost=40)
 def non_web_address(env):
     local = env.path("C:\\x.exe")
     try:
@@ -177,7 +177,7 @@ def status_500(env): return failing(env, ["--file-status", "500"])
 @row("Download truncated (connection closed early)", "both downloads fail the digest check, stays with the browser button")
 def truncated(env): return failing(env, ["--file-truncate", "5000"])
 
-@row("Download stalled (no data, connection held)", "aborts each transfer after the stall limit, stays with the browser button", cost=21)
+@row("Download stalled (no data, connection held)", "aborts each transfer after the stall limit, stays with the browser button", cost=28)
 def stalled(env): return failing(env, ["--file-stall", "5000"])
 
 @row("Download trickling (1 byte a second)", "keeps downloading with the window answering; Alt+F4 ends it at once")
