@@ -10,58 +10,39 @@ for scripts/bench; without it, as a short report for a reader.
 """
 import argparse
 import os
-import shutil
-import signal
 import sqlite3
 import subprocess
 import sys
-import tempfile
 import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tests", "e2e"))
+import harness  # noqa: E402  the end-to-end suite's Wine machine and report-server
+from harness import FALLBACK_PATH, QUIET, WINDOW  # noqa: E402
 
 PORT = 18480
 BASE = f"http://127.0.0.1:{PORT}/"
-FALLBACK_PATH = "rmgb/4.2.2/wlpq1(wlpqhd).exe"  # the built-in download's path
-WINDOW = "Korvel安装"                             # download window caption (the reply's NameTitle)
-APP_DIR = "app"                                   # the stub runs from C:\app\setup.exe
 REFERENCE_TITLE = "Bench reference window"
 STUB_SIZE_GOAL = 100 * 1024                       # bytes: the most stub.exe may weigh
 BIG_BYTES = 256 * 1024 * 1024
 TICK = os.sysconf("SC_CLK_TCK")
-QUIET = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
 class BenchError(Exception):
     pass
 
 
-# ---- the Wine machine ------------------------------------------------------------
+class Machine(harness.Env):
+    """The suite's Wine machine with a folder for the benchmark's data; its
+    reset also empties Wine's internet cache."""
 
-class Machine:
     def __init__(self, build):
-        self.build = build
-        self.host_bin = os.path.join(build, "host", "bin")
-        self.win_bin = os.path.join(build, "windows", "bin")
-        self.prefix = os.environ["WINEPREFIX"]
-        self.drive_c = os.path.join(self.prefix, "drive_c")
+        super().__init__(build)
         self.data = os.path.join(build, "bench-data")
         os.makedirs(self.data, exist_ok=True)
-        self.sample = os.path.join(self.win_bin, "sample-installer.exe")
-
-    def md5(self, path):
-        out = subprocess.run([os.path.join(self.host_bin, "stubtool"), "md5", path],
-                             stdin=subprocess.DEVNULL, capture_output=True, check=True)
-        return out.stdout.decode().strip()
 
     def reset(self):
-        """No program of an earlier run left, no C:\\Temp, an empty C:\\app, a
-        warm wineserver whose helpers hold no pipe of ours."""
-        subprocess.run(["wineserver", "-k"], **QUIET)
-        subprocess.run(["wineserver", "-w"], timeout=60, **QUIET)
-        for folder in ("Temp", APP_DIR):
-            shutil.rmtree(os.path.join(self.drive_c, folder), ignore_errors=True)
+        super().reset()
         self.clear_url_cache()
-        subprocess.run(["wineserver", "-p"], **QUIET)
-        subprocess.run(["wine", "cmd", "/c", "exit"], timeout=120, **QUIET)
 
     def clear_url_cache(self):
         """Wine keeps a copy of every URL download in its internet cache; the
@@ -82,86 +63,36 @@ class Machine:
                             pass
 
     def install_stub(self):
-        folder = os.path.join(self.drive_c, APP_DIR)
-        os.makedirs(folder, exist_ok=True)
-        target = os.path.join(folder, "setup.exe")
-        shutil.copyfile(os.path.join(self.win_bin, "stub.exe"), target)
-        return target
+        return self.install_copy("setup.exe")
 
 
 def windows_path(host_path):
     return "Z:" + host_path.replace("/", "\\")
 
 
-# ---- report-server -----------------------------------------------------------------
+def Server(machine, reply="", files=None, options=()):
+    """report-server on the benchmark port, its folder under the benchmark's data."""
+    return harness.Server(machine, reply, files, options, installer=False, port=PORT, workdir=machine.data)
 
-class Server:
-    """report-server on the benchmark port with its own log, reply and files."""
 
-    def __init__(self, machine, reply="", files=None, options=()):
-        self.machine = machine
-        self.dir = tempfile.mkdtemp(prefix="server-", dir=machine.data)
-        self.db = os.path.join(self.dir, "events.db")
-        self.reply = os.path.join(self.dir, "reply.txt")
-        self.files = os.path.join(self.dir, "files")
-        os.makedirs(self.files)
-        with open(self.reply, "w", encoding="utf-8") as f:
-            f.write(reply)
-        for rel, source in (files or {}).items():
-            path = os.path.join(self.files, rel)
-            os.makedirs(os.path.dirname(path), exist_ok=True)
-            try:
-                os.link(source, path)  # served from under the root: no symbolic link
-            except OSError:
-                shutil.copyfile(source, path)
-        self.options = list(options)
-        self.proc = None
-        self.conn = None
-        self.last_id = 0
-
-    def __enter__(self):
-        self.proc = subprocess.Popen(
-            [os.path.join(self.machine.host_bin, "report-server"), "--listen",
-             f"127.0.0.1:{PORT}", "--db", self.db, "--reply", self.reply, "--files", self.files,
-             *self.options],
-            stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
-        line = self.proc.stdout.readline()
-        if "listening" not in line:
-            self.proc.kill()
-            self.proc.wait()
-            raise BenchError(f"report-server did not start on port {PORT}: {line!r}")
-        return self
-
-    def __exit__(self, *exc):
-        if self.conn is not None:
-            self.conn.close()
-        self.proc.send_signal(signal.SIGTERM)
-        try:
-            self.proc.wait(timeout=10)
-        except subprocess.TimeoutExpired:
-            self.proc.kill()
-            self.proc.wait()
-        shutil.rmtree(self.dir, ignore_errors=True)
-
-    def new_reports(self):
-        """(Key, Data) of the requests recorded since the last call."""
-        if self.conn is None:
-            if not os.path.exists(self.db):
-                return []
-            self.conn = sqlite3.connect(f"file:{self.db}?mode=ro", uri=True, timeout=5)
-        try:
-            rows = self.conn.execute('SELECT id, "Key", "Data" FROM requests WHERE id > ? '
-                                     'ORDER BY id', (self.last_id,)).fetchall()
-        except sqlite3.OperationalError:
+def new_reports(server):
+    """(Key, Data) of the requests the server recorded since the last call."""
+    if getattr(server, "conn", None) is None:
+        if not os.path.exists(server.db):
             return []
-        if rows:
-            self.last_id = rows[-1][0]
-        return [(k, d) for _, k, d in rows]
+        server.conn, server.last_id = sqlite3.connect(f"file:{server.db}?mode=ro", uri=True, timeout=5), 0
+    try:
+        rows = server.conn.execute('SELECT id, "Key", "Data" FROM requests WHERE id > ? ORDER BY id',
+                                   (server.last_id,)).fetchall()
+    except sqlite3.OperationalError:
+        return []
+    if rows:
+        server.last_id = rows[-1][0]
+    return [(k, d) for _, k, d in rows]
 
 
 def sample_reply(machine):
-    return (f"DownUrl=={BASE}{FALLBACK_PATH}<#>FileMD5=={machine.md5(machine.sample)}<#>"
-            f"NameTitle=={WINDOW}<#>NISITitle==Korvel<#>NISIVer==3.1.1")
+    return harness.sample_reply(machine, url=BASE + FALLBACK_PATH)
 
 
 # ---- one watched process -----------------------------------------------------------
@@ -246,7 +177,7 @@ def measure_wait(machine, server):
     try:
         while run.sample():
             now = time.monotonic()
-            for key, data in server.new_reports():
+            for key, data in new_reports(server):
                 if key == "Info" and "info" not in marks:
                     marks["info"] = (now, run.cpu)
                 elif data == "GetNetIsnull=''" and "nulled" not in marks:
@@ -389,7 +320,7 @@ def bench_start(machine, runs):
             machine.reset()
             exe = machine.install_stub()
             stub_runs.append(measure_start(exe, (), WINDOW, 90))
-            reports = [d for _, d in server.new_reports()]
+            reports = [d for _, d in new_reports(server)]
             if not any((d or "").startswith("DownFinish=OK:") for d in reports):
                 raise BenchError(f"not a normal run; reports: {reports}")
             machine.reset()

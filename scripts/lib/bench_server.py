@@ -6,45 +6,16 @@ import argparse
 import datetime
 import os
 import re
-import socket
 import subprocess
+import sys
 import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tests", "e2e"))
+from harness import start_nginx, stop, wait_port  # noqa: E402  nginx as the end-to-end suite runs it
 
 NGINX_PORT, SQLITE_PORT, PG_PORT = 18490, 18491, 18492
 CLIENTS = 64
 TARGET = "/?Key=Setup&Data=DownFinish=OK:12.5%20DownCode=4,14,5,6,&TimeID=20240501083000&softId=vrx"
-
-NGINX_CONF = """
-worker_processes 1;
-pid {dir}/nginx.pid;
-error_log {dir}/error.log;
-daemon off;
-events {{ worker_connections 1024; }}
-http {{
-  access_log {dir}/access.log;
-  client_body_temp_path {dir}/tmp;
-  proxy_temp_path {dir}/tmp;
-  fastcgi_temp_path {dir}/tmp;
-  uwsgi_temp_path {dir}/tmp;
-  scgi_temp_path {dir}/tmp;
-  keepalive_requests 1000000;
-  server {{
-    listen 127.0.0.1:{port} backlog=1024;
-    location / {{ return 204; }}
-  }}
-}}
-"""
-
-
-def wait_port(port, seconds=15):
-    deadline = time.monotonic() + seconds
-    while time.monotonic() < deadline:
-        try:
-            socket.create_connection(("127.0.0.1", port), timeout=1).close()
-            return
-        except OSError:
-            time.sleep(0.05)
-    raise SystemExit(f"bench-server: nothing listens on {port}")
 
 
 def wrk(port, seconds, keep_alive):
@@ -87,15 +58,6 @@ def start_server(bin_dir, work, port, db, name):
     return proc
 
 
-def stop(proc):
-    proc.terminate()
-    try:
-        proc.wait(timeout=15)
-    except subprocess.TimeoutExpired:
-        proc.kill()
-        proc.wait()
-
-
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--bin", required=True)
@@ -104,18 +66,11 @@ def main():
     ap.add_argument("--seconds", type=int, default=10)
     a = ap.parse_args()
 
-    ng_dir = os.path.join(a.work, "nginx")
-    os.makedirs(os.path.join(ng_dir, "tmp"), exist_ok=True)
-    os.chmod(os.path.join(ng_dir, "tmp"), 0o777)
-    conf = os.path.join(ng_dir, "nginx.conf")
-    with open(conf, "w") as f:
-        f.write(NGINX_CONF.format(dir=ng_dir, port=NGINX_PORT))
-    nginx = subprocess.Popen(["/usr/sbin/nginx", "-c", conf, "-p", ng_dir, "-e",
-                              os.path.join(ng_dir, "error.log")], stdin=subprocess.DEVNULL)
+    nginx = start_nginx(os.path.join(a.work, "nginx"), NGINX_PORT)
     sqlite_db = os.path.join(a.work, "bench.db")
     servers = [start_server(a.bin, a.work, SQLITE_PORT, sqlite_db, "sqlite"),
                start_server(a.bin, a.work, PG_PORT, a.pg, "pg")]
-    for port in (NGINX_PORT, SQLITE_PORT, PG_PORT):
+    for port in (SQLITE_PORT, PG_PORT):
         wait_port(port)
 
     results = {}
@@ -130,7 +85,7 @@ def main():
                     r["rows"] = rows(a.bin, sqlite_db if name == "sqlite" else a.pg) - before
                 results[(name, keep_alive)] = r
                 print(f"bench-server: {name} keep-alive={keep_alive}: {r['rps']:.0f}/s", flush=True,
-                      file=__import__("sys").stderr)
+                      file=sys.stderr)
     finally:
         for s in servers:
             stop(s)

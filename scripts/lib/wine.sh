@@ -33,10 +33,10 @@ wine_prefix() {
   touch "$stamp"
 }
 
-# Starts Xvfb on a free display and a persistent wineserver; both end with
-# the calling script (stop_display).
+# Starts Xvfb on a free display (the first free from N, default 90) and a
+# persistent wineserver; both end with the calling script (stop_display).
 start_display() {
-  local n=90
+  local n=${1:-90}
   while [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ]; do n=$((n + 1)); done
   Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
   STUB_XVFB_PID=$!

@@ -1,308 +1,335 @@
-"""Runs the real stub under Wine against the reference report server.
-
-Each scenario starts report-server on the stub's built-in address, runs a copy
-of stub.exe from a folder on the Wine C: drive, and checks what the server
-recorded. The environment (WINEPREFIX, DISPLAY, a running wineserver) comes
-from scripts/test.
-"""
+"""The real stub under Wine against report-server: the Wine machine (Env),
+report-server (Server), nginx (start_nginx) in front of two of them on
+PostgreSQL (Cluster), and the checks the scenarios share. The benchmark
+scripts (scripts/lib/bench*.py) use them too."""
 import json
 import os
 import re
 import shutil
 import signal
+import socket
 import subprocess
 import tempfile
 import time
+import uuid
 
-PORT = 18471
-ADMIN_PORT = 18472                                # the dashboard, when a test asks for it
+PORT, ADMIN_PORT = 18471, 18472
 BASE = f"http://127.0.0.1:{PORT}/"
 FALLBACK_PATH = "rmgb/4.2.2/wlpq1(wlpqhd).exe"   # the built-in download's path
 FALLBACK_NAME = "wlpq1(wlpqhd).exe"
 APP_DIR = "app"                                   # the stub runs from C:\app\
-
+WINDOW = "Korvel安装"                             # the download window (the reply's NameTitle)
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+PG_BIN = "/usr/lib/postgresql/15/bin"
+QUIET = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 class Failure(Exception):
     pass
-
 
 def check(cond, msg):
     if not cond:
         raise Failure(msg)
 
-
 def check_eq(actual, expected, what):
-    if actual != expected:
-        raise Failure(f"{what}:\n  expected {expected!r}\n  actual   {actual!r}")
-
+    check(actual == expected, f"{what}:\n  expected {expected!r}\n  actual   {actual!r}")
 
 class Env:
+    """The Wine prefix of $WINEPREFIX on the display of $DISPLAY."""
+
     def __init__(self, build):
         self.build = build
-        self.host_bin = os.path.join(build, "host", "bin")
-        self.win_bin = os.path.join(build, "windows", "bin")
+        self.host_bin, self.win_bin = (os.path.join(build, d, "bin") for d in ("host", "windows"))
         self.prefix = os.environ["WINEPREFIX"]
-        self.drive_c = os.path.join(self.prefix, "drive_c")
-
+        self.drive_c, self.d_link = (os.path.join(self.prefix, p) for p in ("drive_c", "dosdevices/d:"))
         self.shots = os.path.join(build, "e2e-shots")
         os.makedirs(self.shots, exist_ok=True)
-        self.sample = os.path.join(self.win_bin, "sample-installer.exe")
-        self.sample_error = os.path.join(self.win_bin, "sample-installer-error.exe")
-        self.sample_md5 = self.md5(self.sample)
-        self._certificates = None
+        self.sample, self.sample_error = (os.path.join(self.win_bin, f"sample-installer{v}.exe")
+                                          for v in ("", "-error"))
+        self.sample_md5 = self.tool("md5", self.sample).decode().strip()
+        self.certs = None
 
     def certificates(self):
-        """The run's TLS certificates, made (and their root trusted in the
-        prefix) on first use."""
-        if self._certificates is None:
-            import tls  # only runs with TLS scenarios need openssl
-            self._certificates = tls.Certificates(self.build)
-        return self._certificates
+        """The lane's TLS certificates, made (and their root trusted in the prefix) on first use."""
+        if self.certs is None:
+            import tls
+            self.certs = tls.Certificates(self.build, "e2e-tls-" + os.environ.get("E2E_LANE", "0"))
+        return self.certs
 
     def close(self):
-        """Ends the run: takes the test root out of the prefix again."""
-        if self._certificates is not None:
-            certs, self._certificates = self._certificates, None
-            certs.close()
+        if self.certs is not None:
+            self.certs.close()
 
-    def md5(self, path):
-        return self.tool("md5", path).decode().strip()
+    def tool(self, *args, stdin=None):
+        return subprocess.run([os.path.join(self.host_bin, "stubtool"), *args], input=stdin,
+                              capture_output=True, check=True).stdout
 
-    # ---- the Wine machine ----------------------------------------------------
+    def encode(self, plain):
+        return self.tool("encode", stdin=plain.encode()).decode()
+
     def path(self, windows_path):
         """Host path of a C: or D: path such as C:\\Temp\\x.exe."""
-        drive, rest = windows_path[0].lower(), windows_path[3:].replace("\\", "/")
-        root = self.drive_c if drive == "c" else os.path.join(self.prefix, "dosdevices", "d:")
-        return os.path.join(root, rest)
+        return os.path.join(self.drive_c if windows_path[0] in "cC" else self.d_link,
+                            windows_path[3:].replace("\\", "/"))
 
-    def reset(self):
-        """A clean machine: no program of an earlier scenario still running, no
-        C:\\Temp, D:\\Temp or D: drive, an empty program folder."""
-        subprocess.run(["wineserver", "-k"], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL)
-        subprocess.run(["wineserver", "-w"], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL, timeout=30)
-        for folder in ("Temp", APP_DIR):
-            shutil.rmtree(os.path.join(self.drive_c, folder), ignore_errors=True)
-        d = os.path.join(self.prefix, "dosdevices", "d:")
-        if os.path.islink(d):
-            os.unlink(d)
-        subprocess.run(["wineserver", "-p"], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL)
-        subprocess.run(["wine", "cmd", "/c", "exit"], stdin=subprocess.DEVNULL,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
-
-    def map_d(self, folder=None):
-        """Maps a folder (a fresh one by default) as drive D:; returns its host path."""
-        folder = folder or tempfile.mkdtemp(prefix="e2e-drive-d-")
-        os.symlink(folder, os.path.join(self.prefix, "dosdevices", "d:"))
-        return folder
-
-    SYSTEM_DIRS = {"windows", "users", "programdata", "program files", "program files (x86)"}
-
-    def snapshot(self):
-        """Every file on C: (outside Wine's own folders) and D:, as Windows-ish paths."""
-        found = set()
-        roots = [("C:", self.drive_c)]
-        d = os.path.join(self.prefix, "dosdevices", "d:")
-        if os.path.islink(d):
-            roots.append(("D:", os.path.realpath(d)))
-        for drive, root in roots:
-            for dirpath, dirnames, filenames in os.walk(root):
-                if dirpath == root:
-                    dirnames[:] = [n for n in dirnames if n.lower() not in self.SYSTEM_DIRS]
-                rel = os.path.relpath(dirpath, root).replace("/", "\\")
-                for name in filenames + dirnames:
-                    found.add(drive + "\\" + ("" if rel == "." else rel + "\\") + name)
-        return found
+    def exists(self, windows_path):
+        return os.path.exists(self.path(windows_path))
 
     def files_under(self, windows_folder):
         root = self.path(windows_folder)
-        if not os.path.isdir(root):
-            return []
-        return sorted(os.listdir(root))
+        return sorted(os.listdir(root)) if os.path.isdir(root) else []
+
+    def put(self, windows_path, data=b""):
+        os.makedirs(os.path.dirname(self.path(windows_path)), exist_ok=True)
+        with open(self.path(windows_path), "wb") as f:
+            f.write(data)
+
+    def reset(self):
+        """A clean machine: no program still running, no C:\\Temp, program folder or D: drive."""
+        subprocess.run(["wineserver", "-k"], **QUIET)
+        subprocess.run(["wineserver", "-w"], timeout=60, **QUIET)
+        for folder in ("Temp", APP_DIR):
+            shutil.rmtree(os.path.join(self.drive_c, folder), ignore_errors=True)
+        if os.path.islink(self.d_link):
+            os.unlink(self.d_link)
+        subprocess.run(["wineserver", "-p"], **QUIET)
+        # The first program of a session must not hand a pipe to Wine's helpers.
+        subprocess.run(["wine", "cmd", "/c", "exit"], timeout=120, **QUIET)
+
+    def map_d(self, folder=None):
+        os.symlink(folder or tempfile.mkdtemp(prefix="e2e-drive-d-"), self.d_link)
+
+    def snapshot(self):
+        """Every file on C: (outside Wine's own folders) and D:, as Windows paths."""
+        found = set()
+        for drive, root in [("C:", self.drive_c)] + [("D:", os.path.realpath(self.d_link))] * \
+                os.path.islink(self.d_link):
+            for dirpath, dirnames, filenames in os.walk(root):
+                if dirpath == root:
+                    dirnames[:] = [n for n in dirnames if n.lower() not in
+                                   ("windows", "users", "programdata", "program files", "program files (x86)")]
+                rel = os.path.relpath(dirpath, root).replace("/", "\\")
+                found.update(drive + "\\" + ("" if rel == "." else rel + "\\") + n for n in filenames + dirnames)
+        return found
 
     def helper(self, *args, timeout=60):
+        """Runs e2e-helper.exe to its end; returns (exit code, output)."""
         out = subprocess.run(["wine", os.path.join(self.win_bin, "e2e-helper.exe"), *args],
-                             stdin=subprocess.DEVNULL, capture_output=True, text=True,
-                             timeout=timeout)
+                             stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=timeout)
         return out.returncode, out.stdout.strip()
+
+    def hold(self, *args):
+        """Starts e2e-helper.exe in the background (hold, lock, grab)."""
+        return self.wine_start(os.path.join(self.win_bin, "e2e-helper.exe"), *args)
 
     def screenshot(self, name):
         path = os.path.join(self.shots, name + ".png")
-        subprocess.run(["import", "-window", "root", "-display", os.environ["DISPLAY"], path],
-                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL, timeout=30)
+        subprocess.run(["import", "-window", "root", "-display", os.environ["DISPLAY"], path], timeout=30, **QUIET)
         return path
 
     def pixel(self, shot, x, y):
         """(r, g, b) of one pixel of a screenshot."""
         out = subprocess.run(["convert", shot, "-crop", f"1x1+{x}+{y}", "-depth", "8", "txt:-"],
                              capture_output=True, text=True, check=True).stdout
-        m = re.search(r"\((\d+),(\d+),(\d+)", out.splitlines()[-1])
-        return tuple(int(v) for v in m.groups())
+        return tuple(int(v) for v in re.search(r"\((\d+),(\d+),(\d+)", out.splitlines()[-1]).groups())
 
-    def start_stub(self, name="setup.exe", copy=True, folder=None, build="stub.exe"):
-        if folder:  # a Windows folder such as D:\\app\\
-            exe = os.path.join(self.path(folder), name)
-            os.makedirs(os.path.dirname(exe), exist_ok=True)
-            shutil.copyfile(os.path.join(self.win_bin, "stub.exe"), exe)
-        else:
-            exe = self.install_copy(name, build=build) if copy else os.path.join(self.drive_c, APP_DIR, name)
-        return subprocess.Popen(["wine", exe], stdin=subprocess.DEVNULL,
-                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    def install_copy(self, name="setup.exe", build="stub.exe", folder=f"C:\\{APP_DIR}\\"):
+        """Copies a stub build to FOLDER\\NAME; returns the host path."""
+        exe = os.path.join(self.path(folder), name)
+        os.makedirs(os.path.dirname(exe), exist_ok=True)
+        shutil.copyfile(os.path.join(self.win_bin, build), exe)
+        return exe
 
-    def tool(self, *args, stdin=None):
-        out = subprocess.run([os.path.join(self.host_bin, "stubtool"), *args], input=stdin,
-                             capture_output=True, check=True)
-        return out.stdout
-
-    def encode(self, plain):
-        return self.tool("encode", stdin=plain.encode()).decode()
-
-    def wine(self, exe, *args, cwd=None, timeout=60):
-        """Runs a Windows program to its end; returns (exit code, seconds)."""
-        start = time.monotonic()
-        proc = subprocess.run(["wine", exe, *args], cwd=cwd, stdin=subprocess.DEVNULL,
-                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                              timeout=timeout)
-        return proc.returncode, time.monotonic() - start
+    def start_stub(self, name="setup.exe", copy=True, **where):
+        """Starts a fresh copy of a stub build (or with copy=False the one in place)."""
+        return self.wine_start(self.install_copy(name, **where) if copy else
+                               os.path.join(self.drive_c, APP_DIR, name))
 
     def wine_start(self, exe, *args):
-        return subprocess.Popen(["wine", exe, *args], stdin=subprocess.DEVNULL,
-                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        return subprocess.Popen(["wine", exe, *args], **QUIET)
 
     def reg_version(self, exe_name, version):
         key = rf"HKCU\Software\Wine\AppDefaults\{exe_name}"
-        if version:
-            cmd = ["wine", "reg", "add", key, "/v", "Version", "/d", version, "/f"]
-        else:
-            cmd = ["wine", "reg", "delete", key, "/f"]
-        subprocess.run(cmd, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL)
+        cmd = ["add", key, "/v", "Version", "/d", version, "/f"] if version else ["delete", key, "/f"]
+        subprocess.run(["wine", "reg", *cmd], **QUIET)
 
-    def install_copy(self, name, folder=APP_DIR, build="stub.exe"):
-        """Copies stub.exe to C:\\<folder>\\<name>; returns the host path."""
-        target_dir = os.path.join(self.drive_c, folder)
-        os.makedirs(target_dir, exist_ok=True)
-        target = os.path.join(target_dir, name)
-        shutil.copyfile(os.path.join(self.win_bin, build), target)
-        return target
+def wait_port(port, proc=None, seconds=15):
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline and (proc is None or proc.poll() is None):
+        try:
+            return socket.create_connection(("127.0.0.1", port), timeout=1).close()
+        except OSError:
+            time.sleep(0.05)
+    raise Failure(f"nothing listens on port {port}")
 
+def stop(proc):
+    if proc is not None and proc.poll() is None:
+        proc.send_signal(signal.SIGTERM)
+        try:
+            proc.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            proc.kill()
+            proc.wait()
+
+NGINX_CONF = """worker_processes 1; pid {dir}/nginx.pid; error_log {dir}/error.log; daemon off;
+events {{ worker_connections 1024; }}
+http {{
+  log_format upstream '$upstream_addr $status';
+  access_log {dir}/access.log upstream;
+  client_body_temp_path {dir}/tmp/body; proxy_temp_path {dir}/tmp/proxy;
+  fastcgi_temp_path {dir}/tmp/fastcgi; uwsgi_temp_path {dir}/tmp/uwsgi; scgi_temp_path {dir}/tmp/scgi;
+  keepalive_requests 1000000;
+  {upstream}
+  server {{ listen 127.0.0.1:{port} backlog=1024; location / {{ {location} }} }}
+}}
+"""
+# No retry on the other server: it would record a request twice.
+PROXY = ('proxy_pass http://servers; proxy_http_version 1.1; proxy_set_header Connection ""; '
+         'proxy_buffering off; proxy_next_upstream off; proxy_read_timeout 300s;')
+
+def start_nginx(folder, port, backends=()):
+    """nginx on `port`: a proxy over the `backends` ports, or an empty 204 for every request."""
+    os.makedirs(os.path.join(folder, "tmp"), exist_ok=True)
+    os.chmod(os.path.join(folder, "tmp"), 0o777)
+    upstream = "upstream servers { %s keepalive 32; }" % " ".join(f"server 127.0.0.1:{p};" for p in backends)
+    with open(os.path.join(folder, "nginx.conf"), "w") as f:
+        f.write(NGINX_CONF.format(dir=folder, port=port, upstream=upstream if backends else "",
+                                  location=PROXY if backends else "return 204;"))
+    proc = subprocess.Popen(["/usr/sbin/nginx", "-c", os.path.join(folder, "nginx.conf"), "-p", folder,
+                             "-e", os.path.join(folder, "error.log")], **QUIET)
+    wait_port(port, proc)
+    return proc
+
+def pg_database():
+    """A fresh database on the scratch cluster of scripts/lib/pg.sh, as a --db address."""
+    check(os.environ.get("PG_SOCKET"), "no PostgreSQL cluster (PG_SOCKET): run through scripts/e2e")
+    name, host = "e2e_" + uuid.uuid4().hex[:12], os.environ["PG_SOCKET"]
+    subprocess.run([os.path.join(PG_BIN, "createdb"), "-h", host, "-U", "postgres", name], check=True,
+                   stdin=subprocess.DEVNULL)
+    return f"postgresql:///{name}?host={host}&user=postgres"
+
+def pg(command, build):
+    """pg_stop or pg_resume on the scratch cluster."""
+    subprocess.run(["bash", "-c", f'source "{ROOT}/scripts/lib/pg.sh" && {command} "$1"', "pg", build],
+                   check=True, stdin=subprocess.DEVNULL)
 
 class Server:
-    """report-server on the stub's address with its own db, reply and files.
-    With `tls` (a kind of tls.KINDS) it serves https:// with that certificate,
-    on `port` (the TLS test copy's addresses are localhost:18474 and 18475)."""
+    """report-server on `port` with its own db, reply (or TOML `rules`) and files
+    (rel -> bytes, or a host path to link). With `tls` (a kind of tls.KINDS) it
+    serves https://; with `admin` the dashboard on ADMIN_PORT."""
 
     def __init__(self, env, reply="", files=None, options=(), installer=True, port=PORT, tls=None,
-                 rules=None, admin=False):
-        """With `rules` (TOML text) the server chooses replies by release rules
-        instead of the fixed `reply`; with `admin` it serves the dashboard on
-        ADMIN_PORT."""
-        self.env = env
-        self.port = port
-        self.tls = tls
-        self.dir = tempfile.mkdtemp(prefix="e2e-server-")
-        self.db = os.path.join(self.dir, "events.db")
-        self.reply = os.path.join(self.dir, "reply.txt")
+                 rules=None, admin=False, db=None, workdir=None):
+        self.env, self.port, self.tls, self.proc = env, port, tls, None
+        self.dir = tempfile.mkdtemp(prefix="e2e-server-", dir=workdir)
+        self.db = db or os.path.join(self.dir, "events.db")
+        self.reply, self.rules = os.path.join(self.dir, "reply.txt"), os.path.join(self.dir, "rules.toml")
         self.files = os.path.join(self.dir, "files")
-        os.makedirs(self.files)
-        with open(self.reply, "w", encoding="utf-8") as f:
-            f.write(reply)
-        files = dict(files or {})
-        if installer:
-            with open(env.sample, "rb") as f:
-                files.setdefault(FALLBACK_PATH, f.read())
-        for rel, data in files.items():
-            path = os.path.join(self.files, rel)
-            os.makedirs(os.path.dirname(path), exist_ok=True)
-            with open(path, "wb") as f:
-                f.write(data)
-        self.rules = os.path.join(self.dir, "rules.toml")
-        if rules is not None:
-            with open(self.rules, "w", encoding="utf-8") as f:
-                f.write(rules)
-        self.options = list(options)
-        if admin:
-            self.options += ["--admin-listen", f"127.0.0.1:{ADMIN_PORT}"]
-        self.use_rules = rules is not None
-        self.proc = None
+        for path, text in ((self.reply, reply), (self.rules, rules or "")):
+            with open(path, "w", encoding="utf-8") as f:
+                f.write(text)
+        for rel, data in (({FALLBACK_PATH: env.sample} if installer else {}) | dict(files or {})).items():
+            self.put_file(rel, data)
+        os.makedirs(self.files, exist_ok=True)
+        self.source = ["--rules", self.rules] if rules is not None else ["--reply", self.reply]
+        self.options = [*options, *(["--admin-listen", f"127.0.0.1:{ADMIN_PORT}"] if admin else [])]
+
+    def start(self, port, *extra):
+        certs = self.tls and self.env.certificates()
+        tls = ["--tls-cert", certs.pem(self.tls), "--tls-key", certs.key(self.tls)] if self.tls else []
+        proc = subprocess.Popen([os.path.join(self.env.host_bin, "report-server"), "--listen",
+                                 f"127.0.0.1:{port}", "--db", self.db, *self.source, "--files", self.files,
+                                 *tls, *self.options, *extra],
+                                stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+        line = proc.stdout.readline()
+        if "listening" not in line:
+            stop(proc)
+            raise Failure(f"report-server did not start on {port}: {line!r}")
+        return proc
 
     def __enter__(self):
-        tls = []
-        if self.tls:
-            certs = self.env.certificates()
-            tls = ["--tls-cert", certs.pem(self.tls), "--tls-key", certs.key(self.tls)]
-        self.proc = subprocess.Popen(
-            [os.path.join(self.env.host_bin, "report-server"), "--listen",
-             f"127.0.0.1:{self.port}", "--db", self.db,
-             *(["--rules", self.rules] if self.use_rules else ["--reply", self.reply]),
-             "--files", self.files, *tls, *self.options],
-            stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
-        line = self.proc.stdout.readline()
-        if "listening" not in line:
-            self.proc.kill()
-            raise Failure(f"report-server did not start: {line!r}")
+        self.proc = self.start(self.port)
         return self
 
     def __exit__(self, *exc):
-        self.proc.send_signal(signal.SIGTERM)
-        try:
-            self.proc.wait(timeout=10)
-        except subprocess.TimeoutExpired:
-            self.proc.kill()
-            self.proc.wait()
+        stop(self.proc)
         shutil.rmtree(self.dir, ignore_errors=True)
 
     def put_file(self, rel, data):
-        """Replaces a served file the way a publisher's copy does: a new file
-        renamed over the old one."""
+        """Places a served file as a publisher's copy does: a new file renamed over the old one."""
         path = os.path.join(self.files, rel)
         os.makedirs(os.path.dirname(path), exist_ok=True)
-        with open(path + ".new", "wb") as f:
-            f.write(data)
+        if isinstance(data, str):  # a host file: linked, copied where it cannot be
+            try:
+                os.link(data, path + ".new")
+            except OSError:
+                shutil.copyfile(data, path + ".new")
+        else:
+            with open(path + ".new", "wb") as f:
+                f.write(data)
         os.replace(path + ".new", path)
 
-    def stats(self, *args):
-        out = subprocess.run([os.path.join(self.env.host_bin, "report-server"), "stats", "--db",
-                              self.db, *args], capture_output=True, text=True, check=True).stdout
+    def lines(self, what, *args):
+        out = subprocess.run([os.path.join(self.env.host_bin, "report-server"), what, "--db", self.db, *args],
+                             capture_output=True, text=True, check=True).stdout
         return [json.loads(line) for line in out.splitlines() if line.strip()]
+
+    def stats(self, *args):
+        return self.lines("stats", *args)
 
     def events(self):
-        out = subprocess.run([os.path.join(self.env.host_bin, "report-server"), "events", "--db",
-                              self.db], capture_output=True, text=True, check=True).stdout
-        return [json.loads(line) for line in out.splitlines() if line.strip()]
-
-    def reports(self):
-        """The recorded requests that carry a Key, as (Key, Data) pairs."""
-        return [(e["Key"], e["Data"]) for e in self.events() if e.get("Key") is not None]
+        return self.lines("events")
 
     def data(self):
         """The Data of every report, in order (the Info request as "Info")."""
-        return ["Info" if k == "Info" else d for k, d in self.reports()]
+        return ["Info" if e["Key"] == "Info" else e["Data"] for e in self.events() if e.get("Key") is not None]
 
     def file_requests(self):
         return [e["target"] for e in self.events() if e.get("Key") is None]
 
+class Cluster(Server):
+    """Two report-servers on one fresh PostgreSQL database behind nginx on PORT."""
+    BACKENDS = (18481, 18482)
 
-def sample_reply(env, md5=None, url=None, title="Korvel安装", extra=""):
+    def __init__(self, env, reply):
+        super().__init__(env, reply, db=pg_database())
+        self.procs = []
+
+    def __enter__(self):
+        os.chmod(self.dir, 0o755)
+        try:
+            for i, port in enumerate(self.BACKENDS):
+                self.procs.append(self.start(port, "--spool", os.path.join(self.dir, f"spool{i}")))
+            self.procs.append(start_nginx(os.path.join(self.dir, "nginx"), PORT, self.BACKENDS))
+        except Failure:
+            self.__exit__()
+            raise
+        return self
+
+    def __exit__(self, *exc):
+        for proc in reversed(self.procs):
+            stop(proc)
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+    def answered_by(self):
+        """How many requests nginx passed to each report-server."""
+        with open(os.path.join(self.dir, "nginx", "access.log")) as f:
+            addrs = [line.split()[0] for line in f]
+        return {a: addrs.count(a) for a in set(addrs)}
+
+def sample_reply(env, md5=None, url=None):
     """A reply naming the sample installer at the built-in path."""
     return (f"DownUrl=={url or BASE + FALLBACK_PATH}<#>FileMD5=={md5 or env.sample_md5}<#>"
-            f"NameTitle=={title}<#>NISITitle==Korvel<#>NISIVer==3.1.1{extra}")
+            f"NameTitle=={WINDOW}<#>NISITitle==Korvel<#>NISIVer==3.1.1")
 
-
-def raw_reply(env, plain):
-    """Options that make the server send `plain` coded as it is, for replies
-    its own checks would refuse to serve (addresses that are not web ones)."""
+def raw_reply(data):
+    """Options that make the server send these bytes as its reply, checked or not."""
     path = os.path.join(tempfile.mkdtemp(prefix="e2e-raw-"), "reply.txt")
-    with open(path, "w", encoding="utf-8") as f:
-        f.write(env.encode(plain))
+    with open(path, "wb") as f:
+        f.write(data)
     return ["--info-raw", path]
 
-
 def wait_exit(proc, timeout):
-    """Waits for the stub to end; returns its exit code (kills it on time-out)."""
+    """Waits for the program to end; returns its exit code (kills it on time-out)."""
     try:
         return proc.wait(timeout=timeout)
     except subprocess.TimeoutExpired:
@@ -310,19 +337,44 @@ def wait_exit(proc, timeout):
         proc.wait()
         raise Failure(f"the program did not end within {timeout} s")
 
+def wait_for(server, predicate, timeout, what):
+    """Polls the server's reports until `predicate` holds; returns them."""
+    end = time.monotonic() + timeout
+    while time.monotonic() < end:
+        data = server.data()
+        if predicate(data):
+            return data
+        time.sleep(0.2)
+    raise Failure(f"timed out waiting for {what}; reports so far: {server.data()!r}")
 
-def query_of(target):
-    return target.split("?", 1)[1] if "?" in target else ""
+def run_to_end(env, server, timeout=60, **start):
+    check_eq(wait_exit(env.start_stub(**start), timeout), 0, "exit code")
+    return server.data()
 
+def failed_twice(data):
+    return sum(x.startswith("DownFinish=Not:") for x in data) >= 2
 
-PROFILE_KEYS = ["softId", "PcId_C", "SoftVer", "Channel", "PcId", "Scr", "OS", "OSBit", "DPI",
-                "OSLanguage"]
+def failed_state(server, timeout=60, done=failed_twice):
+    data = wait_for(server, done, timeout, "the second failed download")
+    time.sleep(2.5)  # the one-second wait, then the error text and the button
+    return data
 
+def run_to_failure_and_close(env, server, done=failed_twice, **start):
+    """Runs the stub until it waits after its second failure, then ends it with Alt+F4."""
+    proc = env.start_stub(**start)
+    failed_state(server, timeout=90, done=done)
+    check_eq(proc.poll(), None, "waits for the user after the second failure")
+    check_eq(env.helper("close", WINDOW)[0], 0, "Alt+F4 reaches the window")
+    check_eq(wait_exit(proc, 20), 0, "exit code after Alt+F4")
+    return server.data()
+
+def short(data):
+    """Reports as the checks and the fault table show them: the event, not its values."""
+    return [d.split(":")[0] if d.startswith("DownFinish=") else
+            "GetNetIsnull='…'" if d.startswith("GetNetIsnull='") and len(d) > 20 else d for d in data]
+
+PROFILE_KEYS = ["softId", "PcId_C", "SoftVer", "Channel", "PcId", "Scr", "OS", "OSBit", "DPI", "OSLanguage"]
 
 def profile_query(event):
     """The profile part of a request as the stub must have built it."""
     return "".join(f"&{k}={event[k]}" for k in PROFILE_KEYS)
-
-
-def is_timeid(text):
-    return re.fullmatch(r"20\d{12}", text or "") is not None
