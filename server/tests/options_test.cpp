@@ -20,7 +20,7 @@ TEST(CommandLine, ServeOptions) {
   ASSERT_TRUE(ParseCommandLine(
       With({"--info-delay", "2.5", "--report-delay=0.5", "--info-raw=raw.html", "--file-status", "503",
             "--file-rate=1", "--file-truncate", "0", "--file-chunked", "--tls-cert", "s.pem",
-            "--tls-key=s.key"}),
+            "--tls-key=s.key", "--max-connections", "8"}),
       cmd, error))
       << error;
   EXPECT_EQ(cmd.command, CommandLine::Command::kServe);
@@ -35,6 +35,7 @@ TEST(CommandLine, ServeOptions) {
   EXPECT_EQ(c.file.stall, -1);
   EXPECT_TRUE(c.file.chunked);
   EXPECT_EQ(c.tls_key, "s.key");
+  EXPECT_EQ(c.max_connections, 8u);
 
   Args v6 = With({});
   v6[1] = "[::1]:8080";
@@ -80,6 +81,7 @@ TEST(CommandLine, BadUsageIsRefusedWithAMessage) {
       With({"--info-delay", "nan"}),
       With({"--report-delay", "-1"}),
       With({"--file-status", "99"}),
+      With({"--max-connections", "0"}),
       With({"--file-rate", "1k"}),
       With({"--file-truncate", "-5"}),
       With({"--file-chunked=yes"}),

@@ -1,5 +1,7 @@
 // The server end to end over loopback: "Info" answers, report recording and
 // requests that are malformed on purpose.
+#include <sqlite3.h>
+
 #include <regex>
 #include <thread>
 
@@ -188,7 +190,6 @@ TEST_F(ServerTest, MalformedRequestsAreRecordedAndTheServerCarriesOn) {
     const auto& c = cases[i];
     RawSocket s(port());
     ASSERT_TRUE(s.Send(c.request));
-    s.ShutdownWrite();
     bool closed = false;
     // An answered request leaves the connection to the client; refused ones close it.
     const RawResponse r = SplitResponse(s.ReadAll(c.status == 200 || c.status == 0 ? 1s : 5s, &closed));
@@ -238,6 +239,42 @@ TEST_F(ServerTest, RequestsWithBodiesAndPipelining) {
   ASSERT_EQ(events.size(), 2u);
   EXPECT_EQ(events[0].method, "POST");
   EXPECT_EQ(*events[1].fields[1], "q");
+}
+
+// Connections beyond --max-connections wait in the listen queue (or are
+// closed), and each gets its turn once the held ones close.
+TEST_F(ServerTest, ConnectionsBeyondTheLimitWaitTheirTurn) {
+  StartServer([](ServerConfig& c) { c.max_connections = 2; });
+  const std::string get = "GET /?Key=Setup HTTP/1.1\r\nHost: x\r\n\r\n";
+  std::vector<std::unique_ptr<RawSocket>> held, extra;
+  for (int i = 0; i < 2 + 6; ++i) {
+    auto& into = i < 2 ? held : extra;
+    into.push_back(std::make_unique<RawSocket>(port()));
+    ASSERT_TRUE(into.back()->Send(get));
+    if (i < 2) EXPECT_EQ(SplitResponse(into.back()->ReadSome(5s)).status, 200);
+  }
+  for (auto& s : extra) EXPECT_EQ(s->ReadSome(100ms), "");  // no answer while both are held
+  held.clear();
+  for (auto& s : extra) {
+    bool closed = false;
+    const std::string answer = s->ReadSome(5s, &closed);
+    EXPECT_TRUE(closed || SplitResponse(answer).status == 200) << answer;
+    s.reset();  // frees a slot for the next one
+  }
+  EXPECT_TRUE(Client()->Get("/?Key=Setup"));
+}
+
+// A batch whose commit fails answers each of its requests 500, never 200.
+TEST_F(ServerTest, AFailedCommitAnswersEveryRequest500) {
+  StartServer();
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(config_.db.c_str(), &db), SQLITE_OK);
+  EXPECT_EQ(sqlite3_exec(db, "DROP TABLE requests", nullptr, nullptr, nullptr), SQLITE_OK);
+  sqlite3_close(db);
+  std::vector<std::thread> clients;
+  for (int i = 0; i < 4; ++i)
+    clients.emplace_back([this] { EXPECT_EQ(RawGet("/?Key=Setup").status, 500); });
+  for (auto& t : clients) t.join();
 }
 
 }  // namespace

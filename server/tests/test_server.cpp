@@ -38,8 +38,6 @@ bool RawSocket::Send(const std::string& bytes) {
   return true;
 }
 
-void RawSocket::ShutdownWrite() { shutdown(fd_, SHUT_WR); }
-
 std::string RawSocket::ReadSome(std::chrono::milliseconds timeout, bool* closed) {
   if (closed) *closed = false;
   pollfd p = {fd_, POLLIN, 0};

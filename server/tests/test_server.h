@@ -24,8 +24,6 @@ class RawSocket {
   ~RawSocket();
   bool connected() const { return fd_ >= 0; }
   bool Send(const std::string& bytes);
-  // Tells the server that nothing more will be sent.
-  void ShutdownWrite();
   // Reads until the server closes the connection or `timeout` passes without
   // data; `closed` tells which.
   std::string ReadAll(std::chrono::milliseconds timeout, bool* closed = nullptr);
