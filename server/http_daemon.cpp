@@ -6,11 +6,27 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <mutex>
+#include <utility>
 
 namespace stub::server {
 namespace {
+
+void DropAnswer(HttpAnswer& answer) {
+  if (answer.response) MHD_destroy_response(answer.response);
+  answer.response = nullptr;
+}
+
+// An answer handed over by another thread while its connection is suspended.
+struct LaterAnswer {
+  std::mutex mutex;
+  bool given = false;
+  HttpAnswer answer;
+  ~LaterAnswer() { DropAnswer(answer); }
+};
 
 // What the daemon keeps about one request between the library's calls.
 struct RequestState {
@@ -19,6 +35,7 @@ struct RequestState {
   bool started = false;  // the first call (head complete) was seen
   bool handled = false;  // the handler ran
   bool held = false;     // the answer waits for its delay
+  std::shared_ptr<LaterAnswer> later;  // set while the answer is being made elsewhere
   HttpAnswer answer;
 };
 
@@ -36,11 +53,6 @@ MHD_Result RequestTrampoline(void* cls, MHD_Connection* connection, const char* 
 void CompletedTrampoline(void* cls, MHD_Connection* connection, void** context,
                          MHD_RequestTerminationCode /*why*/) {
   static_cast<HttpDaemon*>(cls)->OnCompleted(connection, context);
-}
-
-void DropAnswer(HttpAnswer& answer) {
-  if (answer.response) MHD_destroy_response(answer.response);
-  answer.response = nullptr;
 }
 
 }  // namespace
@@ -104,7 +116,8 @@ bool HttpDaemon::Start(const DaemonSettings& s, std::string* error) {
       flags, 0, nullptr, nullptr, &RequestTrampoline, this,
       MHD_OPTION_SOCK_ADDR, reinterpret_cast<sockaddr*>(&addr),
       MHD_OPTION_LISTENING_ADDRESS_REUSE, 1u,
-      MHD_OPTION_THREAD_POOL_SIZE, s.threads,
+      // The library splits the limit over the pool's threads, at least one each.
+      MHD_OPTION_THREAD_POOL_SIZE, std::min(s.threads, s.max_connections),
       MHD_OPTION_CONNECTION_LIMIT, s.max_connections,
       MHD_OPTION_CONNECTION_MEMORY_LIMIT, s.connection_memory,
       MHD_OPTION_CONNECTION_TIMEOUT, 60u,
@@ -124,7 +137,7 @@ bool HttpDaemon::Start(const DaemonSettings& s, std::string* error) {
 
 void HttpDaemon::Stop() {
   if (!daemon_) return;
-  resumer_.StopAll();
+  resumer_->StopAll();
   MHD_stop_daemon(daemon_);
   daemon_ = nullptr;
 }
@@ -154,17 +167,40 @@ int HttpDaemon::OnRequest(MHD_Connection* connection, const char* method, size_t
     req.method = state->method;
     req.target = state->target;
     req.client = PeerAddress(connection);
-    state->answer = handler_(req, HttpExchange{connection, &resumer_});
-    if (state->answer.delay_seconds > 0) {
-      const auto due = Resumer::Clock::now() +
-                       std::chrono::duration_cast<Resumer::Clock::duration>(
-                           std::chrono::duration<double>(state->answer.delay_seconds));
-      if (!resumer_.PauseUntil(connection, due)) return MHD_NO;
-      state->held = true;
+    state->answer = handler_(req, HttpExchange{connection, resumer_.get()});
+    if (state->answer.later) {
+      const auto later = std::exchange(state->answer.later, nullptr);
+      state->later = std::make_shared<LaterAnswer>();
+      if (!resumer_->Pause(connection)) return MHD_NO;
+      later([pending = state->later, resumer = resumer_, connection](HttpAnswer answer) {
+        {
+          std::lock_guard<std::mutex> lock(pending->mutex);
+          pending->answer = answer;
+          pending->given = true;
+        }
+        resumer->Wake(connection);
+      });
       return MHD_YES;
     }
-  } else if (state->held && resumer_.stopping()) {
+  } else if (state->later) {  // woken: the answer is here, or a stop came first
+    const auto later = std::move(state->later);
+    std::lock_guard<std::mutex> lock(later->mutex);
+    if (later->given) {
+      state->answer = std::exchange(later->answer, HttpAnswer{});
+    } else {
+      state->answer = HttpAnswer{503, MHD_create_response_from_buffer(0, nullptr, MHD_RESPMEM_PERSISTENT)};
+      MHD_add_response_header(state->answer.response, "Connection", "close");
+    }
+  } else if (state->held && resumer_->stopping()) {
     return MHD_NO;  // a stop cuts the delay short and ends the connection
+  }
+  if (!state->held && state->answer.delay_seconds > 0) {
+    const auto due = Resumer::Clock::now() +
+                     std::chrono::duration_cast<Resumer::Clock::duration>(
+                         std::chrono::duration<double>(state->answer.delay_seconds));
+    if (!resumer_->PauseUntil(connection, due)) return MHD_NO;
+    state->held = true;
+    return MHD_YES;
   }
   state->held = false;
   if (!state->answer.response) return MHD_NO;

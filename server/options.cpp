@@ -97,6 +97,8 @@ std::string UsageText() {
          "  --tls-cert FILE        serve HTTPS with this PEM certificate (chain) ...\n"
          "  --tls-key FILE         ... and this PEM private key (both or neither)\n"
          "  --admin-listen ADDR:PORT  serve the dashboard and its figures here only\n"
+         "  --max-connections N    serve at most N connections at once (default 1024);\n"
+         "                         further ones wait until one closes\n"
          "\n"
          "Options that play a faulty server:\n"
          "  --info-delay SECONDS   answer \"Info\" only after this delay\n"
@@ -201,8 +203,13 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& out, st
     return Fail(error, "--admin-listen expects ADDR:PORT, got '" + admin + "'");
   if (!IsDirectory(c.files)) return Fail(error, "--files: '" + c.files + "' is not a folder");
 
-  if (take("--spool", c.spool) && c.spool.empty()) return Fail(error, "--spool needs a file name");
   std::string v;
+  int64_t n;
+  if (take("--max-connections", v)) {
+    if (!ParseInt(v, 1, 1 << 20, n)) return Fail(error, "--max-connections expects 1 or more, got '" + v + "'");
+    c.max_connections = static_cast<unsigned>(n);
+  }
+  if (take("--spool", c.spool) && c.spool.empty()) return Fail(error, "--spool needs a file name");
   if (take("--info-delay", v) && !ParseSeconds(v, c.info_delay))
     return Fail(error, "--info-delay expects seconds, got '" + v + "'");
   if (take("--report-delay", v) && !ParseSeconds(v, c.report_delay))
@@ -213,7 +220,6 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& out, st
   if (cert != key) return Fail(error, "--tls-cert and --tls-key go together");
   if (cert && (c.tls_cert.empty() || c.tls_key.empty()))
     return Fail(error, "--tls-cert and --tls-key need file names");
-  int64_t n;
   FileBehaviour& f = c.file;
   if (take("--file-status", v)) {
     if (!ParseInt(v, 200, 599, n)) return Fail(error, "--file-status expects 200-599, got '" + v + "'");

@@ -32,6 +32,7 @@ struct ServerConfig {
   std::string tls_cert;   // PEM files; when set, every endpoint is served over TLS
   std::string tls_key;
   FileBehaviour file;
+  unsigned max_connections = 1024;  // open connections served at once; more wait
   std::string admin_host;  // dashboard address; "" = no dashboard
   uint16_t admin_port = 0;
 };

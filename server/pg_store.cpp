@@ -72,6 +72,7 @@ class PostgresStore : public Store {
     (void)writer;
   }
   ~PostgresStore() override {
+    commit_.Stop();
     {
       std::lock_guard<std::mutex> lock(replay_mutex_);
       quit_ = true;
@@ -97,13 +98,10 @@ class PostgresStore : public Store {
     return true;
   }
 
-  bool Add(RecordedRequest& request, std::string* error) override {
-    if (spool_path_.empty()) {
-      *error = "database opened for reading only";
-      return false;
-    }
-    if (request.event_id.empty()) request.event_id = NewEventId();
-    return commit_.Add(request, error);
+  void Submit(std::shared_ptr<RecordedRequest> request, Done done) override {
+    if (spool_path_.empty()) return done(false, "database opened for reading only");
+    if (request->event_id.empty()) request->event_id = NewEventId();
+    commit_.Submit(std::move(request), std::move(done));
   }
 
   bool ForEach(const std::function<void(const RecordedRequest&)>& fn, std::string* error) override;

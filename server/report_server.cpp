@@ -34,6 +34,21 @@ bool ReadPem(const std::string& path, const char* option, std::string* out, std:
   return ok;
 }
 
+RecordedRequest NewRecord(const HttpRequest& req) {
+  RecordedRequest rec;
+  rec.event_id = NewEventId();
+  rec.time = UtcTimestamp(std::chrono::system_clock::now());
+  rec.client = req.client;
+  rec.method = ValidUtf8(req.method);
+  rec.target = req.target;
+  rec.fields = DecodeQuery(req.target);
+  return rec;
+}
+
+void LogFailure(const std::string& error) {
+  std::fprintf(stderr, "report-server: %s\n", error.c_str());
+}
+
 }  // namespace
 
 ReportServer::ReportServer(ServerConfig config) : config_(std::move(config)) {}
@@ -51,6 +66,7 @@ bool ReportServer::Start(std::string* error) {
   DaemonSettings settings;
   settings.host = config_.host;
   settings.port = config_.port;
+  settings.max_connections = config_.max_connections;
   if (!config_.tls_cert.empty() &&
       (!ReadPem(config_.tls_cert, "--tls-cert", &settings.tls_cert_pem, error) ||
        !ReadPem(config_.tls_key, "--tls-key", &settings.tls_key_pem, error)))
@@ -59,7 +75,11 @@ bool ReportServer::Start(std::string* error) {
   if (!store_) return false;
   http_ = std::make_unique<HttpDaemon>(
       [this](const HttpRequest& req, const HttpExchange& ex) { return Handle(req, ex); },
-      [this](const HttpRequest& req) { Record(req, nullptr); });
+      [this](const HttpRequest& req) {  // refused by the library: recorded all the same
+        RecordedRequest rec = NewRecord(req);
+        std::string error;
+        if (!store_->Add(rec, &error)) LogFailure(error);
+      });
   if (!http_->Start(settings, error)) {
     http_.reset();
     store_.reset();
@@ -111,36 +131,32 @@ void ReportServer::Stop() {
   store_.reset();
 }
 
-bool ReportServer::Record(const HttpRequest& req, QueryFields* fields) {
-  RecordedRequest rec;
-  rec.event_id = NewEventId();
-  rec.time = UtcTimestamp(std::chrono::system_clock::now());
-  rec.client = req.client;
-  rec.method = ValidUtf8(req.method);
-  rec.target = req.target;
-  rec.fields = DecodeQuery(req.target);
-  if (fields) *fields = rec.fields;
-  std::string error;
-  if (store_->Add(rec, &error)) return true;
-  std::fprintf(stderr, "report-server: %s\n", error.c_str());
-  return false;
+HttpAnswer ReportServer::Handle(const HttpRequest& req, const HttpExchange& exchange) {
+  // No answer leaves before the request's row is durable, so a client holding
+  // an answer can rely on it being in the log. Meanwhile the connection is
+  // suspended, so every open request can join the next commit.
+  HttpAnswer answer;
+  answer.later = [this, rec = std::make_shared<RecordedRequest>(NewRecord(req)),
+                  exchange](std::function<void(HttpAnswer)> give) {
+    store_->Submit(rec, [this, rec, exchange, give](bool ok, const std::string& error) {
+      if (!ok) LogFailure(error);
+      give(ok ? Answer(*rec, exchange)
+              : TextAnswer(500, "text/plain; charset=utf-8", "request not recorded\n",
+                           {{"Connection", "close"}}));
+    });
+  };
+  return answer;
 }
 
-HttpAnswer ReportServer::Handle(const HttpRequest& req, const HttpExchange& exchange) {
-  // The row exists before any answer leaves, so a client holding an answer
-  // can rely on its request being in the log.
-  QueryFields fields;
-  if (!Record(req, &fields))
-    return TextAnswer(500, "text/plain; charset=utf-8", "request not recorded\n",
-                      {{"Connection", "close"}});
-  const auto& key = fields[kKeyField];
-  if (key && *key == "Info") return AnswerInfo(fields);
+HttpAnswer ReportServer::Answer(const RecordedRequest& rec, const HttpExchange& exchange) {
+  const auto& key = rec.fields[kKeyField];
+  if (key && *key == "Info") return AnswerInfo(rec.fields);
   if (key) {
     HttpAnswer answer = TextAnswer(200, "text/html; charset=utf-8", "");
     answer.delay_seconds = config_.report_delay;
     return answer;
   }
-  return AnswerFile(req, exchange);
+  return AnswerFile(rec, exchange);
 }
 
 HttpAnswer ReportServer::AnswerInfo(const QueryFields& fields) {
@@ -154,10 +170,10 @@ HttpAnswer ReportServer::AnswerInfo(const QueryFields& fields) {
   return answer;
 }
 
-HttpAnswer ReportServer::AnswerFile(const HttpRequest& req, const HttpExchange& exchange) {
+HttpAnswer ReportServer::AnswerFile(const RecordedRequest& rec, const HttpExchange& exchange) {
   if (config_.file.status != 0) return StatusPage(config_.file.status);
-  if (req.method != "GET" && req.method != "HEAD") return StatusPage(405);
-  const std::string path = ResolveServedFile(config_.files, req.target);
+  if (rec.method != "GET" && rec.method != "HEAD") return StatusPage(405);
+  const std::string path = ResolveServedFile(config_.files, rec.target);
   if (path.empty()) return StatusPage(404);
   return FileAnswer(exchange, path, config_.file);
 }

@@ -40,10 +40,10 @@ class ReportServer {
  private:
   bool StartAdmin(std::string* error);
   HttpAnswer Handle(const HttpRequest& req, const HttpExchange& exchange);
-  // Records `req`; false when the store failed.
-  bool Record(const HttpRequest& req, QueryFields* fields);
+  // The answer to a request whose row is durable.
+  HttpAnswer Answer(const RecordedRequest& rec, const HttpExchange& exchange);
   HttpAnswer AnswerInfo(const QueryFields& fields);
-  HttpAnswer AnswerFile(const HttpRequest& req, const HttpExchange& exchange);
+  HttpAnswer AnswerFile(const RecordedRequest& rec, const HttpExchange& exchange);
 
   const ServerConfig config_;
   std::unique_ptr<ReleaseService> releases_;

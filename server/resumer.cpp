@@ -28,6 +28,20 @@ bool Resumer::PauseUntil(MHD_Connection* connection, Clock::time_point due) {
   return true;
 }
 
+bool Resumer::Pause(MHD_Connection* connection) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (stopping_) return false;
+  MHD_suspend_connection(connection);  // before anyone can wake it, as above
+  waiting_.insert(connection);
+  return true;
+}
+
+void Resumer::Wake(MHD_Connection* connection) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  // After a stop the set is empty: the connection may be gone by now.
+  if (waiting_.erase(connection) != 0) MHD_resume_connection(connection);
+}
+
 bool Resumer::stopping() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return stopping_;
@@ -44,6 +58,8 @@ void Resumer::StopAll() {
   stop_.notify_all();
   for (const auto& [due, connection] : paused_) MHD_resume_connection(connection);
   paused_.clear();
+  for (MHD_Connection* connection : waiting_) MHD_resume_connection(connection);
+  waiting_.clear();
 }
 
 void Resumer::Run() {

@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdio>
 #include <ctime>
 #include <mutex>
@@ -43,16 +44,14 @@ class SqliteStore : public Store {
           return WriteBatch(rows, error);
         }) {}
   ~SqliteStore() override {
+    commit_.Stop();
     sqlite3_finalize(insert_);
     sqlite3_close(db_);
   }
   bool Prepare(bool create, std::string* error);
-  bool Add(RecordedRequest& request, std::string* error) override {
-    if (!insert_) {
-      *error = "database opened for reading only";
-      return false;
-    }
-    return commit_.Add(request, error);
+  void Submit(std::shared_ptr<RecordedRequest> request, Done done) override {
+    if (insert_) commit_.Submit(std::move(request), std::move(done));
+    else done(false, "database opened for reading only");
   }
   bool ForEach(const std::function<void(const RecordedRequest&)>& fn, std::string* error) override;
 
@@ -72,6 +71,24 @@ class SqliteStore : public Store {
 
 bool IsPostgresLocation(const std::string& location) {
   return location.rfind("postgresql://", 0) == 0 || location.rfind("postgres://", 0) == 0;
+}
+
+bool Store::Add(RecordedRequest& request, std::string* error) {
+  std::mutex mutex;
+  std::condition_variable done;
+  bool finished = false, result = false;
+  // The caller's row itself, not a copy: it stays alive while this waits.
+  Submit(std::shared_ptr<RecordedRequest>(std::shared_ptr<void>(), &request),
+         [&](bool ok, const std::string& why) {
+           std::lock_guard<std::mutex> lock(mutex);
+           if (!ok) *error = why;
+           result = ok;
+           finished = true;
+           done.notify_one();
+         });
+  std::unique_lock<std::mutex> lock(mutex);
+  done.wait(lock, [&] { return finished; });
+  return result;
 }
 
 std::unique_ptr<Store> Store::Open(const std::string& location, bool create, std::string* error,

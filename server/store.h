@@ -1,7 +1,7 @@
 // The request log behind one small interface, with two implementations:
 // SQLite (a file, the embedded default) and PostgreSQL (several servers on
-// one database). Writes are grouped: a caller's Add returns once its row is
-// durable, and concurrent callers share one commit.
+// one database). Writes are grouped: one writer thread commits every row
+// queued meanwhile in one transaction and only then reports each row durable.
 #pragma once
 
 #include <chrono>
@@ -43,9 +43,14 @@ class Store {
                                      const std::string& spool = "");
   virtual ~Store() = default;
 
-  // Records one request and sets its id (0 when it waits in the spool).
-  // Returns once the row is durable. Thread-safe.
-  virtual bool Add(RecordedRequest& request, std::string* error) = 0;
+  // The outcome of one write: ok once the row is durable, else why not.
+  using Done = std::function<void(bool ok, const std::string& error)>;
+  // Queues one request for recording and sets its id (0 when it waits in the
+  // spool); `done` runs on the store's writer thread (or at once when the
+  // store cannot write) and must not block. Thread-safe.
+  virtual void Submit(std::shared_ptr<RecordedRequest> request, Done done) = 0;
+  // Records one request; returns once the row is durable.
+  bool Add(RecordedRequest& request, std::string* error);
   // Calls `fn` for every recorded request in id order.
   virtual bool ForEach(const std::function<void(const RecordedRequest&)>& fn,
                        std::string* error) = 0;

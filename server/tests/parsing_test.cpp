@@ -19,13 +19,15 @@ Args With(Args extra) {
 TEST(CommandLine, Commands) {
   CommandLine cmd;
   std::string error;
-  Args a = With({"--info-delay", "2.5", "--report-delay=0.5", "--file-truncate", "0", "--file-chunked"});
+  Args a = With({"--info-delay", "2.5", "--report-delay=0.5", "--file-truncate", "0", "--file-chunked",
+                  "--max-connections", "8"});
   a[1] = "[::1]:8080", a[4] = "--rules";
   ASSERT_TRUE(ParseCommandLine(a, cmd, error)) << error;
   const ServerConfig& c = cmd.config;
   EXPECT_EQ(std::make_tuple(c.host, c.port, c.rules, c.reply, c.info_delay, c.report_delay),
             std::make_tuple("::1", 8080, "reply.txt", "", 2.5, 0.5));
   EXPECT_EQ(std::make_tuple(c.file.truncate, c.file.stall, c.file.chunked), std::make_tuple(0, -1, true));
+  EXPECT_EQ(c.max_connections, 8u);
   ASSERT_TRUE(
       ParseCommandLine({"stats", "--db", "x.db", "--since", "2026-12-01", "--channel", "beta"}, cmd, error));
   EXPECT_EQ(std::make_tuple(cmd.command, cmd.since, cmd.channel),
@@ -45,6 +47,7 @@ TEST(CommandLine, BadUsageIsRefusedWithAMessage) {
       With({"--info-delay", "nan"}),
       With({"--report-delay", "-1"}),
       With({"--file-status", "99"}),
+      With({"--max-connections", "0"}),
       With({"--file-rate", "1k"}),
       With({"--file-chunked=yes"}),
       With({"--tls-cert", "s.pem"}),

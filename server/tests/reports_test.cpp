@@ -1,5 +1,7 @@
 // The server over loopback: "Info" answers, reports recorded as received,
 // delays, the admin address and TLS.
+#include <sqlite3.h>
+
 #include <regex>
 #include <thread>
 
@@ -96,7 +98,6 @@ TEST_F(ServerTest, RequestsAreRecordedAsReceived) {
   for (const auto& c : cases) {
     RawSocket s(port());
     s.Send(c.request);
-    s.ShutdownWrite();
     bool closed = false;
     // An answered request leaves the connection to the client; refused ones close it.
     const RawResponse r(s.Read(c.status % 200 ? 5s : 1s, &closed));
@@ -161,6 +162,39 @@ TEST_F(ServerTest, ReportsRepliesAndFilesOverTls) {
   EXPECT_EQ(client.Get("/dl/a.exe?1")->body, std::string(70000, 'x'));
   ASSERT_EQ(Events().size(), 3u);
   EXPECT_EQ(Events()[2].target, "/dl/a.exe?1");
+}
+
+// Beyond --max-connections connections wait (or are closed), each served once a held one closes.
+TEST_F(ServerTest, ConnectionsBeyondTheLimitWaitTheirTurn) {
+  StartServer([](ServerConfig& c) { c.max_connections = 2; });
+  std::vector<std::unique_ptr<RawSocket>> held, extra;
+  for (int i = 0; i < 2 + 6; ++i) {
+    auto& into = i < 2 ? held : extra;
+    into.push_back(std::make_unique<RawSocket>(port()));
+    ASSERT_TRUE(into.back()->Send("GET /?Key=Setup HTTP/1.1\r\nHost: x\r\n\r\n"));
+    if (i < 2) { EXPECT_EQ(RawResponse(into.back()->Read(5s)).status, 200); }
+  }
+  for (auto& s : extra) EXPECT_EQ(s->Read(100ms), "");  // no answer while both are held
+  held.clear();
+  for (auto& s : extra) {
+    bool closed = false;
+    const std::string answer = s->Read(5s, &closed);
+    EXPECT_TRUE(closed || RawResponse(answer).status == 200) << answer;
+    s.reset();  // frees a slot for the next one
+  }
+  EXPECT_TRUE(Client()->Get("/?Key=Setup"));
+}
+
+// A batch whose commit fails answers each of its requests 500, never 200.
+TEST_F(ServerTest, AFailedCommitAnswersEveryRequest500) {
+  StartServer();
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(config_.db.c_str(), &db), SQLITE_OK);
+  EXPECT_EQ(sqlite3_exec(db, "DROP TABLE requests", nullptr, nullptr, nullptr), SQLITE_OK);
+  sqlite3_close(db);
+  std::vector<std::thread> clients;
+  for (int i = 0; i < 4; ++i) clients.emplace_back([this] { EXPECT_EQ(Raw("GET /?Key=Setup").status, 500); });
+  for (auto& t : clients) t.join();
 }
 
 }  // namespace

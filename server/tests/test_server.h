@@ -42,7 +42,6 @@ class RawSocket {
   }
   ~RawSocket() { close(fd_); }
   bool Send(const std::string& b) { return send(fd_, b.data(), b.size(), MSG_NOSIGNAL) == ssize_t(b.size()); }
-  void ShutdownWrite() { shutdown(fd_, SHUT_WR); }
   // Reads until the peer closes or `quiet` passes without data; `closed` tells which.
   std::string Read(std::chrono::milliseconds quiet, bool* closed = nullptr, int* pieces = nullptr) {
     std::string out;
