@@ -9,42 +9,33 @@ namespace stub {
 namespace {
 
 constexpr uintptr_t kWnd = 0x1234;
+using Events = std::vector<std::pair<char, uint32_t>>;  // 'b' before, 'p' previous, 'a' after, 'r' restore
 
-struct Event {
-  char what;  // 'b' before call, 'p' previous procedure, 'a' after call, 'r' restore
-  uint32_t msg;
-  bool operator==(const Event& o) const { return what == o.what && msg == o.msg; }
-};
-using Events = std::vector<Event>;
-
-// A subclassed window with a recording owner and previous procedure. The
-// behaviours let a test hook into each step, including re-entering Dispatch.
+// A subclassed window with a recording owner and previous procedure; the hooks may re-enter Dispatch.
 struct Window : DispatchHooks {
   SubclassRecord rec;
   Events events;
-  std::function<void(bool before, uint32_t, bool&, intptr_t&)> onCallback;
-  std::function<intptr_t(uint32_t)> onPrevious;
+  std::function<void(bool before, bool& handled, intptr_t& result)> onCallback;
+  std::function<void(uint32_t)> onPrevious;
 
   explicit Window(uint32_t watch = ALL_MESSAGES, uint32_t when = WHEN_BEFORE | WHEN_AFTER) {
     rec.owner = this;
-    rec.callback = [](void* owner, bool before, bool& handled, intptr_t& result, uintptr_t hwnd,
-                      uint32_t msg, uintptr_t, intptr_t, intptr_t& userData) {
+    rec.callback = [](void* owner, bool before, bool& handled, intptr_t& result, uintptr_t hwnd, uint32_t msg,
+                      uintptr_t, intptr_t, intptr_t& userData) {
       auto* w = static_cast<Window*>(owner);
       EXPECT_EQ(hwnd, kWnd);
       EXPECT_EQ(&userData, &w->rec.userData);
       w->events.push_back({before ? 'b' : 'a', msg});
-      if (w->onCallback) w->onCallback(before, msg, handled, result);
+      if (w->onCallback) w->onCallback(before, handled, result);
     };
     Watch(watch, when);
   }
   intptr_t CallPrevious(uintptr_t, uint32_t msg, uintptr_t, intptr_t) override {
     events.push_back({'p', msg});
-    return onPrevious ? onPrevious(msg) : 100 + msg;
+    if (onPrevious) onPrevious(msg);
+    return 100 + msg;
   }
-  void RestorePrevious(uintptr_t hwnd) override {
-    EXPECT_EQ(hwnd, kWnd);
-    events.push_back({'r', 0});
-  }
+  void RestorePrevious(uintptr_t hwnd) override { EXPECT_EQ(hwnd, kWnd); events.push_back({'r', 0}); }
   intptr_t Send(uint32_t msg) { return Dispatch(rec, *this, kWnd, msg, 0, 0); }
   void Watch(uint32_t msg, uint32_t when) {
     struct : Reporter {
@@ -60,8 +51,6 @@ TEST(DecorDispatch, TablesChooseTheCallsAroundThePreviousProcedure) {
   w.Watch(3, WHEN_BEFORE | WHEN_AFTER);
   for (int msg : {1, 2, 3, 4}) EXPECT_EQ(w.Send(msg), 100 + msg);
   EXPECT_EQ(w.events, (Events{{'b', 1}, {'p', 1}, {'p', 2}, {'a', 2}, {'b', 3}, {'p', 3}, {'a', 3}, {'p', 4}}));
-  EXPECT_EQ(w.rec.depth, 0);
-
   Window none;
   none.rec.callback = nullptr;
   EXPECT_EQ(none.Send(7), 107);
@@ -70,7 +59,7 @@ TEST(DecorDispatch, TablesChooseTheCallsAroundThePreviousProcedure) {
 
 TEST(DecorDispatch, CallbacksHandleOrChangeTheResultAndShareUserData) {
   Window w(5);
-  w.onCallback = [&](bool before, uint32_t, bool& handled, intptr_t& result) {
+  w.onCallback = [&](bool before, bool& handled, intptr_t& result) {
     EXPECT_FALSE(handled);
     EXPECT_EQ(result, before ? 0 : 105);
     ++w.rec.userData;
@@ -83,43 +72,30 @@ TEST(DecorDispatch, CallbacksHandleOrChangeTheResultAndShareUserData) {
   EXPECT_EQ(w.rec.userData, 3);
 }
 
-TEST(DecorDispatch, NestedMessagesRunInsideThePreviousProcedure) {
+TEST(DecorDispatch, NestedMessagesRunInsideAndRemovalWaitsForTheOutermost) {
   Window w;
   std::vector<int32_t> depths;
-  w.onPrevious = [&](uint32_t msg) -> intptr_t {
+  w.onPrevious = [&](uint32_t msg) {
     depths.push_back(w.rec.depth);
-    if (msg == 1) {
-      EXPECT_EQ(w.Send(2), 102);
-    }
-    return 100 + msg;
+    if (msg == 1) { EXPECT_EQ(w.Send(2), 102); }
   };
   EXPECT_EQ(w.Send(1), 101);
   EXPECT_EQ(w.events, (Events{{'b', 1}, {'p', 1}, {'b', 2}, {'p', 2}, {'a', 2}, {'a', 1}}));
   EXPECT_EQ(depths, (std::vector<int32_t>{1, 2}));
   EXPECT_EQ(w.rec.depth, 0);
-  EXPECT_EQ(w.rec.activeCalls, 0);
-}
 
-TEST(DecorDispatch, RemovalDuringNestedCallWaitsForTheOutermost) {
-  Window w;
-  w.onPrevious = [&](uint32_t msg) -> intptr_t {
+  w.events.clear();
+  w.onPrevious = [&](uint32_t msg) {
     if (msg == 1) w.Send(2);
-    if (msg == 2) {
-      RequestRemoval(w.rec);
-      w.Send(3);  // deeper still; no callbacks any more
-    }
+    if (msg == 2) RequestRemoval(w.rec), w.Send(3);  // deeper still; no callbacks any more
     EXPECT_FALSE(w.rec.removed);  // an outer previous procedure is still running
-    return 100 + msg;
   };
   EXPECT_EQ(w.Send(1), 101);
-  // One restore, and no after call for any of them.
-  EXPECT_EQ(w.events, (Events{{'b', 1}, {'p', 1}, {'b', 2}, {'p', 2}, {'p', 3}, {'r', 0}}));
+  EXPECT_EQ(w.events, (Events{{'b', 1}, {'p', 1}, {'b', 2}, {'p', 2}, {'p', 3}, {'r', 0}}));  // one restore
   EXPECT_TRUE(w.rec.removed);
   EXPECT_EQ(w.rec.activeCalls, 0);
-
-  // Later messages only pass through; nothing reaches the owner.
   w.events.clear();
-  w.Watch(9, WHEN_BEFORE | WHEN_AFTER);  // even if someone watches again
+  w.Watch(9, WHEN_BEFORE | WHEN_AFTER);  // later messages only pass through, even if watched again
   w.onPrevious = nullptr;
   EXPECT_EQ(w.Send(9), 109);
   EXPECT_EQ(w.events, (Events{{'p', 9}}));
@@ -131,28 +107,24 @@ TEST(DecorDispatch, RemovalHappensOnTheNextMessageThatPassesThrough) {
   EXPECT_FALSE(w.rec.removed);  // still installed until a message comes
   EXPECT_EQ(w.Send(4), 104);
   EXPECT_EQ(w.events, (Events{{'p', 4}, {'r', 0}}));
-
   Window inBefore(6);  // requested in a before call: no after call
-  inBefore.onCallback = [&](bool, uint32_t, bool&, intptr_t&) { RequestRemoval(inBefore.rec); };
+  inBefore.onCallback = [&](bool, bool&, intptr_t&) { RequestRemoval(inBefore.rec); };
   EXPECT_EQ(inBefore.Send(6), 106);
   EXPECT_EQ(inBefore.events, (Events{{'b', 6}, {'p', 6}, {'r', 0}}));
 }
 
-// A message sent to the window from inside a callback re-enters with no
-// previous-procedure call in progress; it must not remove the record while the
-// callback that sent it is still running, and the restore happens once.
+// A message sent from inside a callback must not remove the record under it; the restore happens once.
 TEST(DecorDispatch, MessageSentFromCallbackDoesNotRemoveUnderIt) {
   Window w(1, WHEN_BEFORE);
-  w.onCallback = [&](bool, uint32_t, bool&, intptr_t&) {
+  w.onCallback = [&](bool, bool&, intptr_t&) {
     RequestRemoval(w.rec);
     EXPECT_EQ(w.Send(2), 102);
     EXPECT_FALSE(w.rec.removed);
   };
   EXPECT_EQ(w.Send(1), 101);
   EXPECT_EQ(w.events, (Events{{'b', 1}, {'p', 2}, {'p', 1}, {'r', 0}}));
-
   Window handled(1, WHEN_BEFORE);  // a handled message does not remove either
-  handled.onCallback = [&](bool, uint32_t, bool& h, intptr_t&) { RequestRemoval(handled.rec), h = true; };
+  handled.onCallback = [&](bool, bool& h, intptr_t&) { RequestRemoval(handled.rec), h = true; };
   EXPECT_EQ(handled.Send(1), 0);
   EXPECT_FALSE(handled.rec.removed);
   handled.Send(2);
