@@ -1,12 +1,9 @@
 #include <gtest/gtest.h>
-
 #include <map>
-
 #include "base/text.h"
 #include "base/unique.h"
 
-namespace stub {
-namespace {
+namespace stub { namespace {
 
 TEST(Utf, StrictConversionsRejectWhatCannotRoundTrip) {
   std::u16string w;
@@ -63,5 +60,4 @@ TEST(Unique, ClosesEachHandleExactlyOnce) {
   EXPECT_EQ(g_closed, (std::map<int, int>{{7, 1}, {8, 1}, {9, 1}}));
 }
 
-}  // namespace
-}  // namespace stub
+}}  // namespace stub

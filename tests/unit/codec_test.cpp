@@ -1,9 +1,7 @@
 #include "codec/codec.h"
-
 #include <gtest/gtest.h>
 
-namespace stub {
-namespace {
+namespace stub { namespace {
 
 TEST(Rnd, GeneratorCheckValues) {
   Rnd fresh;
@@ -47,5 +45,4 @@ TEST(CodeText, EncodeUndoesDecodeOverEveryUnit) {
   }
 }
 
-}  // namespace
-}  // namespace stub
+}}  // namespace stub

@@ -1,12 +1,9 @@
 #include "decor/dispatch.h"
-
 #include <gtest/gtest.h>
-
 #include <functional>
 #include <vector>
 
-namespace stub {
-namespace {
+namespace stub { namespace {
 
 constexpr uintptr_t kWnd = 0x1234;
 using Events = std::vector<std::pair<char, uint32_t>>;  // 'b' before, 'p' previous, 'a' after, 'r' restore
@@ -17,7 +14,6 @@ struct Window : DispatchHooks {
   Events events;
   std::function<void(bool before, bool& handled, intptr_t& result)> onCallback;
   std::function<void(uint32_t)> onPrevious;
-
   explicit Window(uint32_t watch = ALL_MESSAGES, uint32_t when = WHEN_BEFORE | WHEN_AFTER) {
     rec.owner = this;
     rec.callback = [](void* owner, bool before, bool& handled, intptr_t& result, uintptr_t hwnd, uint32_t msg,
@@ -101,6 +97,7 @@ TEST(DecorDispatch, NestedMessagesRunInsideAndRemovalWaitsForTheOutermost) {
   EXPECT_EQ(w.events, (Events{{'p', 9}}));
 }
 
+// Removal waits for the next message that passes through, and never happens under a running callback.
 TEST(DecorDispatch, RemovalHappensOnTheNextMessageThatPassesThrough) {
   Window w;
   RequestRemoval(w.rec);
@@ -111,18 +108,14 @@ TEST(DecorDispatch, RemovalHappensOnTheNextMessageThatPassesThrough) {
   inBefore.onCallback = [&](bool, bool&, intptr_t&) { RequestRemoval(inBefore.rec); };
   EXPECT_EQ(inBefore.Send(6), 106);
   EXPECT_EQ(inBefore.events, (Events{{'b', 6}, {'p', 6}, {'r', 0}}));
-}
-
-// A message sent from inside a callback must not remove the record under it; the restore happens once.
-TEST(DecorDispatch, MessageSentFromCallbackDoesNotRemoveUnderIt) {
-  Window w(1, WHEN_BEFORE);
-  w.onCallback = [&](bool, bool&, intptr_t&) {
-    RequestRemoval(w.rec);
-    EXPECT_EQ(w.Send(2), 102);
-    EXPECT_FALSE(w.rec.removed);
+  Window s(1, WHEN_BEFORE);
+  s.onCallback = [&](bool, bool&, intptr_t&) {
+    RequestRemoval(s.rec);
+    EXPECT_EQ(s.Send(2), 102);
+    EXPECT_FALSE(s.rec.removed);
   };
-  EXPECT_EQ(w.Send(1), 101);
-  EXPECT_EQ(w.events, (Events{{'b', 1}, {'p', 2}, {'p', 1}, {'r', 0}}));
+  EXPECT_EQ(s.Send(1), 101);  // the message sent from the callback did not remove the record under it
+  EXPECT_EQ(s.events, (Events{{'b', 1}, {'p', 2}, {'p', 1}, {'r', 0}}));
   Window handled(1, WHEN_BEFORE);  // a handled message does not remove either
   handled.onCallback = [&](bool, bool& h, intptr_t&) { RequestRemoval(handled.rec), h = true; };
   EXPECT_EQ(handled.Send(1), 0);
@@ -131,5 +124,4 @@ TEST(DecorDispatch, MessageSentFromCallbackDoesNotRemoveUnderIt) {
   EXPECT_EQ(handled.events, (Events{{'b', 1}, {'p', 2}, {'r', 0}}));
 }
 
-}  // namespace
-}  // namespace stub
+}}  // namespace stub

@@ -1,11 +1,8 @@
 #include "decor/msg_table.h"
-
 #include <gtest/gtest.h>
-
 #include <vector>
 
-namespace stub {
-namespace {
+namespace stub { namespace {
 
 using Texts = std::vector<std::u16string>;
 struct Reports : Reporter, Texts {  // "routine: message"
@@ -82,5 +79,4 @@ TEST(MsgTable, WhenBitsPickTheTables) {
   EXPECT_EQ(ReportLogText(u"zDelMsg", u"Message &H47 not found"), u"aShadow.zDelMsg: Message &H47 not found");
 }
 
-}  // namespace
-}  // namespace stub
+}}  // namespace stub

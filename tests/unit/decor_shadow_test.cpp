@@ -1,15 +1,11 @@
 #include <gtest/gtest.h>
-
 #include <climits>
-#include <cmath>
 #include <tuple>
 #include <vector>
-
 #include "decor/shadow_geometry.h"
 #include "decor/shadow_rules.h"
 
-namespace stub {
-namespace {
+namespace stub { namespace {
 
 constexpr Piece kPieces[] = {Piece::Right, Piece::Bottom, Piece::Left, Piece::Top};
 auto Tie(const Rect& r) { return std::make_tuple(r.left, r.top, r.width, r.height); }
@@ -51,71 +47,41 @@ TEST(ShadowGeometry, BadDepthsAndSizesGiveNoShadowAndNoOverflow) {
   DrawPiece(Piece::Right, 0, 5, 8, 0, nullptr);  // empty piece: the buffer is never touched
 }
 
-// Straight from the ramp definitions, with the pixel rounded in double precision; columns from the left, rows
-// from the bottom. The asymmetric corners of the right piece and the left piece's missing last step are as the
-// shadow has always looked.
-int RefAlpha(Piece p, int c, int r, int h, int D) {
-  const int cA = c < D ? c * 255 / D : 255;
-  const int rA = r < D ? r * 255 / D : r >= h - D ? (h - r) * 255 / D : 255;
-  switch (p) {
-    case Piece::Right: return (D - c) * rA / D;
-    case Piece::Left: return c * 255 / D;
-    case Piece::Bottom: return r * cA / D;
-    case Piece::Top: return (D - r) * cA / D;
-  }
-  return -1;
-}
-
-uint32_t RefPixel(uint32_t color, int a) {
-  auto ch = [&](int shift) { return uint32_t(std::nearbyint(((color >> shift) & 0xFF) * (a / 255.0))); };
-  return ch(16) | ch(8) << 8 | ch(0) << 16 | uint32_t(a) << 24;
-}
-
-TEST(ShadowPixels, WholePiecesMatchTheRamps) {
-  const int32_t forms[][2] = {{37, 23}, {5, 0}, {1, 40}};
-  for (int32_t D : {1, 7, 8})
-    for (const auto& f : forms)
-      for (Piece p : kPieces) {
-        const Rect r = PieceRect(p, 0, 0, f[0], f[1], D);
-        if (r.width <= 0 || r.height <= 0) continue;
-        for (uint32_t color : {0x000000u, 0x123456u, 0xF0F0F0u}) {
-          std::vector<uint32_t> px(r.width * r.height + 1, 0xDEADBEEF);
-          DrawPiece(p, r.width, r.height, D, color, px.data());
-          for (int32_t row = 0; row < r.height; ++row)
-            for (int32_t c = 0; c < r.width; ++c)
-              ASSERT_EQ(px[row * r.width + c], RefPixel(color, RefAlpha(p, c, row, r.height, D)))
-                  << "piece " << int(p) << " D " << D << " c " << c << " r " << row;
-          EXPECT_EQ(px.back(), 0xDEADBEEFu);  // nothing written past the piece
-        }
-      }
-}
-
-TEST(ShadowPixels, PremultipliedBytesInMemoryOrderRoundedToNearest) {
-  EXPECT_EQ(ShadowPixel(0x123456, 255), 0xFF563412u);  // bytes 12 34 56 FF: B, G, R, A
-  // 255 is odd, so channel * alpha / 255 is never exactly halfway.
-  for (uint32_t ch = 0; ch < 256; ++ch)
-    for (int a = 0; a < 256; ++a)
-      ASSERT_EQ(ShadowPixel(ch << 16, uint8_t(a)) & 0xFF, RefPixel(ch << 16, a) & 0xFF) << ch << " " << a;
+// Columns from the left, rows from the bottom. The right piece's corner ramps and the left piece's missing last
+// step are as the shadow has always looked.
+TEST(ShadowPixels, RampsAndPremultipliedPixels) {
+  const struct { Piece p; int32_t col, row, w, h, d, alpha; } ramps[] = {
+      {Piece::Right, 0, 20, 8, 40, 8, 255}, {Piece::Right, 3, 20, 8, 40, 8, 159},  // fading outward
+      {Piece::Right, 0, 2, 8, 40, 8, 63},   {Piece::Right, 2, 37, 8, 40, 8, 71},   // the corners
+      {Piece::Left, 7, 3, 8, 10, 8, 223},   {Piece::Bottom, 6, 6, 30, 7, 7, 186},
+      {Piece::Top, 2, 3, 30, 7, 7, 41},     {Piece::Top, 9, 2, 30, 7, 7, 182},
+      {Piece::Top, 30, 2, 30, 7, 7, 0},     // outside the piece
+  };
+  for (const auto& c : ramps) EXPECT_EQ(PieceAlpha(c.p, c.col, c.row, c.w, c.h, c.d), c.alpha) << c.col << "," << c.row;
+  // Bytes B, G, R, A in memory, each channel scaled by alpha / 255 and rounded to nearest.
+  const std::pair<uint32_t, uint32_t> pixels[] = {
+      {ShadowPixel(0x123456, 255), 0xFF563412u}, {ShadowPixel(0x0000FF, 127), 0x7F7F0000u},
+      {ShadowPixel(0x000001, 128), 0x80010000u}, {ShadowPixel(0x000001, 127), 0x7F000000u},
+  };
+  for (const auto& [got, want] : pixels) EXPECT_EQ(got, want);
+  std::vector<uint32_t> px(8 * 40 + 1, 0xDEADBEEF);  // a bottom-up bitmap, nothing written past it
+  DrawPiece(Piece::Right, 8, 40, 8, 0x123456, px.data());
+  for (int32_t i = 0; i < 8 * 40; ++i)
+    ASSERT_EQ(px[i], ShadowPixel(0x123456, PieceAlpha(Piece::Right, i % 8, i / 8, 8, 40, 8))) << i;
+  EXPECT_EQ(px.back(), 0xDEADBEEFu);
 }
 
 TEST(ShadowRules, SupportThemeAwarenessAndShowing) {
   const struct { uint32_t major, minor; int32_t bpp; bool supported, themeFromFalse; } cases[] = {
-      {4, 10, 32, false, false},  // too old: theme awareness untouched
-      {5, 0, 16, true, false},
-      {5, 1, 15, false, true},
-      {10, 0, 32, true, false},
+      {4, 10, 32, false, false}, {5, 0, 16, true, false}, {5, 1, 15, false, true}, {10, 0, 32, true, false},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(ShadowSupported(c.major, c.minor, c.bpp), c.supported) << c.major << "." << c.minor;
     EXPECT_EQ(ThemeAware(false, c.major, c.minor), c.themeFromFalse) << c.major << "." << c.minor;
     EXPECT_TRUE(ThemeAware(true, c.major, c.minor));  // never cleared
   }
-  EXPECT_FALSE(ShowShadowsActs(true, true, false));
-  EXPECT_TRUE(ShowShadowsActs(false, true, false));
-  EXPECT_TRUE(ShowShadowsActs(true, true, true));
-  EXPECT_TRUE(SizeShowsShadows(0, true));
-  EXPECT_FALSE(SizeShowsShadows(0, false));
-  EXPECT_FALSE(SizeShowsShadows(2, true));  // maximised
+  EXPECT_TRUE(!ShowShadowsActs(true, true, false) && ShowShadowsActs(false, true, false) && ShowShadowsActs(true, true, true));
+  EXPECT_TRUE(SizeShowsShadows(0, true) && !SizeShowsShadows(0, false) && !SizeShowsShadows(2, true));  // 2: maximised
 }
 
 TEST(ShadowRules, RepositionPlan) {  // last drawn for 300 x 200
@@ -134,5 +100,4 @@ TEST(ShadowRules, RepositionPlan) {  // last drawn for 300 x 200
   }
 }
 
-}  // namespace
-}  // namespace stub
+}}  // namespace stub

@@ -1,13 +1,10 @@
 #include "app/defaults.h"
-
 #include <gtest/gtest.h>
-
 #include "base/text.h"
 #include "build_settings.h"
 #include "codec/codec.h"
 
-namespace stub {
-namespace {
+namespace stub { namespace {
 
 const std::u16string kTitle1 = u"十个字的标题一二三四", kTitle2 = u"六个字标题六";
 const std::u16string kCoded1 = Encode(kTitle1, u"A", kCodecKey), kCoded2 = Encode(kTitle2, u"A", kCodecKey);
@@ -60,5 +57,4 @@ TEST(Defaults, GeneratedTitlesAreStoredCodedAndDecode) {
   EXPECT_EQ(url.substr(url.size() - 29), u"/rmgb/4.2.2/wlpq1(wlpqhd).exe");
 }
 
-}  // namespace
-}  // namespace stub
+}}  // namespace stub

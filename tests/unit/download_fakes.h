@@ -8,7 +8,6 @@
 #include <set>
 #include <string>
 #include <vector>
-
 #include "base/run_state.h"
 #include "base/text.h"
 #include "download/controller.h"
@@ -50,17 +49,12 @@ struct Rig : Clock, MessageWaiter, FileSystem, DownloadEngine, DownloadView, She
   DownloadController ctl{run, *this, *this, *this, *this, *this, *this};
 
   Rig() {
-    run.DownUrl = u"http://dl.example.com/soft/setup.exe";
-    run.FileMD5 = kGood;
-    run.NISITitle = u"Korvel";
-    run.NISIVer = u"4.2";
+    run.DownUrl = u"http://dl.example.com/soft/setup.exe", run.FileMD5 = kGood, run.NISITitle = u"Korvel", run.NISIVer = u"4.2";
   }
-  static Transfer Complete(std::u16string digest) {
+  static Transfer Complete(std::u16string digest) {  // the statuses of a clean transfer
     return {{{1000, 0, 4}, {1000, 0, 14}, {1000, 500, 5}, {1000, 1000, 5}, {1000, 1000, 6}}, std::move(digest)};
   }
-  static Transfer Broken(std::u16string digest = kBad) {  // never reaches the data phase the usual way
-    return {{{0, 0, 1}, {1000, 200, 5}, {1000, 300, 6}}, std::move(digest)};
-  }
+  static Transfer Broken(std::u16string digest = kBad) { return {{{0, 0, 1}, {1000, 200, 5}, {1000, 300, 6}}, digest}; }
   void Start() { ctl.Timer1_Timer(); }
   void Put(const std::u16string& path, std::u16string digest) { existing.insert(path), digests[path] = digest; }
   void Advance(double s) { now += s, now -= now >= 86400 ? 86400 : 0; }
@@ -79,14 +73,11 @@ struct Rig : Clock, MessageWaiter, FileSystem, DownloadEngine, DownloadView, She
 
   double TimeOfDay() override { return Touch(), now; }
   std::u16string TimeStamp() override { return Touch(), u"20240102030405"; }
+  static void Call(const std::function<void()>& f) { if (f) f(); }
   void WaitMessages(double maxSeconds) override {
-    Touch(), waits.push_back(maxSeconds), Advance(maxSeconds < stepCap ? maxSeconds : stepCap);
-    if (onWait) onWait();
+    Touch(), waits.push_back(maxSeconds), Advance(maxSeconds < stepCap ? maxSeconds : stepCap), Call(onWait);
   }
-  void PumpMessages() override {
-    Touch(), ++pumps;
-    if (onPump) onPump();
-  }
+  void PumpMessages() override { Touch(), ++pumps, Call(onPump); }
   bool Exists(const std::u16string& path) override { return Touch(), existing.count(path) > 0; }
   int32_t CreateFolder(const std::u16string& path) override {
     Touch();
@@ -105,17 +96,14 @@ struct Rig : Clock, MessageWaiter, FileSystem, DownloadEngine, DownloadView, She
     return true;
   }
   std::u16string DigestAndHold(const std::u16string& path) override {
-    Touch(), held.clear();
-    if (onDigest) onDigest();
+    Touch(), held.clear(), Call(onDigest);
     if (ended) return u"";  // the real program never gets here
     auto it = digests.find(path);
     std::u16string d = it != digests.end() ? it->second : existing.count(path) ? std::u16string(32, u'0') : u"";
     if (!d.empty() && d.find(u"ERR") == std::u16string::npos) held = path, Touch(u"hold:" + path);
     return d;
   }
-  void ReleaseHold() override {
-    Touch(held.empty() ? u"" : u"release:" + held), held.clear();
-  }
+  void ReleaseHold() override { Touch(held.empty() ? u"" : u"release:" + held), held.clear(); }
   TransferEnd DownloadFile(const std::u16string& url, const std::u16string& path, ProgressSink& sink) override {
     Touch(u"download:" + path), urls.push_back(url), paths.push_back(path);
     const Transfer t = urls.size() <= transfers.size() ? transfers[urls.size() - 1] : Transfer{};
@@ -134,8 +122,7 @@ struct Rig : Clock, MessageWaiter, FileSystem, DownloadEngine, DownloadView, She
   void ShowBrowserButton() override { Touch(u"button"); }
   void Hide() override { Touch(u"hide"); }
   void ShowMessage(const std::u16string& text, const std::u16string& title) override {
-    Touch(u"message:" + text + u"|" + title);
-    if (onMessage) onMessage();
+    Touch(u"message:" + text + u"|" + title), Call(onMessage);
   }
   void Open(const std::u16string& target) override { Touch(u"open:" + target); }
   void Launch(const std::u16string& path, LaunchAs how) override {

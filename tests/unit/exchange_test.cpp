@@ -1,13 +1,10 @@
 #include "net/exchange.h"
-
 #include <gtest/gtest.h>
-
 #include "base/text.h"
 #include "codec/codec.h"
 #include "net/wire.h"
 
-namespace stub {
-namespace {
+namespace stub { namespace {
 
 std::string Show(std::u16string_view s) { return Utf16ToUtf8Lossy(s); }
 std::u16string Coded(std::u16string_view plain) { return Encode(plain, u"A", kCodecKey); }
@@ -121,5 +118,4 @@ TEST(IsReplyAddress, WebAddressesWithAHostOnly) {
   for (const auto& c : cases) EXPECT_EQ(IsReplyAddress(c.url), c.reply) << Show(c.url);
 }
 
-}  // namespace
-}  // namespace stub
+}}  // namespace stub

@@ -1,17 +1,13 @@
 #include "codec/md5.h"
-
 #include <gtest/gtest.h>
-
 #include <fstream>
 #include <string>
-
 #include "base/pump.h"
 #include "base/text.h"
 #include "codec/md5_file.h"
 #include "temp_dir.h"
 
-namespace stub {
-namespace {
+namespace stub { namespace {
 
 // Bytes i*7 mod 251 give every length a distinct, non-repeating content.
 std::string Pattern(size_t n) {
@@ -103,5 +99,4 @@ TEST(Md5FileFailures, EachFailureHasItsText) {
   }
 }
 
-}  // namespace
-}  // namespace stub
+}}  // namespace stub

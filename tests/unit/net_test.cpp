@@ -1,11 +1,9 @@
 #include <gtest/gtest.h>
-
 #include "base/text.h"
 #include "net/clock.h"
 #include "net/wire.h"
 
-namespace stub {
-namespace {
+namespace stub { namespace {
 
 std::string Show(const LocalTime& t) { return Utf16ToUtf8Lossy(TimeStamp(t)); }
 
@@ -57,5 +55,4 @@ TEST(WireUrl, EscapesWhatAUrlCannotCarryAndDropsTheFragment) {
   for (const auto& c : cases) EXPECT_EQ(WireUrl(c.url), c.wire) << c.wire;
 }
 
-}  // namespace
-}  // namespace stub
+}}  // namespace stub

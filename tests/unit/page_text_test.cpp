@@ -1,11 +1,8 @@
 #include "net/page_text.h"
-
 #include <gtest/gtest.h>
-
 #include "base/text.h"
 
-namespace stub {
-namespace {
+namespace stub { namespace {
 
 // Stands in for the platform's code pages: knows a few names, turns the GBK
 // bytes B0 B2 into 安 and every other byte into its Latin-1 character.
@@ -105,5 +102,4 @@ TEST(PageText, OnlyTheTwelveExactPageTagsAreRemoved) {
   EXPECT_EQ(PageText("text/html", "&lt;html&gt;w&lt;/html&gt;", nullptr), u"w");
 }
 
-}  // namespace
-}  // namespace stub
+}}  // namespace stub

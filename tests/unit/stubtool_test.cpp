@@ -1,15 +1,11 @@
 #include "stubtool/stubtool.h"
-
 #include <gtest/gtest.h>
-
 #include <fstream>
-
 #include "base/text.h"
 #include "codec/codec.h"
 #include "temp_dir.h"
 
-namespace stub {
-namespace {
+namespace stub { namespace {
 
 struct Result { int code; std::string out, err; };
 Result Tool(std::vector<std::string> args, const std::string& in = "") {
@@ -70,5 +66,4 @@ TEST(StubTool, ReplyPrintsTheFieldsTheReplySets) {
   }
 }
 
-}  // namespace
-}  // namespace stub
+}}  // namespace stub
