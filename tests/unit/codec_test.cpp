@@ -3,18 +3,6 @@
 
 namespace stub { namespace {
 
-TEST(Rnd, GeneratorCheckValues) {
-  Rnd fresh;
-  EXPECT_FLOAT_EQ(fresh.Next(), 0.7055475f);
-  EXPECT_FLOAT_EQ(fresh.Next(), 0.533424f);
-  EXPECT_FLOAT_EQ(fresh.Last(), 0.533424f);  // no advance
-  Rnd keyed;
-  EXPECT_FLOAT_EQ(keyed.Reseed(-1.0f), 0.224007f);
-  keyed.Reseed(-4713.0f);
-  EXPECT_FLOAT_EQ(keyed.Next(), 0.72322696f);
-  EXPECT_FLOAT_EQ(keyed.Next(), 0.32242668f);
-}
-
 // Known answers from an independent implementation of the same rules.
 TEST(CodeText, KnownAnswersModesAndKeys) {
   const struct { std::u16string in; const char16_t* mode; int32_t key; std::u16string out; } cases[] = {

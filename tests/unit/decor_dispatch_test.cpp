@@ -19,8 +19,7 @@ struct Window : DispatchHooks {
     rec.callback = [](void* owner, bool before, bool& handled, intptr_t& result, uintptr_t hwnd, uint32_t msg,
                       uintptr_t, intptr_t, intptr_t& userData) {
       auto* w = static_cast<Window*>(owner);
-      EXPECT_EQ(hwnd, kWnd);
-      EXPECT_EQ(&userData, &w->rec.userData);
+      EXPECT_TRUE(hwnd == kWnd && &userData == &w->rec.userData);
       w->events.push_back({before ? 'b' : 'a', msg});
       if (w->onCallback) w->onCallback(before, handled, result);
     };

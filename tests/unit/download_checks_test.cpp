@@ -106,23 +106,4 @@ TEST(DownloadChecks, DiskFreeAndFullDiskMessagesByDrive) {
   }
 }
 
-TEST(DownloadChecks, DigestComparison) {
-  const struct { const char16_t *announced, *computed; int32_t result; const char16_t* downMD5; } cases[] = {
-      {kGoodUpper, kGood, 1, kGoodUpper},
-      {u"89abcdef01", kGood, 1, kGoodUpper},  // a part of the digest is enough
-      {kGood, kBad, 2, kBadUpper},
-      {u"", kGood, 0, kGoodUpper},
-      {kGood, u"* ERR: CANNOT READ FILE", 0, u"* ERR: CANNOT READ FILE"},
-      {kGood, nullptr, 0, u""},  // no such file
-  };
-  for (const auto& c : cases) {
-    Rig r;
-    r.run.SaveDir = u"C:\\Temp\\", r.run.SaveName = u"setup.exe", r.run.FileMD5 = c.announced;
-    if (c.computed) r.digests[u"C:\\Temp\\setup.exe"] = c.computed;
-    EXPECT_EQ(r.ctl.CheckFileMD5(), c.result) << int(c.result);
-    EXPECT_EQ(r.run.DownMD5, c.downMD5);
-    EXPECT_EQ(r.run.FileMD5, ToUpper(c.announced));
-  }
-}
-
 }}  // namespace stub::test

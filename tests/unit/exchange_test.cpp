@@ -108,10 +108,7 @@ TEST(ExchangeUrls, ProfileInOrderWithHashReplacedAndDataRaw) {
 }
 
 TEST(IsReplyAddress, WebAddressesWithAHostOnly) {
-  const struct {
-    const char16_t* url;
-    bool reply;
-  } cases[] = {
+  const struct { const char16_t* url; bool reply; } cases[] = {
       {u"http://srv/?Key=Info", true}, {u"HTTPS://srv/", true},  {u"http:///?Key=Info", false},
       {u"https:///?Key=Info", false},  {u"ftp://srv/", false},   {u"httpss://srv/", false},
   };

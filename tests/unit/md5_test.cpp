@@ -18,10 +18,10 @@ std::string Pattern(size_t n) {
 
 struct Md5FileTest : ::testing::Test {
   std::u16string Write(const std::string& name, const std::string& content) {
-    std::ofstream(dir.path() / name, std::ios::binary).write(content.data(), content.size());
+    std::ofstream(dir.path / name, std::ios::binary).write(content.data(), content.size());
     return Path(name);
   }
-  std::u16string Path(const std::string& name) { return Utf8ToUtf16Lossy((dir.path() / name).u8string()); }
+  std::u16string Path(const std::string& name) { return Utf8ToUtf16Lossy((dir.path / name).u8string()); }
   TempDir dir;
 };
 
@@ -46,7 +46,7 @@ TEST_F(Md5FileTest, KnownAnswersInMemoryAndFromFiles) {
   }
   EXPECT_EQ(MD5File(Write("安装 (1).exe", "abc")), u"900150983cd24fb0d6963f7d28e17f72");
   EXPECT_EQ(MD5File(Path("missing.exe")), u"");
-  EXPECT_EQ(MD5File(Utf8ToUtf16Lossy(dir.path().u8string())), kErrOpen);
+  EXPECT_EQ(MD5File(Utf8ToUtf16Lossy(dir.path.u8string())), kErrOpen);
 #ifndef _WIN32
   EXPECT_EQ(MD5File(u"/proc/self/mem"), kErrRead);  // opens, but reading at offset 0 fails, even for root
 #endif
@@ -63,11 +63,12 @@ TEST_F(Md5FileTest, LetsMessagesThroughEveryMebibyteAndAtTheEnd) {
 
 // A scripted file system for the failures a real disk rarely shows on demand.
 struct FakeFile : DigestFile {
-  bool opens = true, sized = true;
-  int64_t size = 0;
+  bool opens, sized;
+  int64_t size;
   std::vector<int> reads;  // bytes per read; -1 = failure
   size_t next = 0;
   int closes = 0;
+  FakeFile(bool o, bool s, int64_t n, std::vector<int> r) : opens(o), sized(s), size(n), reads(std::move(r)) {}
   bool Exists(const std::u16string&) override { return true; }
   bool Open(const std::u16string&) override { return opens; }
   bool Size(int64_t& s) override { return s = size, sized; }
@@ -92,8 +93,7 @@ TEST(Md5FileFailures, EachFailureHasItsText) {
       {true, true, 3, {3}, MD5Text("\0\0\0", 3)},
   };
   for (const auto& c : cases) {
-    FakeFile f;
-    f.opens = c.opens, f.sized = c.sized, f.size = c.size, f.reads = c.reads;
+    FakeFile f(c.opens, c.sized, c.size, c.reads);
     EXPECT_EQ(MD5File(u"x", f), c.result) << c.size;
     EXPECT_EQ(f.closes > 0, c.opens) << c.size;  // closed on every path after open
   }
