@@ -1,8 +1,6 @@
-// One fake platform around a download controller: it logs what the controller did
-// ("open:...", "status:...", "hide", "closeall", ...), the states it passed through,
-// and counts any call into the platform after CloseAll.
+// One fake platform around a download controller: it logs what the controller did ("open:...", "status:...",
+// "closeall", ...) and the states it passed through, and counts any call into the platform after CloseAll.
 #pragma once
-
 #include <functional>
 #include <map>
 #include <set>
@@ -17,7 +15,6 @@ namespace stub::test {
 inline constexpr char16_t kGood[] = u"0123456789abcdef0123456789abcdef";
 inline constexpr char16_t kGoodUpper[] = u"0123456789ABCDEF0123456789ABCDEF";
 inline constexpr char16_t kBad[] = u"fedcba9876543210fedcba9876543210";
-inline constexpr char16_t kBadUpper[] = u"FEDCBA9876543210FEDCBA9876543210";
 using Texts = std::vector<std::u16string>;
 using S = DownState;
 
@@ -31,7 +28,7 @@ struct Transfer {
 struct Disk { uint32_t spc, bps, freeClusters; };
 
 struct Rig : Clock, MessageWaiter, FileSystem, DownloadEngine, DownloadView, Shell {
-  Texts log, reports, urls, paths;  // reports: data texts, "KEY k: data" for a key other than Setup
+  Texts log, reports, urls;  // reports: data texts, "KEY k: data" for a key other than Setup
   std::vector<S> states;
   int afterEnd = 0, pumps = 0, closes = 0;
   bool ended = false;
@@ -80,12 +77,10 @@ struct Rig : Clock, MessageWaiter, FileSystem, DownloadEngine, DownloadView, She
   void PumpMessages() override { Touch(), ++pumps, Call(onPump); }
   bool Exists(const std::u16string& path) override { return Touch(), existing.count(path) > 0; }
   int32_t CreateFolder(const std::u16string& path) override {
-    Touch();
-    return unwritable.count(path) ? 76 : (existing.insert(path), 0);
+    return Touch(), unwritable.count(path) ? 76 : (existing.insert(path), 0);
   }
-  int32_t WriteFirstByte(const std::u16string& path) override {
-    Touch();
-    return unwritable.count(path.substr(0, path.rfind(u'\\') + 1)) ? 75 : (existing.insert(path), 0);
+  int32_t WriteFirstByte(const std::u16string& path) override {  // refused in an unwritable folder
+    return Touch(), unwritable.count(path.substr(0, path.rfind(u'\\') + 1)) ? 75 : (existing.insert(path), 0);
   }
   bool DiskFree(const std::u16string& root, uint32_t& spc, uint32_t& bps, uint32_t& freeC,
                 uint32_t& total) override {
@@ -105,7 +100,7 @@ struct Rig : Clock, MessageWaiter, FileSystem, DownloadEngine, DownloadView, She
   }
   void ReleaseHold() override { Touch(held.empty() ? u"" : u"release:" + held), held.clear(); }
   TransferEnd DownloadFile(const std::u16string& url, const std::u16string& path, ProgressSink& sink) override {
-    Touch(u"download:" + path), urls.push_back(url), paths.push_back(path);
+    Touch(u"download:" + path), urls.push_back(url);
     const Transfer t = urls.size() <= transfers.size() ? transfers[urls.size() - 1] : Transfer{};
     if (t.notes.empty()) Advance(t.seconds);
     for (size_t i = 0; i < t.notes.size() && !ended; ++i) {

@@ -11,10 +11,8 @@ std::u16string Coded(std::u16string_view plain) { return Encode(plain, u"A", kCo
 
 // Every reply field starts as "old", so a field the reply leaves alone shows; the mask names the others.
 TEST(ParseNetInfo, ReplyRules) {
-  const struct {
-    const char16_t* reply;
-    const char16_t* fields[6];  // DownUrl, FileMD5, SetupName, NameTitle, NISITitle, NISIVer
-  } cases[] = {
+  // The fields: DownUrl, FileMD5, SetupName, NameTitle, NISITitle, NISIVer.
+  const struct { const char16_t* reply; const char16_t* fields[6]; } cases[] = {
       {u"DownUrl==A<#>FileMD5==B", {u"a", u"b", u"old", u"old", u"old", u"old"}},  // lower-cased
       // Other text before the key: the value is still after the record's first "==", up to the second.
       {u"xyzDownUrl==http://H/X.exe", {u"http://h/x.exe", u"old", u"old", u"old", u"old", u"old"}},
@@ -44,20 +42,14 @@ TEST(ParseNetInfo, ReplyRules) {
 
 RunState Fetched(std::u16string raw) {
   RunState s;
-  s.ServerUrl = u"http://report.example.com/";
-  s.NameTitle = u"Korvel安装";
-  s.DefaultDownUrl = u"http://dl/rmgb/4.2.2/wlpq1(wlpqhd).exe";
-  s.DefaultFileMD5 = u"0123456789abcdef0123456789abcdef";
-  s.NetText = std::move(raw);
+  s.ServerUrl = u"http://report.example.com/", s.NameTitle = u"Korvel安装", s.NetText = std::move(raw);
+  s.DefaultDownUrl = u"http://dl/rmgb/4.2.2/wlpq1(wlpqhd).exe", s.DefaultFileMD5 = u"0123456789abcdef0123456789abcdef";
   return s;
 }
 
 TEST(FinishGetNet, FallsBackToTheBuiltInDownloadAndReportsTheCodedReply) {
-  const struct {
-    std::u16string raw;
-    bool report;
-    const char16_t *downUrl, *fileMD5, *nameTitle;  // nullptr: the built-in value
-  } cases[] = {
+  // downUrl, fileMD5: nullptr for the built-in value.
+  const struct { std::u16string raw; bool report; const char16_t *downUrl, *fileMD5, *nameTitle; } cases[] = {
       {u"", true, nullptr, nullptr, u"Korvel安装"},
       // Without DownUrl the reply's titles stay, but its digest gives way too.
       {Coded(u"NameTitle==新标题<#>FileMD5==ABC"), true, nullptr, nullptr, u"新标题"},
