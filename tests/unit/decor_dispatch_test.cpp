@@ -76,9 +76,7 @@ TEST(DecorDispatch, NestedMessagesRunInsideAndRemovalWaitsForTheOutermost) {
   };
   EXPECT_EQ(w.Send(1), 101);
   EXPECT_EQ(w.events, (Events{{'b', 1}, {'p', 1}, {'b', 2}, {'p', 2}, {'a', 2}, {'a', 1}}));
-  EXPECT_EQ(depths, (std::vector<int32_t>{1, 2}));
-  EXPECT_EQ(w.rec.depth, 0);
-
+  EXPECT_TRUE(depths == (std::vector<int32_t>{1, 2}) && w.rec.depth == 0);
   w.events.clear();
   w.onPrevious = [&](uint32_t msg) {
     if (msg == 1) w.Send(2);
@@ -87,8 +85,7 @@ TEST(DecorDispatch, NestedMessagesRunInsideAndRemovalWaitsForTheOutermost) {
   };
   EXPECT_EQ(w.Send(1), 101);
   EXPECT_EQ(w.events, (Events{{'b', 1}, {'p', 1}, {'b', 2}, {'p', 2}, {'p', 3}, {'r', 0}}));  // one restore
-  EXPECT_TRUE(w.rec.removed);
-  EXPECT_EQ(w.rec.activeCalls, 0);
+  EXPECT_TRUE(w.rec.removed && w.rec.activeCalls == 0);
   w.events.clear();
   w.Watch(9, WHEN_BEFORE | WHEN_AFTER);  // later messages only pass through, even if watched again
   w.onPrevious = nullptr;
@@ -117,8 +114,7 @@ TEST(DecorDispatch, RemovalHappensOnTheNextMessageThatPassesThrough) {
   EXPECT_EQ(s.events, (Events{{'b', 1}, {'p', 2}, {'p', 1}, {'r', 0}}));
   Window handled(1, WHEN_BEFORE);  // a handled message does not remove either
   handled.onCallback = [&](bool, bool& h, intptr_t&) { RequestRemoval(handled.rec), h = true; };
-  EXPECT_EQ(handled.Send(1), 0);
-  EXPECT_FALSE(handled.rec.removed);
+  EXPECT_TRUE(handled.Send(1) == 0 && !handled.rec.removed);
   handled.Send(2);
   EXPECT_EQ(handled.events, (Events{{'b', 1}, {'p', 2}, {'r', 0}}));
 }

@@ -22,75 +22,71 @@ Texts Brief(const Texts& reports) {
   return out;
 }
 
+std::vector<Transfer> Twice(const Transfer& t) { return {t, t}; }
+
 // One whole run per row, from a good download of http://dl.example.com/soft/setup.exe with nothing saved.
 TEST(DownloadFlow, Runs) {
-  const std::vector<Note> reordered = {{9, 1, 4}, {9, 1, 5}, {9, 1, 14}, {9, 9, 6}};
-  const struct { std::function<void(Rig&)> setup; Texts reports, opened; S state; } cases[] = {
-      {[](Rig& r) { r.transfers = {Rig::Complete(kGood)}; }, kOk, {Open(kC + kSetup)}, S::Ended},
-      {[](Rig& r) { r.run.FileMD5 = u"89abcdef01", r.transfers = {Rig::Complete(kGood)}; }, kOk, {Open(kC + kSetup)},
-       S::Ended},  // a part of the digest is enough
+  const std::vector<Transfer> got = {Rig::Complete(kGood)};
+  const std::u16string runC = Open(kC + kSetup);
+  const Texts reused = {u"IsDownEmp=OK"}, &twice = kTwice;
+  const struct { void (*setup)(Rig&); std::vector<Transfer> transfers; Texts reports, opened; S state; } cases[] = {
+      {nullptr, got, kOk, {runC}, S::Ended},
+      {[](Rig& r) { r.run.FileMD5 = u"89abcdef01"; }, got, kOk, {runC}, S::Ended},  // a part of the digest is enough
       // Reuse: the first variant whose digest matches, folder by folder.
-      {[](Rig& r) { r.Put(kC + kSetup, kBad), r.Put(kC + u"setup(3).exe", kGoodUpper); }, {u"IsDownEmp=OK"},
+      {[](Rig& r) { r.Put(kC + kSetup, kBad), r.Put(kC + u"setup(3).exe", kGoodUpper); }, {}, reused,
        {Open(kC + u"setup(3).exe")}, S::Ended},
-      {[](Rig& r) { r.Put(kD + kSetup, kGood), r.Put(kC + u"setup(5).exe", kGood); }, {u"IsDownEmp=OK"},
+      {[](Rig& r) { r.Put(kD + kSetup, kGood), r.Put(kC + u"setup(5).exe", kGood); }, {}, reused,
        {Open(kC + u"setup(5).exe")}, S::Ended},
-      {[](Rig& r) { r.Put(kApp + u"setup(5).exe", kGood); }, {u"IsDownEmp=OK"}, {Open(kApp + u"setup(5).exe")}, S::Ended},
-      {[](Rig& r) { r.Put(kC + u"setup(6).exe", kGood), r.Put(kC + u"setup(1).exe", u"* ERR: CANNOT READ FILE");
-         r.transfers = {Rig::Complete(kGood)}; }, kOk, {Open(kC + kSetup)}, S::Ended},
+      {[](Rig& r) { r.Put(kApp + u"setup(5).exe", kGood); }, {}, reused, {Open(kApp + u"setup(5).exe")}, S::Ended},
+      {[](Rig& r) { r.Put(kC + u"setup(6).exe", kGood), r.Put(kC + u"setup(1).exe", u"* ERR: CANNOT READ FILE"); }, got,
+       kOk, {runC}, S::Ended},
       // An empty expected digest matches nothing, neither a saved file nor a download.
-      {[](Rig& r) { r.run.FileMD5 = u"", r.Put(kC + kSetup, kGood), r.transfers = {Rig::Broken(kGood), Rig::Broken(kGood)}; },
+      {[](Rig& r) { r.run.FileMD5 = u"", r.Put(kC + kSetup, kGood); }, Twice(Rig::Broken(kGood)),
        {Check(u"1"), u"BeginDown", u"Not", u"AutoReDown", u"BeginDown", u"Not"}, {}, S::Failed},
       // The name search: the first free variant; all four taken moves on, starting at the first variant.
-      {[](Rig& r) { r.Put(kC + kSetup, kBad), r.Put(kC + u"setup(1).exe", kBad), r.Put(kC + u"setup(2).exe", kBad);
-         r.transfers = {Rig::Complete(kGood)}; }, {Check(u"1"), Check(u"2"), u"BeginDown", u"OK"},
-       {Open(kC + u"setup(3).exe")}, S::Ended},
-      {[](Rig& r) { r.existing = {kC + kSetup, kC + u"setup(1).exe", kC + u"setup(2).exe", kC + u"setup(3).exe"};
-         r.transfers = {Rig::Complete(kGood)}; }, {Check(u"1"), Check(u"2"), Check(u"1"), u"BeginDown", u"OK"},
-       {Open(kD + u"setup(1).exe")}, S::Ended},
+      {[](Rig& r) { r.existing = {kC + kSetup, kC + u"setup(1).exe", kC + u"setup(2).exe"}; }, got,
+       {Check(u"1"), Check(u"2"), u"BeginDown", u"OK"}, {Open(kC + u"setup(3).exe")}, S::Ended},
+      {[](Rig& r) { r.existing = {kC + kSetup, kC + u"setup(1).exe", kC + u"setup(2).exe", kC + u"setup(3).exe"}; }, got,
+       {Check(u"1"), Check(u"2"), Check(u"1"), u"BeginDown", u"OK"}, {Open(kD + u"setup(1).exe")}, S::Ended},
       // Without ".exe" every variant is the same name, and the file starts as a program.
-      {[](Rig& r) { r.run.DownUrl = u"http://h/get?id=5", r.existing = {kC + u"get"}, r.transfers = {Rig::Complete(kGood)}; },
+      {[](Rig& r) { r.run.DownUrl = u"http://h/get?id=5", r.existing = {kC + u"get"}; }, got,
        {u"CheckFile-get", u"CheckFile-get", u"CheckFile-get", u"BeginDown", u"OK"}, {Open(kD + u"get as a program")},
        S::Ended},
       // No writable folder: the program's folder is tried anyway, with the second variant.
-      {[](Rig& r) { r.unwritable = {kC, kD, kApp}, r.transfers = {Clean(kBad), Clean(kBad)}; },
+      {[](Rig& r) { r.unwritable = {kC, kD, kApp}; }, Twice(Clean(kBad)),
        {u"TestEmp=Not", u"BeginDown", u"Not", u"AutoReDown", u"TestEmp=Not", u"BeginDown", u"Not"},
        {Open(kApp + u"setup(2).exe"), Open(kApp + u"setup(2).exe")}, S::Failed},
       // Every name taken, or none to take: the browser gets the address.
       {[](Rig& r) { r.existing = {kApp + kSetup, kApp + u"setup(1).exe", kApp + u"setup(2).exe", kApp + u"setup(3).exe"};
-         r.unwritable = {kC, kD}; }, {Check(u"1"), Check(u"2"), u"SaveExe=Null"},
+         r.unwritable = {kC, kD}; }, {}, {Check(u"1"), Check(u"2"), u"SaveExe=Null"},
        {u"open:http://dl.example.com/soft/setup.exe"}, S::Browser},
-      {[](Rig& r) { r.run.DownUrl = u"http://h/soft/", r.unwritable = {kD}; },
+      {[](Rig& r) { r.run.DownUrl = u"http://h/soft/", r.unwritable = {kD}; }, {},
        {u"CheckFile-", u"CheckFile-", u"CheckFile-", u"CheckFile-", u"SaveExe=Null"}, {u"open:http://h/soft/"}, S::Browser},
       // A mismatching download that went through exactly 4, 14, 5, 6 is run anyway, and ends
       // the program when the installer's window shows.
-      {[](Rig& r) { r.transfers = {Clean(kBad), Clean(kBad)}; }, kTwice, {Open(kC + kSetup), Open(kApp + kSetup)},
-       S::Failed},
-      {[](Rig& r) { r.windows = {u"NSIS Error"}, r.transfers = {Clean(kBad), Clean(kBad)}; },
+      {nullptr, Twice(Clean(kBad)), twice, {runC, Open(kApp + kSetup)}, S::Failed},
+      {[](Rig& r) { r.windows = {u"NSIS Error"}; }, Twice(Clean(kBad)),
        {u"BeginDown", u"Not", u"NSISError", u"AutoReDown", u"BeginDown", u"Not", u"NSISError"},
-       {Open(kC + kSetup), Open(kApp + kSetup)}, S::Failed},
-      {[](Rig& r) { r.windows = {kTitle}, r.transfers = {Clean(kBad)}; }, {u"BeginDown", u"Not", u"CheackFinish=OK"},
-       {Open(kC + kSetup)}, S::Ended},
+       {runC, Open(kApp + kSetup)}, S::Failed},
+      {[](Rig& r) { r.windows = {kTitle}; }, {Clean(kBad)}, {u"BeginDown", u"Not", u"CheackFinish=OK"}, {runC}, S::Ended},
       // Any other status list, a file that could not be read or a stalled transfer: never run.
-      {[&](Rig& r) { r.windows = {kTitle}, r.transfers = {Clean(kBad, reordered), Clean(kBad, reordered)}; }, kTwice,
-       {}, S::Failed},
-      {[](Rig& r) { r.windows = {kTitle}, r.transfers = {Clean(kBad, {{9, 1, 4}, {9, 1, 14}}), Clean(kBad, {{9, 1, 5},
-         {9, 9, 6}})}; }, kTwice, {}, S::Failed},  // the retry's trail is its own
-      {[](Rig& r) { r.windows = {kTitle}, r.transfers = {Clean(u"* ERR: CANNOT OPEN FILE"), Clean(u"* ERR")}; }, kTwice,
-       {}, S::Failed},
-      {[](Rig& r) { r.windows = {kTitle}, r.transfers = {Clean(kBad, Rig::Complete(u"").notes, true), Clean(kBad,
-         Rig::Complete(u"").notes, true)}; }, kTwice, {}, S::Failed},
+      {[](Rig& r) { r.windows = {kTitle}; }, Twice(Clean(kBad, {{9, 1, 4}, {9, 1, 5}, {9, 1, 14}, {9, 9, 6}})), twice, {},
+       S::Failed},
+      {[](Rig& r) { r.windows = {kTitle}; }, {Clean(kBad, {{9, 1, 4}, {9, 1, 14}}), Clean(kBad, {{9, 1, 5}, {9, 9, 6}})},
+       twice, {}, S::Failed},  // the retry's trail is its own
+      {[](Rig& r) { r.windows = {kTitle}; }, Twice(Clean(u"* ERR: CANNOT OPEN FILE")), twice, {}, S::Failed},
+      {[](Rig& r) { r.windows = {kTitle}; }, Twice(Clean(kBad, Rig::Complete(u"").notes, true)), twice, {}, S::Failed},
       // Save names from the URL stay in the folder, for the download and the reuse search alike.
-      {[](Rig& r) { r.run.DownUrl = u"http://h/..\\..\\evil.exe", r.transfers = {Rig::Complete(kGood)}; }, kOk,
-       {Open(kC + u".._.._evil.exe")}, S::Ended},
-      {[](Rig& r) { r.run.DownUrl = u"http://h/安装包.exe. ", r.transfers = {Rig::Complete(kGood)}; }, kOk,
-       {Open(kC + u"安装包.exe")}, S::Ended},
+      {[](Rig& r) { r.run.DownUrl = u"http://h/..\\..\\evil.exe"; }, got, kOk, {Open(kC + u".._.._evil.exe")}, S::Ended},
+      {[](Rig& r) { r.run.DownUrl = u"http://h/安装包.exe. "; }, got, kOk, {Open(kC + u"安装包.exe")}, S::Ended},
       {[](Rig& r) { r.run.DownUrl = u"http://h/..\\..\\evil.exe", r.digests[kC + u".._.._evil(1).exe"] = kGood;
-         r.digests[kC + u"..\\..\\evil.exe"] = kGood; }, {u"IsDownEmp=OK"}, {Open(kC + u".._.._evil(1).exe")}, S::Ended},
+         r.digests[kC + u"..\\..\\evil.exe"] = kGood; }, {}, reused, {Open(kC + u".._.._evil(1).exe")}, S::Ended},
   };
   for (size_t i = 0; i < std::size(cases); ++i) {
     const auto& c = cases[i];
     Rig r;
-    c.setup(r);
+    r.transfers = c.transfers;
+    if (c.setup) c.setup(r);
     r.Start();
     EXPECT_EQ(Brief(r.reports), c.reports) << "row " << i;
     EXPECT_EQ(r.With(u"open:"), c.opened) << "row " << i;
@@ -130,8 +126,9 @@ TEST(DownloadFlow, FinishReportsCarryDurationDiskLibraryAndDigests) {
   r.separator = u",", r.disks[u"C:\\"] = {8, 512, 2621440}, r.existing = {u"C:\\Windows\\syswow64\\urlmon.dll"};
   r.transfers = {{Rig::Broken().notes, kBad, 12.5}};
   r.Start();
-  EXPECT_EQ(r.reports.at(1), u"DownFinish=Not:12,5 DownCode=5,6, DiskSpace=10240 URLMon=1 SavePath=C:\\Temp\\ DownMD5="
-                             u"FEDCBA9876543210FEDCBA9876543210 FileMD5=0123456789ABCDEF0123456789ABCDEF url=dl.example.com/soft/setup.exe");
+  EXPECT_EQ(r.reports.at(1), u"DownFinish=Not:12,5 DownCode=5,6, DiskSpace=10240 URLMon=1 SavePath=C:\\Temp\\ "
+                             u"DownMD5=FEDCBA9876543210FEDCBA9876543210 FileMD5=0123456789ABCDEF0123456789ABCDEF "
+                             u"url=dl.example.com/soft/setup.exe");
   Rig m;  // a download across midnight reports a negative duration
   m.now = 86399.5;
   m.transfers = {{Rig::Complete(kGood).notes, kGood, 1.25}};
