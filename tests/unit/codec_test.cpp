@@ -19,10 +19,10 @@ std::string Pattern(size_t n) {
 
 struct Md5FileTest : ::testing::Test {
   std::u16string Write(const std::string& name, const std::string& content) {
-    std::ofstream(dir.path / name, std::ios::binary).write(content.data(), content.size());
+    std::ofstream(dir.path() / name, std::ios::binary).write(content.data(), content.size());
     return Path(name);
   }
-  std::u16string Path(const std::string& name) { return Utf8ToUtf16Lossy((dir.path / name).u8string()); }
+  std::u16string Path(const std::string& name) { return Utf8ToUtf16Lossy((dir.path() / name).u8string()); }
   TempDir dir;
 };
 
@@ -53,7 +53,7 @@ TEST_F(Md5FileTest, KnownAnswersInMemoryAndFromFiles) {
   SetMessagePump(nullptr);
   EXPECT_EQ(MD5File(Write("安装 (1).exe", "abc")), u"900150983cd24fb0d6963f7d28e17f72");
   EXPECT_EQ(MD5File(Path("missing.exe")), u"");
-  EXPECT_EQ(MD5File(Utf8ToUtf16Lossy(dir.path.u8string())), kErrOpen);
+  EXPECT_EQ(MD5File(Utf8ToUtf16Lossy(dir.path().u8string())), kErrOpen);
 #ifndef _WIN32
   EXPECT_EQ(MD5File(u"/proc/self/mem"), kErrRead);  // opens, but reading at offset 0 fails, even for root
 #endif

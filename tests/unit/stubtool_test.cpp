@@ -24,12 +24,12 @@ TEST(StubTool, DecodeEncodeAndMd5) {
   EXPECT_EQ(enc.code, 0);
   EXPECT_EQ(Tool({"decode"}, enc.out).out, "Korvel安装");
   TempDir dir;
-  std::ofstream(dir.path / "a.bin", std::ios::binary) << "abc";
-  EXPECT_EQ(Tool({"md5", (dir.path / "a.bin").u8string()}).out, "900150983cd24fb0d6963f7d28e17f72\n");
-  const Result missing = Tool({"md5", (dir.path / "nope").u8string()});
+  std::ofstream(dir.path() / "a.bin", std::ios::binary) << "abc";
+  EXPECT_EQ(Tool({"md5", (dir.path() / "a.bin").u8string()}).out, "900150983cd24fb0d6963f7d28e17f72\n");
+  const Result missing = Tool({"md5", (dir.path() / "nope").u8string()});
   EXPECT_EQ(missing.out, "\n");
   EXPECT_EQ(missing.code, 1);
-  EXPECT_EQ(Tool({"md5", dir.path.u8string()}).out, "* ERR: CANNOT OPEN FILE\n");
+  EXPECT_EQ(Tool({"md5", dir.path().u8string()}).out, "* ERR: CANNOT OPEN FILE\n");
 }
 
 TEST(StubTool, BadUsageAndBadInputExitWithTwo) {
