@@ -21,12 +21,8 @@ TEST(Defaults, TitleByCaseSensitiveProgramName) {
 TEST(Defaults, LoadFillsBuiltInsAndLeavesDownloadFieldsEmpty) {
   RunState s;
   LoadDefaults(s, kBuiltIns, u"x_vh2vh6", [] { return std::u16string(u"D1#D2"); });
-  EXPECT_EQ(s.SetupName, kTitle1);
-  EXPECT_EQ(s.Channel, u"wlpq");
-  EXPECT_EQ(s.PcId, u"D1#D2");
-  EXPECT_EQ(s.ServerUrl, u"http://srv/");
-  EXPECT_EQ(s.DefaultDownUrl, kBuiltIns.DefaultDownUrl);
-  EXPECT_EQ(s.DownUrl, u"");
+  EXPECT_TRUE(s.SetupName == kTitle1 && s.Channel == u"wlpq" && s.PcId == u"D1#D2" && s.ServerUrl == u"http://srv/");
+  EXPECT_TRUE(s.DefaultDownUrl == kBuiltIns.DefaultDownUrl && s.DownUrl.empty());
   BuiltIns beta = kBuiltIns;
   beta.Channel = u"beta";
   LoadDefaults(s, beta, u"stub", [] { return std::u16string(); });
