@@ -12,7 +12,6 @@
   extern "C" int LLVMFuzzerTestOneInput(const uint8_t* d, size_t n) { return FuzzOne({(const char*)d, n}), 0; } \
   static void FuzzOne(std::string_view in)
 
-// A violated property is a finding like a crash: print it and abort.
 #define FUZZ_CHECK(cond, what) \
   ((cond) ? void() : (std::fprintf(stderr, "fuzz check failed: %s (%s:%d)\n", what, __FILE__, __LINE__), std::abort()))
 
