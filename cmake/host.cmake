@@ -29,7 +29,7 @@ target_link_libraries(stubtool PRIVATE stubtool-lib)
 
 find_package(GTest REQUIRED)
 include(GoogleTest)
-add_executable(unit-tests ${STUB_UNIT_TESTS} ${STUB_HOST_TESTS})
+add_executable(unit-tests ${STUB_UNIT_TESTS})
 target_compile_definitions(unit-tests PRIVATE STUB_SETTINGS_PLAIN_TITLES)
 target_link_libraries(unit-tests PRIVATE builtins stubtool-lib GTest::gtest GTest::gtest_main)
 target_include_directories(unit-tests PRIVATE tests/unit)

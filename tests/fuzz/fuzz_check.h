@@ -1,43 +1,24 @@
-// Shared by the fuzz targets: the entry point, a check that stops the run with
-// a message (so libFuzzer saves the input), and the ways bytes become text.
+// Shared by the fuzz targets: the entry point, a check that aborts (so libFuzzer saves the input), bytes as text.
 #pragma once
-
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <string>
-#include <string_view>
 #include <vector>
-
 #include "base/text.h"
 
 // FUZZ_TARGET(in) { ... } is the target's body; `in` holds the input bytes.
-#define FUZZ_TARGET(in)                                                              \
-  static void FuzzOne(std::string_view in);                                          \
-  extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {          \
-    FuzzOne({reinterpret_cast<const char*>(data), size});                            \
-    return 0;                                                                        \
-  }                                                                                  \
+#define FUZZ_TARGET(in)                                                                                      \
+  static void FuzzOne(std::string_view in);                                                                  \
+  extern "C" int LLVMFuzzerTestOneInput(const uint8_t* d, size_t n) { return FuzzOne({(const char*)d, n}), 0; } \
   static void FuzzOne(std::string_view in)
 
-// A violated property is a finding like a crash: print it and abort.
-#define FUZZ_CHECK(cond, what)                                                           \
-  do {                                                                                   \
-    if (!(cond)) {                                                                       \
-      std::fprintf(stderr, "fuzz check failed: %s (%s:%d)\n", what, __FILE__, __LINE__); \
-      std::abort();                                                                      \
-    }                                                                                    \
-  } while (0)
+#define FUZZ_CHECK(cond, what) \
+  ((cond) ? void() : (std::fprintf(stderr, "fuzz check failed: %s (%s:%d)\n", what, __FILE__, __LINE__), std::abort()))
 
 namespace stub::fuzz {
+inline bool IsUtf8(std::string_view bytes) { std::u16string unused; return Utf8ToUtf16(bytes, unused); }
 
-inline bool IsUtf8(std::string_view bytes) {
-  std::u16string unused;
-  return Utf8ToUtf16(bytes, unused);
-}
-
-// Bytes as UTF-16 code units, low byte first; an odd last byte is dropped.
-// Every unit value is reachable, lone surrogates included.
+// Bytes as UTF-16 code units, low byte first, every value reachable; an odd last byte is dropped.
 inline std::u16string Units(std::string_view bytes) {
   std::u16string out;
   for (size_t i = 0; i + 1 < bytes.size(); i += 2)
@@ -45,10 +26,8 @@ inline std::u16string Units(std::string_view bytes) {
   return out;
 }
 
-// The input split at '\n' into `count` text fields, the last taking the rest.
-// A line that starts with the byte 0x01 holds UTF-16 units (as Units); any
-// other line is UTF-8, read leniently: seeds stay readable and every unit
-// value can still be reached.
+// The input split at '\n' into `count` fields, the last taking the rest: UTF-16 units (as Units) after a 0x01
+// byte, else lenient UTF-8, so seeds stay readable.
 inline std::vector<std::u16string> Fields(std::string_view in, size_t count) {
   std::vector<std::u16string> out;
   for (size_t nl; out.size() < count; in.remove_prefix(nl + 1)) {
@@ -60,5 +39,4 @@ inline std::vector<std::u16string> Fields(std::string_view in, size_t count) {
   out.resize(count);
   return out;
 }
-
 }  // namespace stub::fuzz

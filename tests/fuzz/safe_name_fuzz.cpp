@@ -1,23 +1,18 @@
-// The save name taken from a download URL: any UTF-16 text (two input bytes a
-// unit) through UrlFileName and SafeFileName must give one creatable name in
-// the chosen folder.
+// Any UTF-16 text as a download URL: UrlFileName and SafeFileName give one creatable name in the folder.
 #include "download/services.h"
 #include "fuzz_check.h"
 
-namespace stub::fuzz {
-namespace {
+namespace stub::fuzz { namespace {
 
-// What Windows takes for a device: the part before the first dot, trailing
-// spaces ignored, any case, is CON, PRN, AUX, NUL, or COM/LPT and a digit
-// 1-9 or a superscript 1-3.
+// What Windows takes for a device: the part before the first dot, trailing spaces ignored, any case, is CON, PRN,
+// AUX, NUL, or COM/LPT and a digit 1-9 or a superscript 1-3.
 bool IsDeviceName(std::u16string_view name) {
   std::u16string stem(name.substr(0, name.find(u'.')));
   while (!stem.empty() && stem.back() == u' ') stem.pop_back();
   for (char16_t& c : stem) c = (c >= u'a' && c <= u'z') ? c - 32 : c;
   if (stem == u"CON" || stem == u"PRN" || stem == u"AUX" || stem == u"NUL") return true;
   if (stem.size() != 4 || (stem.compare(0, 3, u"COM") != 0 && stem.compare(0, 3, u"LPT") != 0)) return false;
-  const char16_t d = stem[3];
-  return (d >= u'1' && d <= u'9') || d == 0xB9 || d == 0xB2 || d == 0xB3;
+  return (stem[3] >= u'1' && stem[3] <= u'9') || stem[3] == 0xB9 || stem[3] == 0xB2 || stem[3] == 0xB3;
 }
 
 void CheckSafe(std::u16string_view name) {
@@ -28,8 +23,7 @@ void CheckSafe(std::u16string_view name) {
   FUZZ_CHECK(!IsDeviceName(name), "not a device name");
 }
 
-}  // namespace
-}  // namespace stub::fuzz
+}}  // namespace stub::fuzz
 
 FUZZ_TARGET(in) {
   using namespace stub;

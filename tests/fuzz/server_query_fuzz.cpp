@@ -1,5 +1,4 @@
-// The report server's reading of a request target: query fields, percent
-// escapes, UTF-8 repair and the mapping onto the served folder, for any bytes.
+// Any bytes as a request target: query fields, percent escapes, UTF-8 repair, the mapping onto the served folder.
 #include "fuzz_check.h"
 #include "server/file_path.h"
 #include "server/query.h"
@@ -12,13 +11,9 @@ FUZZ_TARGET(target) {
   const std::string valid = ValidUtf8(target);
   FUZZ_CHECK(IsUtf8(valid) && ValidUtf8(valid) == valid, "repaired UTF-8 is valid and stays");
   FUZZ_CHECK(!IsUtf8(target) || valid == target, "valid UTF-8 is kept as it is");
-
   const std::string_view path = PathOf(target), query = QueryOf(target);
-  if (path.size() < target.size())
-    FUZZ_CHECK(std::string(path) + "?" + std::string(query) == target, "path '?' query is the target");
-  else
-    FUZZ_CHECK(query.empty(), "no query without '?'");
-
+  FUZZ_CHECK(path.size() < target.size() ? std::string(path) + "?" + std::string(query) == target : query.empty(),
+             "the target is the path, or the path, '?' and the query");
   // A served file always lies under the root: no ".." segment, no NUL.
   const std::string joined = JoinUnderRoot("/srv/files", target);
   if (!joined.empty()) {

@@ -1,11 +1,8 @@
-// The host tool's standard input: any bytes through decode, encode and reply
-// (coded and plain). Bad input is refused with exit code 2, never a crash;
-// valid UTF-8 comes back unchanged through encode and decode.
+// Any bytes as the host tool's input: refused with exit code 2 unless UTF-8, which round-trips unchanged.
 #include "fuzz_check.h"
 #include "stubtool/stubtool.h"
 
-namespace stub::fuzz {
-namespace {
+namespace stub::fuzz { namespace {
 
 int Run(const std::vector<std::string>& args, const std::string& in, std::string& out) {
   std::string err;
@@ -16,13 +13,12 @@ int Run(const std::vector<std::string>& args, const std::string& in, std::string
   return code;
 }
 
-}  // namespace
-}  // namespace stub::fuzz
+}}  // namespace stub::fuzz
 
 FUZZ_TARGET(bytes) {
-  using stub::fuzz::Run;
+  using namespace stub::fuzz;
   const std::string in(bytes);
-  const bool valid = stub::fuzz::IsUtf8(in);
+  const bool valid = IsUtf8(in);
   std::string coded, back, out;
   FUZZ_CHECK((Run({"encode"}, in, coded) == 0) == valid && (Run({"decode"}, in, out) == 0) == valid,
              "valid UTF-8 is accepted, other input refused");
@@ -41,6 +37,6 @@ FUZZ_TARGET(bytes) {
                "one JSON object and a newline");
     for (size_t i = 0; i + 1 < out.size(); ++i)
       FUZZ_CHECK(static_cast<uint8_t>(out[i]) >= 0x20, "no raw control character in JSON");
-    FUZZ_CHECK(stub::fuzz::IsUtf8(out), "JSON is valid UTF-8");
+    FUZZ_CHECK(IsUtf8(out), "JSON is valid UTF-8");
   }
 }

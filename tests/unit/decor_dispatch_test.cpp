@@ -1,50 +1,37 @@
 #include "decor/dispatch.h"
-
-#include <gtest/gtest.h>
-
 #include <functional>
+#include <gtest/gtest.h>
 #include <vector>
+#include "decor/msg_table.h"
 
-namespace stub {
-namespace {
+namespace stub { namespace {
 
 constexpr uintptr_t kWnd = 0x1234;
+using Events = std::vector<std::pair<char, uint32_t>>;  // 'b' before, 'p' previous, 'a' after, 'r' restore
 
-struct Event {
-  char what;  // 'b' before call, 'p' previous procedure, 'a' after call, 'r' restore
-  uint32_t msg;
-  bool operator==(const Event& o) const { return what == o.what && msg == o.msg; }
-};
-using Events = std::vector<Event>;
-
-// A subclassed window with a recording owner and previous procedure. The
-// behaviours let a test hook into each step, including re-entering Dispatch.
+// A subclassed window with a recording owner and previous procedure; the hooks may re-enter Dispatch.
 struct Window : DispatchHooks {
   SubclassRecord rec;
   Events events;
-  std::function<void(bool before, uint32_t, bool&, intptr_t&)> onCallback;
-  std::function<intptr_t(uint32_t)> onPrevious;
-
+  std::function<void(bool before, bool& handled, intptr_t& result)> onCallback;
+  std::function<void(uint32_t)> onPrevious;
   explicit Window(uint32_t watch = ALL_MESSAGES, uint32_t when = WHEN_BEFORE | WHEN_AFTER) {
     rec.owner = this;
-    rec.callback = [](void* owner, bool before, bool& handled, intptr_t& result, uintptr_t hwnd,
-                      uint32_t msg, uintptr_t, intptr_t, intptr_t& userData) {
+    rec.callback = [](void* owner, bool before, bool& handled, intptr_t& result, uintptr_t hwnd, uint32_t msg,
+                      uintptr_t, intptr_t, intptr_t& userData) {
       auto* w = static_cast<Window*>(owner);
-      EXPECT_EQ(hwnd, kWnd);
-      EXPECT_EQ(&userData, &w->rec.userData);
+      EXPECT_TRUE(hwnd == kWnd && &userData == &w->rec.userData);
       w->events.push_back({before ? 'b' : 'a', msg});
-      if (w->onCallback) w->onCallback(before, msg, handled, result);
+      if (w->onCallback) w->onCallback(before, handled, result);
     };
     Watch(watch, when);
   }
   intptr_t CallPrevious(uintptr_t, uint32_t msg, uintptr_t, intptr_t) override {
     events.push_back({'p', msg});
-    return onPrevious ? onPrevious(msg) : 100 + msg;
+    if (onPrevious) onPrevious(msg);
+    return 100 + msg;
   }
-  void RestorePrevious(uintptr_t hwnd) override {
-    EXPECT_EQ(hwnd, kWnd);
-    events.push_back({'r', 0});
-  }
+  void RestorePrevious(uintptr_t hwnd) override { EXPECT_EQ(hwnd, kWnd); events.push_back({'r', 0}); }
   intptr_t Send(uint32_t msg) { return Dispatch(rec, *this, kWnd, msg, 0, 0); }
   void Watch(uint32_t msg, uint32_t when) {
     struct : Reporter {
@@ -60,8 +47,6 @@ TEST(DecorDispatch, TablesChooseTheCallsAroundThePreviousProcedure) {
   w.Watch(3, WHEN_BEFORE | WHEN_AFTER);
   for (int msg : {1, 2, 3, 4}) EXPECT_EQ(w.Send(msg), 100 + msg);
   EXPECT_EQ(w.events, (Events{{'b', 1}, {'p', 1}, {'p', 2}, {'a', 2}, {'b', 3}, {'p', 3}, {'a', 3}, {'p', 4}}));
-  EXPECT_EQ(w.rec.depth, 0);
-
   Window none;
   none.rec.callback = nullptr;
   EXPECT_EQ(none.Send(7), 107);
@@ -70,7 +55,7 @@ TEST(DecorDispatch, TablesChooseTheCallsAroundThePreviousProcedure) {
 
 TEST(DecorDispatch, CallbacksHandleOrChangeTheResultAndShareUserData) {
   Window w(5);
-  w.onCallback = [&](bool before, uint32_t, bool& handled, intptr_t& result) {
+  w.onCallback = [&](bool before, bool& handled, intptr_t& result) {
     EXPECT_FALSE(handled);
     EXPECT_EQ(result, before ? 0 : 105);
     ++w.rec.userData;
@@ -83,81 +68,116 @@ TEST(DecorDispatch, CallbacksHandleOrChangeTheResultAndShareUserData) {
   EXPECT_EQ(w.rec.userData, 3);
 }
 
-TEST(DecorDispatch, NestedMessagesRunInsideThePreviousProcedure) {
+TEST(DecorDispatch, NestedMessagesRunInsideAndRemovalWaitsForTheOutermost) {
   Window w;
   std::vector<int32_t> depths;
-  w.onPrevious = [&](uint32_t msg) -> intptr_t {
+  w.onPrevious = [&](uint32_t msg) {
     depths.push_back(w.rec.depth);
-    if (msg == 1) {
-      EXPECT_EQ(w.Send(2), 102);
-    }
-    return 100 + msg;
+    if (msg == 1) { EXPECT_EQ(w.Send(2), 102); }
   };
   EXPECT_EQ(w.Send(1), 101);
   EXPECT_EQ(w.events, (Events{{'b', 1}, {'p', 1}, {'b', 2}, {'p', 2}, {'a', 2}, {'a', 1}}));
-  EXPECT_EQ(depths, (std::vector<int32_t>{1, 2}));
-  EXPECT_EQ(w.rec.depth, 0);
-  EXPECT_EQ(w.rec.activeCalls, 0);
-}
-
-TEST(DecorDispatch, RemovalDuringNestedCallWaitsForTheOutermost) {
-  Window w;
-  w.onPrevious = [&](uint32_t msg) -> intptr_t {
+  EXPECT_TRUE(depths == (std::vector<int32_t>{1, 2}) && w.rec.depth == 0);
+  w.events.clear();
+  w.onPrevious = [&](uint32_t msg) {
     if (msg == 1) w.Send(2);
-    if (msg == 2) {
-      RequestRemoval(w.rec);
-      w.Send(3);  // deeper still; no callbacks any more
-    }
+    if (msg == 2) RequestRemoval(w.rec), w.Send(3);  // deeper still; no callbacks any more
     EXPECT_FALSE(w.rec.removed);  // an outer previous procedure is still running
-    return 100 + msg;
   };
   EXPECT_EQ(w.Send(1), 101);
-  // One restore, and no after call for any of them.
-  EXPECT_EQ(w.events, (Events{{'b', 1}, {'p', 1}, {'b', 2}, {'p', 2}, {'p', 3}, {'r', 0}}));
-  EXPECT_TRUE(w.rec.removed);
-  EXPECT_EQ(w.rec.activeCalls, 0);
-
-  // Later messages only pass through; nothing reaches the owner.
+  EXPECT_EQ(w.events, (Events{{'b', 1}, {'p', 1}, {'b', 2}, {'p', 2}, {'p', 3}, {'r', 0}}));  // one restore
+  EXPECT_TRUE(w.rec.removed && w.rec.activeCalls == 0);
   w.events.clear();
-  w.Watch(9, WHEN_BEFORE | WHEN_AFTER);  // even if someone watches again
+  w.Watch(9, WHEN_BEFORE | WHEN_AFTER);  // later messages only pass through, even if watched again
   w.onPrevious = nullptr;
   EXPECT_EQ(w.Send(9), 109);
   EXPECT_EQ(w.events, (Events{{'p', 9}}));
 }
 
+// Removal waits for the next message that passes through, and never happens under a running callback.
 TEST(DecorDispatch, RemovalHappensOnTheNextMessageThatPassesThrough) {
   Window w;
   RequestRemoval(w.rec);
   EXPECT_FALSE(w.rec.removed);  // still installed until a message comes
   EXPECT_EQ(w.Send(4), 104);
   EXPECT_EQ(w.events, (Events{{'p', 4}, {'r', 0}}));
-
   Window inBefore(6);  // requested in a before call: no after call
-  inBefore.onCallback = [&](bool, uint32_t, bool&, intptr_t&) { RequestRemoval(inBefore.rec); };
+  inBefore.onCallback = [&](bool, bool&, intptr_t&) { RequestRemoval(inBefore.rec); };
   EXPECT_EQ(inBefore.Send(6), 106);
   EXPECT_EQ(inBefore.events, (Events{{'b', 6}, {'p', 6}, {'r', 0}}));
-}
-
-// A message sent to the window from inside a callback re-enters with no
-// previous-procedure call in progress; it must not remove the record while the
-// callback that sent it is still running, and the restore happens once.
-TEST(DecorDispatch, MessageSentFromCallbackDoesNotRemoveUnderIt) {
-  Window w(1, WHEN_BEFORE);
-  w.onCallback = [&](bool, uint32_t, bool&, intptr_t&) {
-    RequestRemoval(w.rec);
-    EXPECT_EQ(w.Send(2), 102);
-    EXPECT_FALSE(w.rec.removed);
+  Window s(1, WHEN_BEFORE);
+  s.onCallback = [&](bool, bool&, intptr_t&) {
+    RequestRemoval(s.rec);
+    EXPECT_EQ(s.Send(2), 102);
+    EXPECT_FALSE(s.rec.removed);
   };
-  EXPECT_EQ(w.Send(1), 101);
-  EXPECT_EQ(w.events, (Events{{'b', 1}, {'p', 2}, {'p', 1}, {'r', 0}}));
-
+  EXPECT_EQ(s.Send(1), 101);  // the message sent from the callback did not remove the record under it
+  EXPECT_EQ(s.events, (Events{{'b', 1}, {'p', 2}, {'p', 1}, {'r', 0}}));
   Window handled(1, WHEN_BEFORE);  // a handled message does not remove either
-  handled.onCallback = [&](bool, uint32_t, bool& h, intptr_t&) { RequestRemoval(handled.rec), h = true; };
-  EXPECT_EQ(handled.Send(1), 0);
-  EXPECT_FALSE(handled.rec.removed);
+  handled.onCallback = [&](bool, bool& h, intptr_t&) { RequestRemoval(handled.rec), h = true; };
+  EXPECT_TRUE(handled.Send(1) == 0 && !handled.rec.removed);
   handled.Send(2);
   EXPECT_EQ(handled.events, (Events{{'b', 1}, {'p', 2}, {'r', 0}}));
 }
 
-}  // namespace
-}  // namespace stub
+using Texts = std::vector<std::u16string>;
+struct Reports : Reporter, Texts {  // "routine: message"
+  void Report(std::u16string_view routine, std::u16string_view message) override {
+    push_back(std::u16string(routine) + u": " + std::u16string(message));
+  }
+};
+std::vector<uint32_t> Entries(const MsgTable& t) { return {t.entries, t.entries + t.count}; }
+
+TEST(MsgTable, FullTableReportsOverflowAndStaysUnchanged) {
+  Reports rep;
+  MsgTable t;
+  for (int i = 0; i < MSG_ENTRIES; ++i) zAddMsg(t, 0x100 + i, rep);
+  zDelMsg(t, 0x105, rep);  // a freed slot does not make room either
+  const std::vector<uint32_t> before = Entries(t);
+  zAddMsg(t, 0x500, rep);
+  zAddMsg(t, 0x11F, rep);  // already present
+  EXPECT_EQ(rep, Texts(2, u"zAddMsg: Message table overflow. Either increase the value of Const MSG_ENTRIES or "
+                            u"use ALL_MESSAGES instead of specific message values"));
+  EXPECT_EQ(Entries(t), before);
+  zAddMsg(t, ALL_MESSAGES, rep);  // every message is still accepted
+  EXPECT_TRUE(t.Selects(0x500));
+}
+
+TEST(MsgTable, FreedSlotsAreReusedAndAllMessagesIsItsOwnState) {
+  Reports rep;
+  MsgTable t;
+  for (uint32_t m : {0x100, 0x101, 0x102}) zAddMsg(t, m, rep);
+  zDelMsg(t, 0x102, rep);  // the last one: the count never drops
+  zDelMsg(t, 0x101, rep);
+  EXPECT_FALSE(t.Selects(0x101) || t.Selects(0));  // a freed slot selects no message
+  for (uint32_t m : {0x47, 0x47, 0x5, 0x7E}) zAddMsg(t, m, rep);  // free slots first, no second copy
+  EXPECT_EQ(Entries(t), (std::vector<uint32_t>{0x100, 0x47, 0x5, 0x7E}));
+  zAddMsg(t, ALL_MESSAGES, rep);
+  EXPECT_TRUE(t.Selects(0) && t.Selects(0xFFFFFFFEu));
+  zDelMsg(t, 0xFFFF0000, rep);  // a single message is never held by an every-message table
+  EXPECT_EQ(rep, Texts{u"zDelMsg: Message &HFFFF0000 not found in table"});
+  rep.clear();
+  zAddMsg(t, 0x31A, rep);  // a single message turns it into a table holding only that message
+  EXPECT_EQ(Entries(t), std::vector<uint32_t>{0x31A});
+  zDelMsg(t, ALL_MESSAGES, rep);
+  EXPECT_FALSE(t.Selects(0x31A));
+  zAddMsg(t, 0xFFFFFFFFu, rep);  // the 32-bit form of ALL_MESSAGES
+  EXPECT_TRUE(t.Selects(0x47));
+  EXPECT_TRUE(rep.empty());
+}
+
+TEST(MsgTable, WhenBitsPickTheTables) {
+  Reports rep;
+  MsgTable before, after;
+  WatchMessage(before, after, 0x47, WHEN_BEFORE, rep);
+  WatchMessage(before, after, 0x7E, WHEN_BEFORE | WHEN_AFTER, rep);
+  EXPECT_TRUE(before.Selects(0x47) && !after.Selects(0x47));
+  UnwatchMessage(before, after, 0x7E, WHEN_AFTER, rep);
+  EXPECT_TRUE(before.Selects(0x7E) && !after.Selects(0x7E));
+  UnwatchMessage(before, after, 0x47, WHEN_BEFORE | WHEN_AFTER, rep);  // not in after
+  EXPECT_EQ(rep, Texts{u"zDelMsg: Message &H47 not found in table"});  // the number in hex
+  EXPECT_FALSE(before.Selects(0x47));
+  EXPECT_EQ(ReportLogText(u"zDelMsg", u"Message &H47 not found"), u"aShadow.zDelMsg: Message &H47 not found");
+}
+
+}}  // namespace stub

@@ -1,131 +1,109 @@
+#include <climits>
 #include <gtest/gtest.h>
-
 #include "download_fakes.h"
 
-namespace stub::test {
-namespace {
+namespace stub::test { namespace {
 
-TEST(DownloadWait, WaitsTheWholeTimeInFewBlockingWaits) {
-  Rig r;
-  r.clock.now = 36000;
-  r.ctl.WaitSeconds(2);
-  EXPECT_DOUBLE_EQ(r.clock.now, 36002);
-  EXPECT_LE(r.waiter.waits.size(), 2u);
-}
-
-TEST(DownloadWait, EarlyReturnsNeverAskForMoreThanIsLeft) {
-  Rig r;
-  r.clock.now = 1000;
-  r.waiter.stepCap = 0.25;  // messages keep arriving
-  r.ctl.WaitSeconds(1);
-  EXPECT_DOUBLE_EQ(r.clock.now, 1001);
-  EXPECT_EQ(r.waiter.waits, (std::vector<double>{1.0, 0.75, 0.5, 0.25}));
-}
-
-TEST(DownloadWait, EndsBeforeMidnight) {
-  struct {
-    double start;
-    int32_t n;
-    double endAtMost;
-    size_t waitsAtMost;
-  } cases[] = {
-      {86394.5, 2, 86395.01, 3},  // stops at about 86395
-      {86394.0, 1, 86395.01, 3},  // exactly at 86395: ends on the next look
-      {86395.5, 1, 86395.5, 0},   // already past: returns at once
-      {0.0, 2, 0.0, 0},           // the clock's reset value: returns at once
-      {500.0, -3, 500.0, 0},
+TEST(DownloadProgress, BarFollowsWholePercentsAndReportsPumpTwice) {
+  const struct { int32_t max, progress; float full, fill; } cases[] = {
+      {0, 500, 7470, 0},        {1000, 9, 7470, 0},      {1000, 10, 7470, 74.7f},    {1000, 999, 7470, 7395.3f},
+      {3, 1, 7470, 2465.1f},    {1000, -5, 7470, 0},     {1, INT32_MAX, 7470, 7470},  // never past full
+      {3, 3, 1234.567f, 1234.567f}, {INT32_MAX, INT32_MAX, 0.1f, 0.1f},  // exactly full at the total
   };
   for (const auto& c : cases) {
     Rig r;
-    r.clock.now = c.start;
+    r.full = c.full;
+    r.ctl.OnProgress(c.max, c.progress, 5);
+    EXPECT_FLOAT_EQ(r.fill, c.fill) << c.max << " " << c.progress;
+    EXPECT_EQ(r.pumps, c.max > 0 ? 2 : 0);  // without a total nothing changes
+    EXPECT_EQ(r.ctl.DownCount, c.max > 0 ? c.progress : 0);
+    EXPECT_EQ(r.ctl.DownCode, c.max > 0 ? u"5," : u"");
+  }
+}
+
+TEST(DownloadProgress, SpeedLineRefreshesAboutOnceASecondAndStopsAfterMidnight) {
+  Rig r;
+  r.ctl.OnProgress(10000000, 600000, 5);  // Timerold is 0: updates at once with everything so far
+  EXPECT_EQ(r.status, u"下载速度：586KB");
+  r.now = 36000.6, r.ctl.OnProgress(10000000, 1200000, 5);
+  r.now = 36001.0, r.ctl.OnProgress(10000000, 1800000, 5);  // exactly one second: not yet
+  EXPECT_EQ(r.With(u"status:").size(), 1u);
+  r.now = 36001.2, r.ctl.OnProgress(10000000, 2700000, 5);
+  EXPECT_EQ(r.status, u"下载速度：2.0MB");  // 2100000 bytes since the last refresh
+  EXPECT_EQ(r.ctl.Downbyte, 2700000);
+  r.now = 36010, r.ctl.OnProgress(5000000, 300000, 5);  // a retry starts from 0 again: never a negative speed
+  EXPECT_EQ(r.status, u"下载速度：293KB");
+  r.now = 86399.5, r.ctl.OnProgress(1000000, 1000, 5);
+  for (double t : {0.3, 2.0, 40000.0}) r.now = t, r.ctl.OnProgress(1000000, 5000, 5);
+  EXPECT_EQ(r.With(u"status:").size(), 4u);
+  EXPECT_EQ(r.ctl.DownCount, 5000);  // the rest of the report still works
+}
+
+TEST(DownloadProgress, ExtremeNumbersAreHarmless) {
+  Rig r;
+  for (int32_t max : {INT32_MIN, -1, 0, 1, INT32_MAX})
+    for (int32_t progress : {INT32_MIN, -1, 0, 1, INT32_MAX}) {
+      r.Advance(1.5), r.ctl.OnProgress(max, progress, progress);
+      EXPECT_TRUE(r.fill >= 0 && r.status.find(u'-') == std::u16string::npos) << max << " " << progress;
+    }
+}
+
+TEST(DownloadProgress, CloseClicksDuringTheTransfer) {
+  Rig r;  // while downloading: only a warning
+  r.onPump = [&, clicks = 0]() mutable { if (clicks++ == 0) r.ctl.Image3_Click(); };
+  r.ctl.OnProgress(1000, 500, 5);
+  EXPECT_EQ(r.With(u"message:"), Texts{u"message:下载中...请勿关闭！|提示"});
+  EXPECT_TRUE(r.ctl.DownCount == 500 && r.reports.empty());
+  Rig e;  // once the download phase is over the close zone ends the program, and nothing more happens
+  e.ctl.DownEnd = u"END";
+  e.onPump = [&] { e.ctl.Image3_Click(); };
+  e.ctl.OnProgress(1000, 500, 5);
+  e.ctl.OnProgress(1000, 600, 6);
+  EXPECT_TRUE(e.closes == 1 && e.afterEnd == 0 && e.ctl.DownCount == 0);
+}
+
+TEST(DownloadWait, WaitsInFewBlockingWaitsAndEndsBeforeMidnight) {
+  const struct { double start, stepCap; int32_t n; double end; std::vector<double> waits; } cases[] = {
+      {36000, 1e9, 2, 36002, {2}},
+      {1000, 0.25, 1, 1001, {1.0, 0.75, 0.5, 0.25}},  // early returns never ask for more than is left
+      {86394.5, 1e9, 2, 86395.001, {0.5, 0.001}},     // stops at about 86395
+      {86395.5, 1e9, 1, 86395.5, {}},                  // already past: returns at once
+      {0.0, 1e9, 2, 0.0, {}},                          // the clock's reset value: returns at once
+      {500.0, 1e9, -3, 500.0, {}},
+  };
+  for (const auto& c : cases) {
+    Rig r;
+    r.now = c.start, r.stepCap = c.stepCap;
     r.ctl.WaitSeconds(c.n);
-    EXPECT_LE(r.clock.now, c.endAtMost) << c.start;
-    EXPECT_GE(r.clock.now, c.start) << c.start;
-    EXPECT_LE(r.waiter.waits.size(), c.waitsAtMost) << c.start;
+    EXPECT_DOUBLE_EQ(r.now, c.end) << c.start;
+    EXPECT_EQ(r.waits, c.waits) << c.start;
   }
-}
-
-TEST(DownloadWait, StopsWhenTheProgramEndsMeanwhile) {
-  Rig r;
+  Rig r;  // stops when the program ends meanwhile
   r.ctl.DownEnd = u"END";
-  r.waiter.stepCap = 0.1;
-  r.waiter.onWait = [&] { r.ctl.Image3_Click(); };
+  r.stepCap = 0.1;
+  r.onWait = [&] { r.ctl.Image3_Click(); };
   r.ctl.WaitSeconds(2);
-  EXPECT_EQ(r.waiter.waits.size(), 1u);
-  EXPECT_EQ(r.shell.reports, std::vector<std::u16string>{u"fromClose-Down=0-"});
-  EXPECT_EQ(r.world.afterEnd, 0);
+  EXPECT_EQ(r.waits.size(), 1u);
+  EXPECT_EQ(r.reports, Texts{u"fromClose-Down=0-"});
 }
 
-TEST(DownloadChecks, DiskFreeOfThePathsDrive) {
-  struct {
-    uint32_t sectorsPerCluster, bytesPerSector, freeClusters;
-    bool ok;
-    int32_t mb;
-  } cases[] = {
-      {8, 512, 2621440, true, 10240},
-      {1024, 4096, 0xFFFFFFFFu, true, 0},  // 2^34 MB does not fit
-      {8, 512, 100, false, 0},
-  };
-  for (const auto& c : cases) {
-    Rig r;
-    if (c.ok) r.files.disks[u"C:\\"] = {c.sectorsPerCluster, c.bytesPerSector, c.freeClusters, 0};
-    EXPECT_EQ(r.ctl.GetDiskFreeMB(u"C:\\Temp\\"), c.mb) << c.freeClusters;
-    EXPECT_EQ(r.ctl.GetDiskFreeMB(u"C:\\"), c.mb) << c.freeClusters;
-  }
-  Rig r;
-  r.files.disks[u"C:"] = {8, 512, 2621440, 0};
-  EXPECT_EQ(r.ctl.GetDiskFreeMB(u"C:"), 10240);
-  EXPECT_EQ(r.ctl.GetDiskFreeMB(u""), 0);
-}
-
-TEST(DownloadChecks, FullDiskMessagesByDrive) {
-  struct {
-    const char16_t* dir;
-    bool full;
-    std::vector<std::u16string> messages;
-  } cases[] = {
-      {u"C:\\Temp\\", true, {u"message:C盘已没有可用空间,无法安装软件！|提示"}},
-      {u"c:\\progra~1\\", true, {u"message:C盘已没有可用空间,无法安装软件！|提示"}},
-      {u"D:\\Temp\\", true, {u"message:D盘已没有可用空间,无法安装软件！|提示"}},
-      {u"E:\\App\\", true, {}},
-      {u"C:\\Temp\\", false, {}},
+TEST(DownloadChecks, DiskFreeAndFullDiskMessagesByDrive) {
+  const struct { const char16_t* dir; uint32_t freeClusters; int32_t mb; Texts messages; } cases[] = {  // 4 KiB clusters
+      {u"C:\\Temp\\", 2621440, 10240, {}},
+      {u"C:\\", 0, 0, {u"message:C盘已没有可用空间,无法安装软件！|提示"}},
+      {u"c:\\progra~1\\", 200, 0, {u"message:C盘已没有可用空间,无法安装软件！|提示"}},
+      {u"D:\\Temp\\", 200, 0, {u"message:D盘已没有可用空间,无法安装软件！|提示"}},
+      {u"E:\\App\\", 200, 0, {}},
+      {u"C:", 2621440, 10240, {}},
   };
   for (const auto& c : cases) {
     Rig r;
     r.run.SaveDir = c.dir;
-    const std::u16string root = std::u16string(c.dir).substr(0, 3);
-    r.files.disks[root] = {8, 512, c.full ? 200u : 500000u, 0};
+    if (c.freeClusters) r.disks[std::u16string(c.dir).substr(0, 3)] = {8, 512, c.freeClusters};
+    EXPECT_EQ(r.ctl.GetDiskFreeMB(c.dir), c.mb);
     r.ctl.CheckDiskFull();
-    EXPECT_EQ(r.world.With(u"message:"), c.messages) << int(c.full);
+    EXPECT_EQ(r.With(u"message:"), c.messages) << c.mb;
   }
 }
 
-TEST(DownloadChecks, DigestComparison) {
-  struct {
-    const char16_t* announced;
-    const char16_t* computed;  // nullptr: no such file
-    int32_t result;
-    const char16_t* downMD5;
-  } cases[] = {
-      {kGood, kGood, 1, kGoodUpper},
-      {kGoodUpper, kGood, 1, kGoodUpper},
-      {u"89abcdef01", kGood, 1, kGoodUpper},  // a part of the digest is enough
-      {kGood, kBad, 2, kBadUpper},
-      {u"", kGood, 0, kGoodUpper},
-      {kGood, u"* ERR: CANNOT READ FILE", 0, u"* ERR: CANNOT READ FILE"},
-      {kGood, nullptr, 0, u""},
-  };
-  for (const auto& c : cases) {
-    Rig r;
-    r.run.SaveDir = u"C:\\Temp\\";
-    r.run.SaveName = u"setup.exe";
-    r.run.FileMD5 = c.announced;
-    if (c.computed) r.files.digests[u"C:\\Temp\\setup.exe"] = c.computed;
-    EXPECT_EQ(r.ctl.CheckFileMD5(), c.result) << int(c.result);
-    EXPECT_EQ(r.run.DownMD5, c.downMD5);
-    EXPECT_EQ(r.run.FileMD5, ToUpper(c.announced));
-  }
-}
-
-}  // namespace
-}  // namespace stub::test
+}}  // namespace stub::test

@@ -1,11 +1,8 @@
 #include "net/page_text.h"
-
 #include <gtest/gtest.h>
-
 #include "base/text.h"
 
-namespace stub {
-namespace {
+namespace stub { namespace {
 
 // Stands in for the platform's code pages: knows a few names, turns the GBK
 // bytes B0 B2 into 安 and every other byte into its Latin-1 character.
@@ -22,32 +19,12 @@ bool FakeDecoder(std::string_view charset, std::string_view bytes, std::u16strin
   return true;
 }
 
-struct Case {
-  const char* type;
-  std::string body;
-  std::u16string text;
-};
-
-void CheckAll(const std::vector<Case>& cases, CharsetDecoder decoder = FakeDecoder) {
-  for (const Case& c : cases)
-    EXPECT_EQ(VisibleText(c.type, c.body, decoder), c.text) << "type '" << c.type << "' body '"
-        << c.body << "' got '" << Utf16ToUtf8Lossy(VisibleText(c.type, c.body, decoder)) << "'";
-}
-
-TEST(VisibleText, PlainTextIsTheBodyAsItIs) {
-  CheckAll({
-      {"text/plain", "<p>a &amp; b</p>\r\n ", u"<p>a &amp; b</p>\r\n "},
+TEST(VisibleText, TypesMarkupReferencesAndCharacterSets) {
+  const struct { const char* type; std::string body; std::u16string text; } cases[] = {
+      {"text/plain", "<p>a &amp; b</p>\r\n ", u"<p>a &amp; b</p>\r\n "},  // plain text as it is
       {"", "just words &amp; <no markup>", u"just words &amp; <no markup>"},
-      {"application/octet-stream", "<p>x</p>", u"<p>x</p>"},
-  });
-}
-
-TEST(VisibleText, HtmlShowsOnlyTheTextAReaderSees) {
-  CheckAll({
-      {"text/html",
-       "<!DOCTYPE html><html><head><title>T</title><style>p{color:red}</style>"
-       "<script>var s = '<b>x</b>';</script></head><body><p>Hello</p><p>World</p></body></html>",
-       u"Hello World"},
+      {"text/html", "<!DOCTYPE html><html><head><title>T</title><style>p{color:red}</style><script>var s = '<b>x</b>';"
+                    "</script></head><body><p>Hello</p><p>World</p></body></html>", u"Hello World"},
       {"text/html", "a<!-- hidden <b>x</b> -->b<!---->c<!-->d", u"abcd"},
       {"text/html", "<b>Down</b>Url==<i>x</i> a<br>b", u"DownUrl==x a b"},  // inline tags join
       {"text/html", "  a \r\n\t\f b  \n", u"a b"},
@@ -56,48 +33,33 @@ TEST(VisibleText, HtmlShowsOnlyTheTextAReaderSees) {
       {"text/html", "a<SCRIPT type=x>b</script\n>c<style>d</STYLE>e<script>b</scripts>f", u"ace"},
       {"text/html", "x < y and a<1 a<div", u"x < y and a<1 a"},
       {"text/html", "a</>b<?php x ?>c</ 3>d", u"abcd"},
-      // <head> contents are dropped; the head ends where the body begins.
-      {"text/html", "<html><head><title>T</title><body>B", u"B"},
-      {"text/html", "<head></head>B<head>C</head>", u"BC"},
+      {"text/html", "<html><head><title>T</title><body>B", u"B"},  // the head ends where the body begins
       {"", "\xEF\xBB\xBF \r\n<p>a &amp; b</p>", u"a & b"},  // no type, starts with markup
       {"application/xhtml+xml", "<p>x</p>", u"x"},
-  });
-}
-
-TEST(VisibleText, CharacterReferences) {
-  CheckAll({
       {"text/html", "&amp;&lt;&gt;&quot;&apos;&nbsp;", u"&<>\"'\u00A0"},
       {"text/html", "&#65;&#x42;&#X43;&#0068;&#69 &#x1F600;", u"ABCDE \U0001F600"},
-      {"text/html", "&#0;&#x110000;&#xD800;&#xDFFF;&#99999999999999999999;",
-       u"\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD"},
+      {"text/html", "&#0;&#x110000;&#xD800;&#xDFFF;&#99999999999999999999;", u"\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD"},
       {"text/html", "&bogus; &amp &#; &#x; & x", u"&bogus; &amp &#; &#x; & x"},
       {"text/html", "a&#10;&#32;b", u"a b"},  // references to whitespace collapse too
-  });
-}
-
-TEST(VisibleText, CharacterSet) {
-  CheckAll({
-      // From the header, then a <meta> near the start; the header wins.
+      // The character set from the header, then a <meta> near the start; the header wins.
       {"text/html; charset=GBK", "<p>\xB0\xB2</p>", u"安"},
       {"text/plain; charset=\"ISO-8859-1\"", "caf\xE9", u"café"},
       {"text/plain;charset=utf-8", "bad\xFF", u"bad\uFFFD"},
       {"text/plain; charset=utf-16le", std::string("a\0\x89\x5B", 4), u"a安"},
       {"text/plain; charset=utf-16be", std::string("\0a\x5B\x89", 4), u"a安"},
-      {"text/html",
-       "<head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=big5\"></head>\xB0\xB2",
-       u"安"},
+      {"text/html", "<head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=big5\"></head>\xB0\xB2", u"安"},
       {"", "<META CHARSET=GBK>\xB0\xB2", u"安"},
       {"text/html; charset=iso-8859-1", "<meta charset=gbk>\xB0\xB2", u"\u00B0\u00B2"},
-      // No declaration or an unknown one: UTF-8 when valid, else the ANSI code page.
-      {"text/html", "<p>\xE5\xAE\x89</p>", u"安"},
+      {"text/html", "<p>\xE5\xAE\x89</p>", u"安"},  // no or an unknown declaration: UTF-8 when valid, else ANSI
       {"text/plain; charset=x-unknown", "\xB0\xB2", u"安"},
-      // Byte-order marks decide first.
-      {"text/plain; charset=gbk", "\xEF\xBB\xBF\xE5\xAE\x89", u"安"},
+      {"text/plain; charset=gbk", "\xEF\xBB\xBF\xE5\xAE\x89", u"安"},  // byte-order marks decide first
       {"", std::string("\xFF\xFE<\0p\0>\0a\0", 10), u"a"},
       {"text/plain", std::string("\xFE\xFF\0a", 4), u"a"},
-  });
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(VisibleText(c.type, c.body, FakeDecoder), c.text) << "type '" << c.type << "' body '" << c.body << "'";
   // Without a decoder the ANSI code page is Latin-1.
-  CheckAll({{"text/plain; charset=gbk", "\xB0\xB2", u"\u00B0\u00B2"}}, nullptr);
+  EXPECT_EQ(VisibleText("text/plain; charset=gbk", "\xB0\xB2", nullptr), u"\u00B0\u00B2");
 }
 
 TEST(VisibleText, DecoderIsAskedWithTheLowerCaseNameOrEmptyForAnsi) {
@@ -116,15 +78,12 @@ TEST(VisibleText, BodyIsCutToTheBound) {
   // A UTF-8 character cut in half at the bound does not make the page ANSI.
   body.replace(kMaxPageBytes - 1, 1, "\xE5\xAE\x89");
   g_calls.clear();
-  const std::u16string text = VisibleText("text/plain", body, FakeDecoder);
+  EXPECT_EQ(VisibleText("text/plain", body, FakeDecoder), std::u16string(kMaxPageBytes - 1, u'a'));
   EXPECT_TRUE(g_calls.empty());
-  EXPECT_EQ(text, std::u16string(kMaxPageBytes - 1, u'a'));
 }
 
 TEST(PageText, OnlyTheTwelveExactPageTagsAreRemoved) {
-  const struct {
-    std::u16string in, out;
-  } cases[] = {
+  const struct { std::u16string in, out; } cases[] = {
       {u"<HTML><HEAD></HEAD><BODY>w</BODY></HTML>", u"w"},
       {u"<html><head></head><body>w</body></html>", u"w"},
       {u"<Html>word</Html><html >x<BODY/>", u"<Html>word</Html><html >x<BODY/>"},
@@ -135,5 +94,4 @@ TEST(PageText, OnlyTheTwelveExactPageTagsAreRemoved) {
   EXPECT_EQ(PageText("text/html", "&lt;html&gt;w&lt;/html&gt;", nullptr), u"w");
 }
 
-}  // namespace
-}  // namespace stub
+}}  // namespace stub
