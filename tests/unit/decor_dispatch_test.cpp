@@ -178,6 +178,8 @@ TEST(MsgTable, WhenBitsPickTheTables) {
   EXPECT_EQ(rep, Texts{u"zDelMsg: Message &H47 not found in table"});  // the number in hex
   EXPECT_FALSE(before.Selects(0x47));
   EXPECT_EQ(ReportLogText(u"zDelMsg", u"Message &H47 not found"), u"aShadow.zDelMsg: Message &H47 not found");
+  EXPECT_EQ(ReportBoxText(u"Message &H47 not found") + u"|" + ReportBoxTitle(u"zDelMsg"),
+            u"Message &H47 not found.|Error in aShadow.zDelMsg");  // the message box shown instead of a log
 }
 
 }}  // namespace stub
