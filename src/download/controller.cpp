@@ -134,7 +134,7 @@ void DownloadController::StartDownFile(const std::u16string& url, const std::u16
   // Only a web address goes to the URL download service, which would also
   // read UNC paths, file: and res: addresses. Anything else fails without a
   // transfer and takes the usual failure path.
-  if (!IsWebAddress(run_.DownUrl)) {
+  if (!IsWebAddress(url)) {
     transferEnd_ = TransferEnd::Failed;
     return;
   }
