@@ -1,6 +1,5 @@
 """The Wine machine (Env), report-server (Server), two of them behind nginx on PostgreSQL (Cluster) and the
 checks the scenarios share; scripts/lib/bench*.py use them too."""
-import collections
 import json
 import os
 import re
@@ -41,7 +40,8 @@ class Env:
         self.drive_c, self.d_link = (os.path.join(os.environ["WINEPREFIX"], p) for p in ("drive_c", "dosdevices/d:"))
         self.shots = os.path.join(build, "e2e-shots")
         os.makedirs(self.shots, exist_ok=True)
-        self.sample, self.sample_error = (os.path.join(self.win_bin, f"sample-installer{v}.exe") for v in ("", "-error"))
+        self.sample, self.sample_error = (os.path.join(self.win_bin, f"sample-installer{v}.exe")
+                                          for v in ("", "-error"))
         self.sample_md5 = self.tool("md5", self.sample).decode().strip()
 
     def certificates(self):  # the lane's TLS certificates folder, made (its root trusted) on first use
@@ -53,7 +53,8 @@ class Env:
                               capture_output=True, check=True).stdout
 
     def path(self, windows_path):  # C:\\Temp\\x.exe -> its host path
-        return os.path.join(self.drive_c if windows_path[0] in "cC" else self.d_link, windows_path[3:].replace("\\", "/"))
+        drive = self.drive_c if windows_path[0] in "cC" else self.d_link
+        return os.path.join(drive, windows_path[3:].replace("\\", "/"))
 
     def files_under(self, windows_folder):
         root = self.path(windows_folder)
@@ -255,9 +256,6 @@ class Cluster(Server):
             super().start(backend, "--spool", os.path.join(self.dir, f"spool{backend}"))
         self.procs.append(start_nginx(os.path.join(self.dir, "nginx"), port, (18481, 18482)))
 
-    def answered_by(self):  # requests nginx passed to each report-server
-        with open(os.path.join(self.dir, "nginx", "access.log")) as f:
-            return collections.Counter(line.split()[0] for line in f)
 
 def sample_reply(env, md5=None, url=None):  # the sample installer at the built-in path
     return (f"DownUrl=={url or BASE + FALLBACK_PATH}<#>FileMD5=={md5 or env.sample_md5}<#>"

@@ -1,12 +1,6 @@
-"""Certificates for the TLS scenarios, trusted only in the test's Wine prefix.
-
-    tls.py trust BUILD FOLDER    make them in BUILD/FOLDER, trust the root in $WINEPREFIX
-    tls.py forget BUILD FOLDER   untrust the root and delete them (scripts/demo --tls)
-
-A fresh test root signs KIND.pem/KIND.key for localhost (Wine refuses IP addresses), for another host name
-and one that expired years ago; "untrusted" is self-signed. The root's key is deleted once they are signed;
-the root goes into the prefix's Root store (its registry), never the machine's, and out again at the end.
-"""
+"""Certificates for the TLS scenarios (KINDS), their root trusted only in the Wine prefix's Root store.
+    tls.py trust|forget BUILD FOLDER    make them in BUILD/FOLDER and trust the root, or undo that
+A fresh root (its key deleted once they are signed) signs all but "untrusted"; Wine refuses IP addresses."""
 import hashlib
 import os
 import shutil
