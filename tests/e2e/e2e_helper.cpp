@@ -7,8 +7,7 @@
 //   click TITLE X Y            left click at client pixel X,Y
 //   enter TITLE MS             press Enter on the dialog's OK button; exit 0 when it is gone within MS
 //   ping TITLE MS              exit 0 when the window answers a message within MS
-//   info TITLE                 print "visible topmost left top right bottom"
-//   owned TITLE                print the windows it owns: visible, rectangle, extended style
+//   info TITLE, owned TITLE    print "visible left top right bottom extended-style" of it, of the windows it owns
 //   lock PATH SECONDS          hold a file open with no sharing at all
 //   grab PATH SECONDS          open PATH for writing as soon as it can (sharing everything), hold it
 #include <windows.h>
@@ -16,17 +15,9 @@
 #include <cstdio>
 #include <cwchar>
 
-namespace {
-
-void PrintRect(HWND wnd, long extra) {
-  RECT r;
-  GetWindowRect(wnd, &r);
-  std::printf("%d %ld %ld %ld %ld %ld\n", IsWindowVisible(wnd) ? 1 : 0, extra, static_cast<long>(r.left),
-              static_cast<long>(r.top), static_cast<long>(r.right), static_cast<long>(r.bottom));
-}
-
-BOOL CALLBACK ListOwned(HWND wnd, LPARAM owner) {
-  if (GetWindow(wnd, GW_OWNER) != reinterpret_cast<HWND>(owner)) return TRUE;
+// Prints `wnd` when `owner` is 0 or owns it.
+static BOOL CALLBACK Print(HWND wnd, LPARAM owner) {
+  if (owner && GetWindow(wnd, GW_OWNER) != reinterpret_cast<HWND>(owner)) return TRUE;
   RECT r;
   GetWindowRect(wnd, &r);
   std::printf("%d %ld %ld %ld %ld %ld\n", IsWindowVisible(wnd) ? 1 : 0, static_cast<long>(r.left),
@@ -34,8 +25,6 @@ BOOL CALLBACK ListOwned(HWND wnd, LPARAM owner) {
               static_cast<long>(GetWindowLongW(wnd, GWL_EXSTYLE)));
   return TRUE;
 }
-
-}  // namespace
 
 int wmain(int argc, wchar_t** argv) {
   SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
@@ -64,34 +53,21 @@ int wmain(int argc, wchar_t** argv) {
   }
   if (!wcscmp(cmd, L"lock") || !wcscmp(cmd, L"grab")) {
     const bool grab = cmd[0] == L'g';
-    HANDLE f = INVALID_HANDLE_VALUE;
+    HANDLE f;
     do {
       f = CreateFileW(arg, GENERIC_READ | GENERIC_WRITE, grab ? 7 : 0, nullptr, grab ? OPEN_EXISTING : OPEN_ALWAYS,
                       0, nullptr);
     } while (grab && f == INVALID_HANDLE_VALUE && GetTickCount() < end && (Sleep(10), true));
     if (f == INVALID_HANDLE_VALUE) return 1;
-    const DWORD now = GetTickCount();
-    if (now < end) Sleep(end - now);
-    CloseHandle(f);
-    return 0;
+    for (DWORD now; (now = GetTickCount()) < end;) Sleep(end - now);
+    return CloseHandle(f) ? 0 : 1;
   }
   HWND wnd = FindWindowW(nullptr, arg);
   if (!wnd) return 3;
   if (!wcscmp(cmd, L"close")) return PostMessageW(wnd, WM_CLOSE, 0, 0) ? 0 : 1;
-  if (!wcscmp(cmd, L"enter")) {
-    // Keys go to the control with the focus, in a message box its button; the dialog turns Enter into OK.
-    HWND target = GetDlgItem(wnd, IDOK) ? GetDlgItem(wnd, IDOK) : wnd;
-    PostMessageW(target, WM_KEYDOWN, VK_RETURN, 0x001C0001);
-    PostMessageW(target, WM_KEYUP, VK_RETURN, static_cast<LPARAM>(0xC01C0001u));
-    while (IsWindow(wnd) && GetTickCount() - start < static_cast<DWORD>(n)) Sleep(10);
-    std::printf("%lu\n", static_cast<unsigned long>(GetTickCount() - start));
-    return IsWindow(wnd) ? 1 : 0;
-  }
   if (!wcscmp(cmd, L"click") && argc > 4) {
-    const LPARAM at = MAKELPARAM(n, _wtoi(argv[4]));
-    PostMessageW(wnd, WM_LBUTTONDOWN, MK_LBUTTON, at);
-    PostMessageW(wnd, WM_LBUTTONUP, 0, at);
-    return 0;
+    PostMessageW(wnd, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(n, _wtoi(argv[4])));
+    return PostMessageW(wnd, WM_LBUTTONUP, 0, MAKELPARAM(n, _wtoi(argv[4]))) ? 0 : 1;
   }
   if (!wcscmp(cmd, L"above") && argc > 3) {
     HWND other = FindWindowW(nullptr, argv[3]);
@@ -100,13 +76,22 @@ int wmain(int argc, wchar_t** argv) {
     }
     return 3;
   }
-  if (!wcscmp(cmd, L"ping")) {
+  if (!wcscmp(cmd, L"info")) return Print(wnd, 0) ? 0 : 1;
+  if (!wcscmp(cmd, L"owned")) return EnumWindows(Print, reinterpret_cast<LPARAM>(wnd)) ? 0 : 1;
+  bool ok;
+  if (!wcscmp(cmd, L"enter")) {
+    // Keys go to the control with the focus, in a message box its button; the dialog turns Enter into OK.
+    HWND target = GetDlgItem(wnd, IDOK) ? GetDlgItem(wnd, IDOK) : wnd;
+    PostMessageW(target, WM_KEYDOWN, VK_RETURN, 0x001C0001);
+    PostMessageW(target, WM_KEYUP, VK_RETURN, static_cast<LPARAM>(0xC01C0001u));
+    while (IsWindow(wnd) && GetTickCount() - start < static_cast<DWORD>(n)) Sleep(10);
+    ok = !IsWindow(wnd);
+  } else if (!wcscmp(cmd, L"ping")) {
     DWORD_PTR result;
-    const bool ok = SendMessageTimeoutW(wnd, WM_NULL, 0, 0, SMTO_NORMAL, n, &result) != 0;
-    std::printf("%lu\n", static_cast<unsigned long>(GetTickCount() - start));
-    return ok ? 0 : 1;
+    ok = SendMessageTimeoutW(wnd, WM_NULL, 0, 0, SMTO_NORMAL, n, &result) != 0;
+  } else {
+    return 2;
   }
-  if (!wcscmp(cmd, L"info")) PrintRect(wnd, (GetWindowLongW(wnd, GWL_EXSTYLE) & WS_EX_TOPMOST) ? 1 : 0);
-  if (!wcscmp(cmd, L"owned")) EnumWindows(ListOwned, reinterpret_cast<LPARAM>(wnd));
-  return 0;
+  std::printf("%lu\n", static_cast<unsigned long>(GetTickCount() - start));  // milliseconds taken
+  return ok ? 0 : 1;
 }

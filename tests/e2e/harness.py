@@ -1,17 +1,16 @@
-"""The real stub under Wine against report-server: the Wine machine (Env),
-report-server (Server), nginx (start_nginx) in front of two of them on
-PostgreSQL (Cluster), and the checks the scenarios share. The benchmark
-scripts (scripts/lib/bench*.py) use them too."""
+"""The Wine machine (Env), report-server (Server), two of them behind nginx on PostgreSQL (Cluster) and the
+checks the scenarios share; scripts/lib/bench*.py use them too."""
 import json
 import os
 import re
 import shutil
-import signal
 import socket
 import subprocess
 import tempfile
 import time
 import uuid
+
+import tls
 
 PORT, ADMIN_PORT = 18471, 18472
 BASE = f"http://127.0.0.1:{PORT}/"
@@ -20,7 +19,6 @@ FALLBACK_NAME = "wlpq1(wlpqhd).exe"
 APP_DIR = "app"                                   # the stub runs from C:\app\
 WINDOW = "Korvel安装"                             # the download window (the reply's NameTitle)
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-PG_BIN = "/usr/lib/postgresql/15/bin"
 QUIET = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 class Failure(Exception):
@@ -37,46 +35,35 @@ class Env:
     """The Wine prefix of $WINEPREFIX on the display of $DISPLAY."""
 
     def __init__(self, build):
-        self.build = build
+        self.build, self.certs = build, None
         self.host_bin, self.win_bin = (os.path.join(build, d, "bin") for d in ("host", "windows"))
-        self.prefix = os.environ["WINEPREFIX"]
-        self.drive_c, self.d_link = (os.path.join(self.prefix, p) for p in ("drive_c", "dosdevices/d:"))
+        self.drive_c, self.d_link = (os.path.join(os.environ["WINEPREFIX"], p) for p in ("drive_c", "dosdevices/d:"))
         self.shots = os.path.join(build, "e2e-shots")
         os.makedirs(self.shots, exist_ok=True)
         self.sample, self.sample_error = (os.path.join(self.win_bin, f"sample-installer{v}.exe")
                                           for v in ("", "-error"))
         self.sample_md5 = self.tool("md5", self.sample).decode().strip()
-        self.certs = None
 
-    def certificates(self):
-        """The lane's TLS certificates, made (and their root trusted in the prefix) on first use."""
-        if self.certs is None:
-            import tls
-            self.certs = tls.Certificates(self.build, "e2e-tls-" + os.environ.get("E2E_LANE", "0"))
+    def certificates(self):  # the lane's TLS certificates folder, made (its root trusted) on first use
+        self.certs = self.certs or tls.trust(self.build, "e2e-tls-" + os.environ.get("E2E_LANE", "0"))
         return self.certs
-
-    def close(self):
-        if self.certs is not None:
-            self.certs.close()
 
     def tool(self, *args, stdin=None):
         return subprocess.run([os.path.join(self.host_bin, "stubtool"), *args], input=stdin,
                               capture_output=True, check=True).stdout
 
-    def encode(self, plain):
-        return self.tool("encode", stdin=plain.encode()).decode()
-
-    def path(self, windows_path):
-        """Host path of a C: or D: path such as C:\\Temp\\x.exe."""
-        return os.path.join(self.drive_c if windows_path[0] in "cC" else self.d_link,
-                            windows_path[3:].replace("\\", "/"))
-
-    def exists(self, windows_path):
-        return os.path.exists(self.path(windows_path))
+    def path(self, windows_path):  # C:\\Temp\\x.exe -> its host path
+        drive = self.drive_c if windows_path[0] in "cC" else self.d_link
+        return os.path.join(drive, windows_path[3:].replace("\\", "/"))
 
     def files_under(self, windows_folder):
         root = self.path(windows_folder)
         return sorted(os.listdir(root)) if os.path.isdir(root) else []
+
+    def close(self): self.certs and tls.forget(self.build, os.path.basename(self.certs))
+    def encode(self, plain): return self.tool("encode", stdin=plain.encode()).decode()
+    def exists(self, windows_path): return os.path.exists(self.path(windows_path))
+    def map_d(self, folder=None): os.symlink(folder or tempfile.mkdtemp(prefix="e2e-drive-d-"), self.d_link)
 
     def put(self, windows_path, data=b""):
         os.makedirs(os.path.dirname(self.path(windows_path)), exist_ok=True)
@@ -95,9 +82,6 @@ class Env:
         # The first program of a session must not hand a pipe to Wine's helpers.
         subprocess.run(["wine", "cmd", "/c", "exit"], timeout=120, **QUIET)
 
-    def map_d(self, folder=None):
-        os.symlink(folder or tempfile.mkdtemp(prefix="e2e-drive-d-"), self.d_link)
-
     def snapshot(self):
         """Every file on C: (outside Wine's own folders) and D:, as Windows paths."""
         found = set()
@@ -111,29 +95,26 @@ class Env:
                 found.update(drive + "\\" + ("" if rel == "." else rel + "\\") + n for n in filenames + dirnames)
         return found
 
-    def helper(self, *args, timeout=60):
+    def helper(self, *args):
         """Runs e2e-helper.exe to its end; returns (exit code, output)."""
         out = subprocess.run(["wine", os.path.join(self.win_bin, "e2e-helper.exe"), *args],
-                             stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=timeout)
+                             stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=60)
         return out.returncode, out.stdout.strip()
 
-    def hold(self, *args):
-        """Starts e2e-helper.exe in the background (hold, lock, grab)."""
-        return self.wine_start(os.path.join(self.win_bin, "e2e-helper.exe"), *args)
+    def hold(self, *args):  # e2e-helper.exe in the background (hold, lock, grab)
+        return subprocess.Popen(["wine", os.path.join(self.win_bin, "e2e-helper.exe"), *args], **QUIET)
 
     def screenshot(self, name):
         path = os.path.join(self.shots, name + ".png")
         subprocess.run(["import", "-window", "root", "-display", os.environ["DISPLAY"], path], timeout=30, **QUIET)
         return path
 
-    def pixel(self, shot, x, y):
-        """(r, g, b) of one pixel of a screenshot."""
+    def pixel(self, shot, x, y):  # (r, g, b)
         out = subprocess.run(["convert", shot, "-crop", f"1x1+{x}+{y}", "-depth", "8", "txt:-"],
                              capture_output=True, text=True, check=True).stdout
         return tuple(int(v) for v in re.search(r"\((\d+),(\d+),(\d+)", out.splitlines()[-1]).groups())
 
-    def install_copy(self, name="setup.exe", build="stub.exe", folder=f"C:\\{APP_DIR}\\"):
-        """Copies a stub build to FOLDER\\NAME; returns the host path."""
+    def install_copy(self, name="setup.exe", build="stub.exe", folder=f"C:\\{APP_DIR}\\"):  # returns its host path
         exe = os.path.join(self.path(folder), name)
         os.makedirs(os.path.dirname(exe), exist_ok=True)
         shutil.copyfile(os.path.join(self.win_bin, build), exe)
@@ -141,16 +122,8 @@ class Env:
 
     def start_stub(self, name="setup.exe", copy=True, **where):
         """Starts a fresh copy of a stub build (or with copy=False the one in place)."""
-        return self.wine_start(self.install_copy(name, **where) if copy else
-                               os.path.join(self.drive_c, APP_DIR, name))
-
-    def wine_start(self, exe, *args):
-        return subprocess.Popen(["wine", exe, *args], **QUIET)
-
-    def reg_version(self, exe_name, version):
-        key = rf"HKCU\Software\Wine\AppDefaults\{exe_name}"
-        cmd = ["add", key, "/v", "Version", "/d", version, "/f"] if version else ["delete", key, "/f"]
-        subprocess.run(["wine", "reg", *cmd], **QUIET)
+        exe = self.install_copy(name, **where) if copy else os.path.join(self.drive_c, APP_DIR, name)
+        return subprocess.Popen(["wine", exe], **QUIET)
 
 def wait_port(port, proc=None, seconds=15):
     deadline = time.monotonic() + seconds
@@ -163,7 +136,7 @@ def wait_port(port, proc=None, seconds=15):
 
 def stop(proc):
     if proc is not None and proc.poll() is None:
-        proc.send_signal(signal.SIGTERM)
+        proc.terminate()
         try:
             proc.wait(timeout=10)
         except subprocess.TimeoutExpired:
@@ -172,15 +145,11 @@ def stop(proc):
 
 NGINX_CONF = """worker_processes 1; pid {dir}/nginx.pid; error_log {dir}/error.log; daemon off;
 events {{ worker_connections 1024; }}
-http {{
-  log_format upstream '$upstream_addr $status';
-  access_log {dir}/access.log upstream;
+http {{ log_format upstream '$upstream_addr $status'; access_log {dir}/access.log upstream;
   client_body_temp_path {dir}/tmp/body; proxy_temp_path {dir}/tmp/proxy;
   fastcgi_temp_path {dir}/tmp/fastcgi; uwsgi_temp_path {dir}/tmp/uwsgi; scgi_temp_path {dir}/tmp/scgi;
-  keepalive_requests 1000000;
-  {upstream}
-  server {{ listen 127.0.0.1:{port} backlog=1024; location / {{ {location} }} }}
-}}
+  keepalive_requests 1000000; {upstream}
+  server {{ listen 127.0.0.1:{port} backlog=1024; location / {{ {location} }} }} }}
 """
 # No retry on the other server: it would record a request twice.
 PROXY = ('proxy_pass http://servers; proxy_http_version 1.1; proxy_set_header Connection ""; '
@@ -203,27 +172,24 @@ def pg_database():
     """A fresh database on the scratch cluster of scripts/lib/pg.sh, as a --db address."""
     check(os.environ.get("PG_SOCKET"), "no PostgreSQL cluster (PG_SOCKET): run through scripts/e2e")
     name, host = "e2e_" + uuid.uuid4().hex[:12], os.environ["PG_SOCKET"]
-    subprocess.run([os.path.join(PG_BIN, "createdb"), "-h", host, "-U", "postgres", name], check=True,
+    subprocess.run(["/usr/lib/postgresql/15/bin/createdb", "-h", host, "-U", "postgres", name], check=True,
                    stdin=subprocess.DEVNULL)
     return f"postgresql:///{name}?host={host}&user=postgres"
 
-def pg(command, build):
-    """pg_stop or pg_resume on the scratch cluster."""
+def pg(command, build):  # pg_stop or pg_resume on the scratch cluster
     subprocess.run(["bash", "-c", f'source "{ROOT}/scripts/lib/pg.sh" && {command} "$1"', "pg", build],
                    check=True, stdin=subprocess.DEVNULL)
 
 class Server:
-    """report-server on `port` with its own db, reply (or TOML `rules`) and files
-    (rel -> bytes, or a host path to link). With `tls` (a kind of tls.KINDS) it
-    serves https://; with `admin` the dashboard on ADMIN_PORT."""
+    """report-server on `port` with its own db, reply (or TOML `rules`), files (rel -> bytes or a host path),
+    https:// with `tls` (a kind of tls.KINDS), the dashboard on ADMIN_PORT with `admin`."""
 
     def __init__(self, env, reply="", files=None, options=(), installer=True, port=PORT, tls=None,
                  rules=None, admin=False, db=None, workdir=None):
-        self.env, self.port, self.tls, self.proc = env, port, tls, None
+        self.env, self.port, self.tls, self.procs = env, port, tls, []
         self.dir = tempfile.mkdtemp(prefix="e2e-server-", dir=workdir)
         self.db = db or os.path.join(self.dir, "events.db")
-        self.reply, self.rules = os.path.join(self.dir, "reply.txt"), os.path.join(self.dir, "rules.toml")
-        self.files = os.path.join(self.dir, "files")
+        self.reply, self.rules, self.files = (os.path.join(self.dir, n) for n in ("reply.txt", "rules.toml", "files"))
         for path, text in ((self.reply, reply), (self.rules, rules or "")):
             with open(path, "w", encoding="utf-8") as f:
                 f.write(text)
@@ -234,24 +200,27 @@ class Server:
         self.options = [*options, *(["--admin-listen", f"127.0.0.1:{ADMIN_PORT}"] if admin else [])]
 
     def start(self, port, *extra):
-        certs = self.tls and self.env.certificates()
-        tls = ["--tls-cert", certs.pem(self.tls), "--tls-key", certs.key(self.tls)] if self.tls else []
-        proc = subprocess.Popen([os.path.join(self.env.host_bin, "report-server"), "--listen",
-                                 f"127.0.0.1:{port}", "--db", self.db, *self.source, "--files", self.files,
-                                 *tls, *self.options, *extra],
+        certs = self.tls and os.path.join(self.env.certificates(), self.tls)
+        https = ["--tls-cert", certs + ".pem", "--tls-key", certs + ".key"] if self.tls else []
+        proc = subprocess.Popen([os.path.join(self.env.host_bin, "report-server"), "--listen", f"127.0.0.1:{port}",
+                                 "--db", self.db, *self.source, "--files", self.files, *https, *self.options, *extra],
                                 stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+        self.procs.append(proc)
         line = proc.stdout.readline()
-        if "listening" not in line:
-            stop(proc)
-            raise Failure(f"report-server did not start on {port}: {line!r}")
+        check("listening" in line, f"report-server did not start on {port}: {line!r}")
         return proc
 
     def __enter__(self):
-        self.proc = self.start(self.port)
+        try:
+            self.proc = self.start(self.port)
+        except Failure:
+            self.__exit__()
+            raise
         return self
 
     def __exit__(self, *exc):
-        stop(self.proc)
+        for proc in reversed(self.procs):
+            stop(proc)
         shutil.rmtree(self.dir, ignore_errors=True)
 
     def put_file(self, rel, data):
@@ -268,113 +237,76 @@ class Server:
                 f.write(data)
         os.replace(path + ".new", path)
 
-    def lines(self, what, *args):
+    def events(self, what="events", *args):  # the recorded requests, or with "stats" the figures
         out = subprocess.run([os.path.join(self.env.host_bin, "report-server"), what, "--db", self.db, *args],
                              capture_output=True, text=True, check=True).stdout
         return [json.loads(line) for line in out.splitlines() if line.strip()]
 
-    def stats(self, *args):
-        return self.lines("stats", *args)
-
-    def events(self):
-        return self.lines("events")
-
-    def data(self):
-        """The Data of every report, in order (the Info request as "Info")."""
+    def data(self):  # the Data of every report, in order (the Info request as "Info")
         return ["Info" if e["Key"] == "Info" else e["Data"] for e in self.events() if e.get("Key") is not None]
 
-    def file_requests(self):
-        return [e["target"] for e in self.events() if e.get("Key") is None]
+    def file_requests(self): return [e["target"] for e in self.events() if e.get("Key") is None]
 
 class Cluster(Server):
-    """Two report-servers on one fresh PostgreSQL database behind nginx on PORT."""
-    BACKENDS = (18481, 18482)
+    """Two report-servers on one PostgreSQL database (db=pg_database()) behind nginx on PORT."""
 
-    def __init__(self, env, reply):
-        super().__init__(env, reply, db=pg_database())
-        self.procs = []
-
-    def __enter__(self):
+    def start(self, port, *extra):
         os.chmod(self.dir, 0o755)
-        try:
-            for i, port in enumerate(self.BACKENDS):
-                self.procs.append(self.start(port, "--spool", os.path.join(self.dir, f"spool{i}")))
-            self.procs.append(start_nginx(os.path.join(self.dir, "nginx"), PORT, self.BACKENDS))
-        except Failure:
-            self.__exit__()
-            raise
-        return self
+        for backend in (18481, 18482):
+            super().start(backend, "--spool", os.path.join(self.dir, f"spool{backend}"))
+        self.procs.append(start_nginx(os.path.join(self.dir, "nginx"), port, (18481, 18482)))
 
-    def __exit__(self, *exc):
-        for proc in reversed(self.procs):
-            stop(proc)
-        shutil.rmtree(self.dir, ignore_errors=True)
 
-    def answered_by(self):
-        """How many requests nginx passed to each report-server."""
-        with open(os.path.join(self.dir, "nginx", "access.log")) as f:
-            addrs = [line.split()[0] for line in f]
-        return {a: addrs.count(a) for a in set(addrs)}
-
-def sample_reply(env, md5=None, url=None):
-    """A reply naming the sample installer at the built-in path."""
+def sample_reply(env, md5=None, url=None):  # the sample installer at the built-in path
     return (f"DownUrl=={url or BASE + FALLBACK_PATH}<#>FileMD5=={md5 or env.sample_md5}<#>"
             f"NameTitle=={WINDOW}<#>NISITitle==Korvel<#>NISIVer==3.1.1")
 
-def raw_reply(data):
-    """Options that make the server send these bytes as its reply, checked or not."""
+def raw_reply(data):  # options that make the server send these bytes as its reply
     path = os.path.join(tempfile.mkdtemp(prefix="e2e-raw-"), "reply.txt")
     with open(path, "wb") as f:
         f.write(data)
     return ["--info-raw", path]
 
-def wait_exit(proc, timeout):
-    """Waits for the program to end; returns its exit code (kills it on time-out)."""
+def wait_exit(proc, timeout):  # returns the exit code; kills the program on time-out
     try:
         return proc.wait(timeout=timeout)
     except subprocess.TimeoutExpired:
-        proc.kill()
-        proc.wait()
+        stop(proc)
         raise Failure(f"the program did not end within {timeout} s")
 
-def wait_for(server, predicate, timeout, what):
-    """Polls the server's reports until `predicate` holds; returns them."""
-    end = time.monotonic() + timeout
-    while time.monotonic() < end:
-        data = server.data()
-        if predicate(data):
-            return data
-        time.sleep(0.2)
-    raise Failure(f"timed out waiting for {what}; reports so far: {server.data()!r}")
+def poll(cond, seconds):  # whether cond() came to hold within `seconds`
+    end = time.monotonic() + seconds
+    while not cond():
+        if time.monotonic() > end:
+            return False
+        time.sleep(0.1)
+    return True
+
+def wait_for(server, predicate, timeout, what):  # polls the reports until `predicate` holds
+    check(poll(lambda: predicate(server.data()), timeout), f"timed out waiting for {what}: {server.data()!r}")
 
 def run_to_end(env, server, timeout=60, **start):
     check_eq(wait_exit(env.start_stub(**start), timeout), 0, "exit code")
     return server.data()
 
-def failed_twice(data):
-    return sum(x.startswith("DownFinish=Not:") for x in data) >= 2
-
-def failed_state(server, timeout=60, done=failed_twice):
-    data = wait_for(server, done, timeout, "the second failed download")
+def failed_state(server, timeout=60, done=None):
+    wait_for(server, done or (lambda d: sum(x.startswith("DownFinish=Not:") for x in d) >= 2), timeout,
+             "the second failed download")
     time.sleep(2.5)  # the one-second wait, then the error text and the button
-    return data
 
-def run_to_failure_and_close(env, server, done=failed_twice, **start):
+def run_to_failure_and_close(env, server, done=None, **start):
     """Runs the stub until it waits after its second failure, then ends it with Alt+F4."""
     proc = env.start_stub(**start)
-    failed_state(server, timeout=90, done=done)
+    failed_state(server, 90, done)
     check_eq(proc.poll(), None, "waits for the user after the second failure")
     check_eq(env.helper("close", WINDOW)[0], 0, "Alt+F4 reaches the window")
     check_eq(wait_exit(proc, 20), 0, "exit code after Alt+F4")
     return server.data()
 
-def short(data):
-    """Reports as the checks and the fault table show them: the event, not its values."""
+def short(data):  # reports as the checks and the fault table show them: the event, not its values
     return [d.split(":")[0] if d.startswith("DownFinish=") else
             "GetNetIsnull='…'" if d.startswith("GetNetIsnull='") and len(d) > 20 else d for d in data]
 
-PROFILE_KEYS = ["softId", "PcId_C", "SoftVer", "Channel", "PcId", "Scr", "OS", "OSBit", "DPI", "OSLanguage"]
-
-def profile_query(event):
-    """The profile part of a request as the stub must have built it."""
-    return "".join(f"&{k}={event[k]}" for k in PROFILE_KEYS)
+def profile_query(event):  # the profile part of a request as the stub must have built it
+    return "".join(f"&{k}={event[k]}" for k in
+                   ["softId", "PcId_C", "SoftVer", "Channel", "PcId", "Scr", "OS", "OSBit", "DPI", "OSLanguage"])

@@ -1,14 +1,6 @@
-"""Certificates for the TLS scenarios, trusted only in the test's Wine prefix.
-
-    tls.py trust BUILD FOLDER    make them in BUILD/FOLDER, trust the root in $WINEPREFIX
-    tls.py forget BUILD FOLDER   untrust the root and delete them (scripts/demo --tls)
-
-A fresh test root signs a certificate for localhost (Wine refuses ones for an
-IP address), one for another host name and one that expired years ago; a
-self-signed one stands for a server nobody trusts. The root's key is deleted
-once they are signed. The root goes into the prefix's Root store (its
-registry), never the machine's, and out again at the end of the run.
-"""
+"""Certificates for the TLS scenarios (KINDS), their root trusted only in the Wine prefix's Root store.
+    tls.py trust|forget BUILD FOLDER    make them in BUILD/FOLDER and trust the root, or undo that
+A fresh root (its key deleted once they are signed) signs all but "untrusted"; Wine refuses IP addresses."""
 import hashlib
 import os
 import shutil
@@ -28,8 +20,8 @@ CA_CONF = ("[ca]\ndefault_ca = d\n[d]\ndir = ca\ndatabase = ca/index.txt\nnew_ce
            "basicConstraints = critical,CA:false\n")
 
 def openssl(*args, cwd):
-    out = subprocess.run(["openssl", *args], cwd=cwd, stdin=subprocess.DEVNULL, capture_output=True,
-                         text=True, timeout=60)
+    out = subprocess.run(["openssl", *args], cwd=cwd, stdin=subprocess.DEVNULL, capture_output=True, text=True,
+                         timeout=60)
     if out.returncode != 0:
         raise RuntimeError(f"openssl {args[0]} failed: {out.stderr.strip()[-400:]}")
 
@@ -37,69 +29,51 @@ def wine_reg(*args):  # output to nowhere: Wine's helpers must not inherit a pip
     return subprocess.run(["wine", "reg", *args], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                           stderr=subprocess.DEVNULL, timeout=60).returncode
 
-def untrust(record):
-    """Takes the roots listed in the file `record` out of the prefix's Root store, then the file."""
+def forget(build, folder):
+    """Takes the roots a run recorded out of the prefix's Root store, then deletes the certificates."""
+    record = os.path.join(build, folder + "-trusted.txt")
     if os.path.exists(record):
         for thumb in open(record).read().split():
             wine_reg("delete", ROOT_STORE + "\\" + thumb, "/f")
         os.remove(record)
+    shutil.rmtree(os.path.join(build, folder), ignore_errors=True)
 
-class Certificates:
-    """The run's certificates under BUILD/FOLDER/: pem(kind), key(kind)."""
-
-    def __init__(self, build, folder="e2e-tls"):
-        self.dir, self.record = os.path.join(build, folder), os.path.join(build, folder + "-trusted.txt")
-        self.close()  # a root that a killed earlier run left
-        os.makedirs(os.path.join(self.dir, "ca", "new"))
-        d = self.dir
-        openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "root.key", "-out", "root.pem",
-                "-days", "2", "-subj", f"/CN=Korvel stub test root {os.getpid()}",
-                "-addext", "basicConstraints=critical,CA:true",
-                "-addext", "keyUsage=critical,keyCertSign,cRLSign", cwd=d)
-        open(os.path.join(d, "ca", "index.txt"), "w").close()
-        with open(os.path.join(d, "ca", "serial"), "w") as f:
-            f.write("1000\n")
-        for kind, (san, signed, validity) in KINDS.items():
-            cn = san.split(":", 1)[1]
-            if not signed:
-                openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", kind + ".key", "-out",
-                        kind + ".pem", "-days", "2", "-subj", f"/CN={cn}", "-addext", f"subjectAltName={san}", cwd=d)
-                continue
-            with open(os.path.join(d, "ca", kind + ".cnf"), "w") as f:
-                f.write(CA_CONF.format(san=san))
-            openssl("req", "-newkey", "rsa:2048", "-nodes", "-keyout", kind + ".key", "-out", kind + ".csr",
-                    "-subj", f"/CN={cn}", cwd=d)
-            # `openssl ca` is what can write a validity in the past.
-            dates = ["-startdate", validity[0], "-enddate", validity[1]] if validity else ["-days", "2"]
-            openssl("ca", "-batch", "-config", f"ca/{kind}.cnf", "-cert", "root.pem", "-keyfile", "root.key",
-                    "-in", kind + ".csr", "-out", kind + ".pem", "-extensions", "x", "-notext", *dates, cwd=d)
-        os.remove(os.path.join(d, "root.key"))
-        shutil.rmtree(os.path.join(d, "ca"))
-        der = ssl.PEM_cert_to_DER_cert(open(self.pem("root")).read())
-        thumbprint = hashlib.sha1(der).hexdigest().upper()
-        with open(self.record, "w") as f:  # written first: a killed run is cleaned up next time
-            f.write(thumbprint + "\n")
-        # The registry form of a stored certificate: property 32 holds the encoded certificate.
-        blob = struct.pack("<III", 32, 1, len(der)) + der
-        if wine_reg("add", ROOT_STORE + "\\" + thumbprint, "/v", "Blob", "/t", "REG_BINARY", "/d",
-                    blob.hex(), "/f") != 0:
-            raise RuntimeError("could not add the test root to the prefix's Root store")
-
-    def pem(self, kind):
-        return os.path.join(self.dir, kind + ".pem")
-
-    def key(self, kind):
-        return os.path.join(self.dir, kind + ".key")
-
-    def close(self):
-        untrust(self.record)
-        shutil.rmtree(self.dir, ignore_errors=True)
+def trust(build, folder):
+    """Makes the certificates in BUILD/FOLDER and trusts their root in the prefix; returns that folder."""
+    forget(build, folder)  # a root that a killed earlier run left
+    d = os.path.join(build, folder)
+    os.makedirs(os.path.join(d, "ca", "new"))
+    openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "root.key", "-out", "root.pem", "-days", "2",
+            "-subj", f"/CN=Korvel stub test root {os.getpid()}", "-addext", "basicConstraints=critical,CA:true",
+            "-addext", "keyUsage=critical,keyCertSign,cRLSign", cwd=d)
+    with open(os.path.join(d, "ca", "index.txt"), "w"), open(os.path.join(d, "ca", "serial"), "w") as f:
+        f.write("1000\n")
+    for kind, (san, signed, validity) in KINDS.items():
+        new_key = ["-newkey", "rsa:2048", "-nodes", "-keyout", kind + ".key", "-subj", "/CN=" + san.split(":", 1)[1]]
+        if not signed:
+            openssl("req", "-x509", *new_key, "-out", kind + ".pem", "-days", "2", "-addext", f"subjectAltName={san}",
+                    cwd=d)
+            continue
+        with open(os.path.join(d, "ca", kind + ".cnf"), "w") as f:
+            f.write(CA_CONF.format(san=san))
+        openssl("req", *new_key, "-out", kind + ".csr", cwd=d)
+        # `openssl ca` is what can write a validity in the past.
+        dates = ["-startdate", validity[0], "-enddate", validity[1]] if validity else ["-days", "2"]
+        openssl("ca", "-batch", "-config", f"ca/{kind}.cnf", "-cert", "root.pem", "-keyfile", "root.key",
+                "-in", kind + ".csr", "-out", kind + ".pem", "-extensions", "x", "-notext", *dates, cwd=d)
+    os.remove(os.path.join(d, "root.key"))
+    shutil.rmtree(os.path.join(d, "ca"))
+    der = ssl.PEM_cert_to_DER_cert(open(os.path.join(d, "root.pem")).read())
+    thumbprint = hashlib.sha1(der).hexdigest().upper()
+    with open(os.path.join(build, folder + "-trusted.txt"), "w") as f:  # first: a killed run is cleaned up next time
+        f.write(thumbprint + "\n")
+    # The registry form of a stored certificate: property 32 holds the encoded certificate.
+    blob = struct.pack("<III", 32, 1, len(der)) + der
+    if wine_reg("add", ROOT_STORE + "\\" + thumbprint, "/v", "Blob", "/t", "REG_BINARY", "/d", blob.hex(), "/f"):
+        raise RuntimeError("could not add the test root to the prefix's Root store")
+    return d
 
 if __name__ == "__main__":
     if len(sys.argv) != 4 or sys.argv[1] not in ("trust", "forget"):
         sys.exit(__doc__)
-    if sys.argv[1] == "trust":
-        Certificates(sys.argv[2], sys.argv[3])
-    else:
-        untrust(os.path.join(sys.argv[2], sys.argv[3] + "-trusted.txt"))
-        shutil.rmtree(os.path.join(sys.argv[2], sys.argv[3]), ignore_errors=True)
+    (trust if sys.argv[1] == "trust" else forget)(sys.argv[2], sys.argv[3])
