@@ -24,8 +24,7 @@ TEST(Defaults, LoadFillsBuiltInsAndLeavesDownloadFieldsEmpty) {
   EXPECT_TRUE(s.SetupName == kTitle1 && s.Channel == u"wlpq" && s.PcId == u"D1#D2" && s.ServerUrl == u"http://srv/");
   EXPECT_TRUE(s.DefaultDownUrl == kBuiltIns.DefaultDownUrl && s.DownUrl.empty());
   BuiltIns beta = kBuiltIns;
-  beta.Channel = u"beta";
-  LoadDefaults(s, beta, u"stub", [] { return std::u16string(); });
+  beta.Channel = u"beta", LoadDefaults(s, beta, u"stub", [] { return std::u16string(); });
   EXPECT_EQ(s.Channel, u"beta");
 }
 
@@ -44,10 +43,8 @@ TEST(Defaults, PublisherSettingsSchemeAndHost) {
 
 TEST(Defaults, GeneratedTitlesAreStoredCodedAndDecode) {
   const BuiltIns& b = BuiltInSettings();
-  EXPECT_EQ(DefaultSetupName(b, u"x_vh2vh6"), settings::kPlainTitle1);
-  EXPECT_EQ(DefaultSetupName(b, u"x"), settings::kPlainTitle2);
-  EXPECT_NE(b.CodedTitle1, std::u16string_view(settings::kPlainTitle1));
-  EXPECT_EQ(b.DefaultFileMD5.size(), 32u);
+  EXPECT_TRUE(DefaultSetupName(b, u"x_vh2vh6") == settings::kPlainTitle1 && b.DefaultFileMD5.size() == 32);
+  EXPECT_TRUE(DefaultSetupName(b, u"x") == settings::kPlainTitle2 && b.CodedTitle1 != settings::kPlainTitle1);
   const std::u16string url(b.DefaultDownUrl);
   EXPECT_TRUE(url.rfind(u"http://", 0) == 0 || url.rfind(u"https://", 0) == 0);
   EXPECT_EQ(url.substr(url.size() - 29), u"/rmgb/4.2.2/wlpq1(wlpqhd).exe");

@@ -1,5 +1,4 @@
-// One fake platform around a download controller: it logs what the controller did ("open:...", "status:...",
-// "closeall", ...) and the states it passed through, and counts any call into the platform after CloseAll.
+// A fake platform around a download controller: logs its calls and states, counts calls after CloseAll.
 #pragma once
 #include <functional>
 #include <map>
@@ -7,7 +6,6 @@
 #include <string>
 #include <vector>
 #include "base/run_state.h"
-#include "base/text.h"
 #include "download/controller.h"
 
 namespace stub::test {
@@ -19,11 +17,13 @@ using Texts = std::vector<std::u16string>;
 using S = DownState;
 
 struct Note { int32_t lMax, lProgress, code; };
-struct Transfer {
+inline const std::vector<Note> kClean = {{1000, 0, 4}, {1000, 0, 14}, {1000, 500, 5}, {1000, 1000, 5}, {1000, 1000, 6}},
+                               kBroken = {{0, 0, 1}, {1000, 200, 5}, {1000, 300, 6}};  // statuses of a transfer
+struct Transfer {  // digest: what the saved file hashes to, "" leaves no file; seconds spread over the notes
   std::vector<Note> notes;
-  std::u16string digest;  // what the saved file hashes to; "" leaves no file
-  double seconds = 2;     // spread evenly over the notes
-  bool aborted = false;   // ended by the stall abort
+  std::u16string digest;
+  double seconds = 2;
+  bool aborted = false;  // ended by the stall abort
 };
 struct Disk { uint32_t spc, bps, freeClusters; };
 
@@ -41,17 +41,12 @@ struct Rig : Clock, MessageWaiter, FileSystem, DownloadEngine, DownloadView, She
   std::vector<Transfer> transfers;  // played one per download; none saves nothing
   float full = 7470, fill = 0;
   std::function<void()> onWait, onPump, onDigest, onMessage;  // messages dispatched there
-  std::function<void(size_t note)> during;  // after each progress note
   RunState run;
   DownloadController ctl{run, *this, *this, *this, *this, *this, *this};
 
   Rig() {
     run.DownUrl = u"http://dl.example.com/soft/setup.exe", run.FileMD5 = kGood, run.NISITitle = u"Korvel", run.NISIVer = u"4.2";
   }
-  static Transfer Complete(std::u16string digest) {  // the statuses of a clean transfer
-    return {{{1000, 0, 4}, {1000, 0, 14}, {1000, 500, 5}, {1000, 1000, 5}, {1000, 1000, 6}}, std::move(digest)};
-  }
-  static Transfer Broken(std::u16string digest = kBad) { return {{{0, 0, 1}, {1000, 200, 5}, {1000, 300, 6}}, digest}; }
   void Start() { ctl.Timer1_Timer(); }
   void Put(const std::u16string& path, std::u16string digest) { existing.insert(path), digests[path] = digest; }
   void Advance(double s) { now += s, now -= now >= 86400 ? 86400 : 0; }
@@ -84,11 +79,8 @@ struct Rig : Clock, MessageWaiter, FileSystem, DownloadEngine, DownloadView, She
   }
   bool DiskFree(const std::u16string& root, uint32_t& spc, uint32_t& bps, uint32_t& freeC,
                 uint32_t& total) override {
-    Touch();
-    auto it = disks.find(root);
-    if (it == disks.end()) return false;
-    spc = it->second.spc, bps = it->second.bps, freeC = it->second.freeClusters, total = 0;
-    return true;
+    const auto it = (Touch(), disks.find(root));
+    return it != disks.end() && (spc = it->second.spc, bps = it->second.bps, freeC = it->second.freeClusters, total = 0, true);
   }
   std::u16string DigestAndHold(const std::u16string& path) override {
     Touch(), held.clear(), Call(onDigest);
@@ -106,7 +98,6 @@ struct Rig : Clock, MessageWaiter, FileSystem, DownloadEngine, DownloadView, She
     for (size_t i = 0; i < t.notes.size() && !ended; ++i) {
       Advance(t.seconds / t.notes.size());
       sink.OnProgress(t.notes[i].lMax, t.notes[i].lProgress, t.notes[i].code);
-      if (during) during(i);
     }
     if (!t.digest.empty()) Put(path, t.digest);
     return t.aborted ? TransferEnd::Aborted : t.digest.empty() ? TransferEnd::Failed : TransferEnd::Completed;

@@ -37,15 +37,12 @@ TEST(StubTool, BadUsageAndBadInputExitWithTwo) {
   };
   for (const auto& args : bad) {
     const Result r = Tool(args, args.size() == 1 && args[0] != "frobnicate" ? "abc\xE4" : "");
-    EXPECT_EQ(r.code, 2) << (args.empty() ? "" : args[0]);
-    EXPECT_TRUE(!r.err.empty() && r.out.empty());
+    EXPECT_TRUE(r.code == 2 && !r.err.empty() && r.out.empty()) << (args.empty() ? "" : args[0]);
   }
-  for (const char* cmd : {"decode", "encode", "md5", "reply"}) {
-    EXPECT_EQ(Tool({cmd, "--help"}).code, 0);
-    EXPECT_NE(Tool({"--help"}).out.find(std::string("  ") + cmd + " "), std::string::npos) << cmd;
-  }
-  EXPECT_TRUE(StubToolReadsInput({"reply", "--plain"}));
-  EXPECT_FALSE(StubToolReadsInput({"reply", "--help"}));
+  const std::string help = Tool({"--help"}).out;  // lists every command, each with its own help
+  for (const char* cmd : {"decode", "encode", "md5", "reply"})
+    EXPECT_TRUE(Tool({cmd, "--help"}).code == 0 && help.find("  " + std::string(cmd) + " ") != std::string::npos) << cmd;
+  EXPECT_TRUE(StubToolReadsInput({"reply", "--plain"}) && !StubToolReadsInput({"reply", "--help"}));
 }
 
 TEST(StubTool, ReplyPrintsTheFieldsTheReplySets) {
