@@ -42,32 +42,29 @@ struct Window : DispatchHooks {
   void Watch(uint32_t msg, uint32_t when) { Reports r; WatchMessage(rec.before, rec.after, msg, when, r); }
 };
 
-TEST(DecorDispatch, TablesChooseTheCallsAroundThePreviousProcedure) {
+TEST(DecorDispatch, TablesChooseTheCallsAroundThePreviousProcedureAndCallbacksDecide) {
   Window w(1, WHEN_BEFORE);
   w.Watch(2, WHEN_AFTER), w.Watch(3, WHEN_BEFORE | WHEN_AFTER);
   for (int msg : {1, 2, 3, 4}) EXPECT_EQ(w.Send(msg), 100 + msg);
   EXPECT_EQ(w.events, (Events{{'b', 1}, {'p', 1}, {'p', 2}, {'a', 2}, {'b', 3}, {'p', 3}, {'a', 3}, {'p', 4}}));
   Window none;
   none.rec.callback = nullptr;
-  EXPECT_EQ(none.Send(7), 107);
-  EXPECT_EQ(none.events, (Events{{'p', 7}}));
-}
-
-TEST(DecorDispatch, CallbacksHandleOrChangeTheResultAndShareUserData) {
-  Window w(5);
-  w.onCallback = [&](bool before, bool& handled, intptr_t& result) {
+  EXPECT_TRUE(none.Send(7) == 107 && none.events == (Events{{'p', 7}}));
+  Window h(5);  // callbacks handle or change the result and share the user data
+  h.onCallback = [&](bool before, bool& handled, intptr_t& result) {
     EXPECT_FALSE(handled);
     EXPECT_EQ(result, before ? 0 : 105);
-    ++w.rec.userData;
-    if (before && w.rec.userData == 1) handled = true, result = -42;  // skips the rest
+    ++h.rec.userData;
+    if (before && h.rec.userData == 1) handled = true, result = -42;  // skips the rest
     if (!before) handled = true, result = 9;  // handled after the call changes nothing
   };
-  EXPECT_EQ(w.Send(5), -42);
-  EXPECT_EQ(w.Send(5), 9);
-  EXPECT_TRUE(w.events == (Events{{'b', 5}, {'b', 5}, {'p', 5}, {'a', 5}}) && w.rec.userData == 3);
+  EXPECT_EQ(h.Send(5), -42);
+  EXPECT_EQ(h.Send(5), 9);
+  EXPECT_TRUE(h.events == (Events{{'b', 5}, {'b', 5}, {'p', 5}, {'a', 5}}) && h.rec.userData == 3);
 }
 
-TEST(DecorDispatch, NestedMessagesRunInsideAndRemovalWaitsForTheOutermost) {
+// Nested messages run inside; removal waits for the outermost message, never under a running callback.
+TEST(DecorDispatch, NestedMessagesAndRemoval) {
   Window w;
   std::vector<int32_t> depths;
   w.onPrevious = [&](uint32_t msg) {
@@ -90,10 +87,6 @@ TEST(DecorDispatch, NestedMessagesRunInsideAndRemovalWaitsForTheOutermost) {
   w.Watch(9, WHEN_BEFORE | WHEN_AFTER);  // later messages only pass through, even if watched again
   EXPECT_EQ(w.Send(9), 109);
   EXPECT_EQ(w.events, (Events{{'p', 9}}));
-}
-
-// Removal waits for the next message that passes through, and never happens under a running callback.
-TEST(DecorDispatch, RemovalHappensOnTheNextMessageThatPassesThrough) {
   Window inBefore(6);  // requested in a before call: no after call
   inBefore.onCallback = [&](bool, bool&, intptr_t&) { RequestRemoval(inBefore.rec); };
   EXPECT_EQ(inBefore.Send(6), 106);
@@ -115,16 +108,16 @@ TEST(DecorDispatch, RemovalHappensOnTheNextMessageThatPassesThrough) {
 
 std::vector<uint32_t> Entries(const MsgTable& t) { return {t.entries, t.entries + t.count}; }
 
-TEST(MsgTable, FullTableReportsOverflowAndFreedSlotsAreReused) {
+TEST(MsgTable, OverflowFreedSlotsAllMessagesAndWhenBits) {
   Reports rep;
   MsgTable t;
   for (int i = 0; i < MSG_ENTRIES; ++i) zAddMsg(t, 0x100 + i, rep);
   zDelMsg(t, 0x105, rep);  // a freed slot does not make room either
-  const std::vector<uint32_t> before = Entries(t);
+  const std::vector<uint32_t> full = Entries(t);
   zAddMsg(t, 0x500, rep), zAddMsg(t, 0x11F, rep);  // the second one already present
   EXPECT_EQ(rep, Texts(2, u"zAddMsg: Message table overflow. Either increase the value of Const MSG_ENTRIES or "
                             u"use ALL_MESSAGES instead of specific message values"));
-  EXPECT_EQ(Entries(t), before);
+  EXPECT_EQ(Entries(t), full);
   zAddMsg(t, ALL_MESSAGES, rep);  // every message is still accepted
   EXPECT_TRUE(t.Selects(0x500));
   rep.clear(), t = MsgTable{};
@@ -144,11 +137,7 @@ TEST(MsgTable, FullTableReportsOverflowAndFreedSlotsAreReused) {
   EXPECT_FALSE(t.Selects(0x31A));
   zAddMsg(t, 0xFFFFFFFFu, rep);  // the 32-bit form of ALL_MESSAGES
   EXPECT_TRUE(t.Selects(0x47) && rep.empty());
-}
-
-TEST(MsgTable, WhenBitsPickTheTables) {
-  Reports rep;
-  MsgTable before, after;
+  MsgTable before, after;  // the when bits pick the tables
   WatchMessage(before, after, 0x47, WHEN_BEFORE, rep), WatchMessage(before, after, 0x7E, WHEN_BEFORE | WHEN_AFTER, rep);
   EXPECT_TRUE(before.Selects(0x47) && !after.Selects(0x47));
   UnwatchMessage(before, after, 0x7E, WHEN_AFTER, rep);

@@ -11,7 +11,7 @@ constexpr Piece kPieces[] = {Piece::Right, Piece::Bottom, Piece::Left, Piece::To
 auto Tie(const Rect& r) { return std::make_tuple(r.left, r.top, r.width, r.height); }
 
 // Form and pieces together tile the form's rectangle grown by D on every side, each pixel exactly once.
-TEST(ShadowGeometry, PiecesFrameTheFormWithoutOverlap) {
+TEST(ShadowGeometry, PiecesFrameTheFormWithoutOverlapAndBadSizesAreHarmless) {
   EXPECT_EQ(Tie(PieceRect(Piece::Right, 100, 50, 300, 200, 8)), std::make_tuple(400, 42, 8, 216));
   for (int32_t d : {1, 8}) {
     const int32_t x = -4, y = 6, w = 9, h = 5, W = w + 2 * d, H = h + 2 * d;
@@ -27,9 +27,7 @@ TEST(ShadowGeometry, PiecesFrameTheFormWithoutOverlap) {
     for (Piece p : kPieces) paint(PieceRect(p, x, y, w, h, d));
     for (int n : cover) ASSERT_EQ(n, 1) << d;
   }
-}
-
-TEST(ShadowGeometry, BadDepthsAndSizesGiveNoShadowAndNoOverflow) {
+  // bad depths and sizes give no shadow and no overflow
   for (Piece p : kPieces) {
     EXPECT_EQ(Tie(PieceRect(p, 10, 20, 30, 40, -5)), Tie(PieceRect(p, 10, 20, 30, 40, 0)));
     const Rect huge = PieceRect(p, INT32_MAX, INT32_MIN, INT32_MAX, INT32_MAX, INT32_MAX);
@@ -69,7 +67,7 @@ TEST(ShadowPixels, RampsAndPremultipliedPixels) {
   EXPECT_EQ(px.back(), 0xDEADBEEFu);
 }
 
-TEST(ShadowRules, SupportAndThemeAwareness) {
+TEST(ShadowRules, SupportThemeAwarenessAndRepositionPlan) {
   const struct { uint32_t major, minor; int32_t bpp; bool supported, themeFromFalse; } cases[] = {
       {4, 10, 32, false, false}, {5, 0, 16, true, false}, {5, 1, 15, false, true}, {10, 0, 32, true, false}};
   for (const auto& c : cases) {
@@ -77,17 +75,14 @@ TEST(ShadowRules, SupportAndThemeAwareness) {
     EXPECT_EQ(ThemeAware(false, c.major, c.minor), c.themeFromFalse) << c.major << "." << c.minor;
     EXPECT_TRUE(ThemeAware(true, c.major, c.minor));  // never cleared
   }
-}
-
-TEST(ShadowRules, RepositionPlan) {  // last drawn for 300 x 200
-  const struct { uint32_t flags; int32_t cx, cy; bool hide, horizontal, vertical, move, show; } cases[] = {
-      {0xC0, 500, 400, true, false, false, false, false},  // hide wins over show
+  const struct { uint32_t flags; int32_t cx, cy; bool hide, horizontal, vertical, move, show; } plans[] = {
+      {0xC0, 500, 400, true, false, false, false, false},  // last drawn for 300 x 200; hide wins over show
       {0x0, 300, 200, false, false, false, true, false},   // a pure move redraws nothing
       {0x0, 310, 200, false, true, false, true, false},
       {0x0, 300, 190, false, false, true, true, false},
       {0x43, 300, 200, false, false, false, true, true},
   };
-  for (const auto& c : cases) {
+  for (const auto& c : plans) {
     const RepositionPlan p = PlanReposition(c.flags, c.cx, c.cy, 300, 200);
     EXPECT_EQ(std::make_tuple(p.hide, p.redrawHorizontal, p.redrawVertical, p.move, p.show, p.lastWidth, p.lastHeight),
               std::make_tuple(c.hide, c.horizontal, c.vertical, c.move, c.show, c.hide ? 300 : c.cx, c.hide ? 200 : c.cy))

@@ -10,15 +10,13 @@ const std::u16string kTitle1 = u"十个字的标题一二三四", kTitle2 = u"�
 const std::u16string kCoded1 = Encode(kTitle1, u"A", kCodecKey), kCoded2 = Encode(kTitle2, u"A", kCodecKey);
 const BuiltIns kBuiltIns{u"http://srv/", u"http://dl/a.exe", u"0123456789abcdef0123456789abcdef", kCoded1, kCoded2};
 
-TEST(Defaults, TitleByCaseSensitiveProgramName) {
+TEST(Defaults, TitleByCaseSensitiveProgramNameAndLoad) {
   const struct { const char16_t* path; const std::u16string& title; } cases[] = {
       {u"C:\\a.b\\vh2vh6.exe", kTitle1}, {u"Z:/tmp/setup_vh2vh6_x64.exe", kTitle1}, {u"x.vh2vh6.exe", kTitle1},
       {u"Vh2vh6", kTitle2}, {u"vh2 vh6", kTitle2}, {u"vh2vh", kTitle2}, {u"vh2vh6/x.exe", kTitle2}, {u"", kTitle2},
   };
   for (const auto& c : cases) EXPECT_EQ(DefaultSetupName(kBuiltIns, ExeBaseName(c.path)), c.title);
-}
-
-TEST(Defaults, LoadFillsBuiltInsAndLeavesDownloadFieldsEmpty) {
+  // loading fills the built-ins and leaves the download fields empty
   RunState s;
   LoadDefaults(s, kBuiltIns, u"x_vh2vh6", [] { return std::u16string(u"D1#D2"); });
   EXPECT_TRUE(s.SetupName == kTitle1 && s.Channel == u"wlpq" && s.PcId == u"D1#D2" && s.ServerUrl == u"http://srv/");
@@ -28,7 +26,7 @@ TEST(Defaults, LoadFillsBuiltInsAndLeavesDownloadFieldsEmpty) {
   EXPECT_EQ(s.Channel, u"beta");
 }
 
-TEST(Defaults, PublisherSettingsSchemeAndHost) {
+TEST(Defaults, PublisherSettingsAndGeneratedTitles) {
   const struct { const char16_t* url; bool ok; } urls[] = {
       {u"http://report.example.com/", true}, {u"https://localhost:18474/", true}, {u"HTTPS://report.example.com/", false},
       {u"ftp://report.example.com/", false}, {u"https://report.example.com", false}, {u"https:///", false},
@@ -39,9 +37,7 @@ TEST(Defaults, PublisherSettingsSchemeAndHost) {
   for (const char16_t* bad : {u"", u"HTTPS", u"ftp", u"https://", u"http "})
     EXPECT_FALSE(IsDownloadScheme(bad)) << Utf16ToUtf8Lossy(bad);
   EXPECT_EQ(FallbackDownUrl(u"https", u"dl.example.com:8443"), u"https://dl.example.com:8443/rmgb/4.2.2/wlpq1(wlpqhd).exe");
-}
-
-TEST(Defaults, GeneratedTitlesAreStoredCodedAndDecode) {
+  // the generated titles are stored coded and decode
   const BuiltIns& b = BuiltInSettings();
   EXPECT_TRUE(DefaultSetupName(b, u"x_vh2vh6") == settings::kPlainTitle1 && b.DefaultFileMD5.size() == 32);
   EXPECT_TRUE(DefaultSetupName(b, u"x") == settings::kPlainTitle2 && b.CodedTitle1 != settings::kPlainTitle1);

@@ -4,7 +4,7 @@
 
 namespace stub::test { namespace {
 
-TEST(DownloadProgress, BarFollowsWholePercentsAndReportsPumpTwice) {
+TEST(DownloadProgress, BarFollowsWholePercentsReportsPumpTwiceAndExtremesAreHarmless) {
   const struct { int32_t max, progress; float full, fill; } cases[] = {
       {0, 500, 7470, 0},        {1000, 9, 7470, 0},      {1000, 10, 7470, 74.7f},    {1000, 999, 7470, 7395.3f},
       {3, 1, 7470, 2465.1f},    {1000, -5, 7470, 0},     {1, INT32_MAX, 7470, 7470},  // never past full
@@ -18,9 +18,15 @@ TEST(DownloadProgress, BarFollowsWholePercentsAndReportsPumpTwice) {
     EXPECT_TRUE(r.pumps == (c.max > 0 ? 2 : 0) && r.ctl.DownCount == (c.max > 0 ? c.progress : 0));
     EXPECT_EQ(r.ctl.DownCode, c.max > 0 ? u"5," : u"");  // without a total nothing changes
   }
+  Rig r;  // extreme numbers are harmless
+  for (int32_t max : {INT32_MIN, -1, 0, 1, INT32_MAX})
+    for (int32_t progress : {INT32_MIN, -1, 0, 1, INT32_MAX}) {
+      r.Advance(1.5), r.ctl.OnProgress(max, progress, progress);
+      EXPECT_TRUE(r.fill >= 0 && r.status.find(u'-') == std::u16string::npos) << max << " " << progress;
+    }
 }
 
-TEST(DownloadProgress, SpeedLineRefreshesAboutOnceASecondAndStopsAfterMidnight) {
+TEST(DownloadProgress, SpeedLineOnceASecondUntilMidnightAndCloseClicks) {
   Rig r;
   r.ctl.OnProgress(10000000, 600000, 5);  // Timerold is 0: updates at once with everything so far
   EXPECT_EQ(r.status, u"下载速度：586KB");
@@ -34,23 +40,11 @@ TEST(DownloadProgress, SpeedLineRefreshesAboutOnceASecondAndStopsAfterMidnight) 
   r.now = 86399.5, r.ctl.OnProgress(1000000, 1000, 5);
   for (double t : {0.3, 2.0, 40000.0}) r.now = t, r.ctl.OnProgress(1000000, 5000, 5);
   EXPECT_TRUE(r.With(u"status:").size() == 4u && r.ctl.DownCount == 5000);  // the rest of the report still works
-}
-
-TEST(DownloadProgress, ExtremeNumbersAreHarmless) {
-  Rig r;
-  for (int32_t max : {INT32_MIN, -1, 0, 1, INT32_MAX})
-    for (int32_t progress : {INT32_MIN, -1, 0, 1, INT32_MAX}) {
-      r.Advance(1.5), r.ctl.OnProgress(max, progress, progress);
-      EXPECT_TRUE(r.fill >= 0 && r.status.find(u'-') == std::u16string::npos) << max << " " << progress;
-    }
-}
-
-TEST(DownloadProgress, CloseClicksDuringTheTransfer) {
-  Rig r;  // while downloading: only a warning
-  r.onPump = [&, clicks = 0]() mutable { if (clicks++ == 0) r.ctl.Image3_Click(); };
-  r.ctl.OnProgress(1000, 500, 5);
-  EXPECT_EQ(r.With(u"message:"), Texts{u"message:下载中...请勿关闭！|提示"});
-  EXPECT_TRUE(r.ctl.DownCount == 500 && r.reports.empty());
+  Rig w;  // a close click while downloading: only a warning
+  w.onPump = [&, clicks = 0]() mutable { if (clicks++ == 0) w.ctl.Image3_Click(); };
+  w.ctl.OnProgress(1000, 500, 5);
+  EXPECT_EQ(w.With(u"message:"), Texts{u"message:下载中...请勿关闭！|提示"});
+  EXPECT_TRUE(w.ctl.DownCount == 500 && w.reports.empty());
   Rig e;  // once the download phase is over the close zone ends the program, and nothing more happens
   e.ctl.DownEnd = u"END", e.onPump = [&] { e.ctl.Image3_Click(); };
   e.ctl.OnProgress(1000, 500, 5), e.ctl.OnProgress(1000, 600, 6);

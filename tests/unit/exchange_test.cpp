@@ -46,7 +46,7 @@ RunState Fetched(std::u16string raw) {
   return s;
 }
 
-TEST(FinishGetNet, FallsBackToTheBuiltInDownloadAndReportsTheCodedReply) {
+TEST(FinishGetNet, FallsBackToTheBuiltInDownloadAndReportsTheCodedReplyCut) {
   // downUrl, fileMD5: nullptr for the built-in value.
   const struct { std::u16string raw; bool report; const char16_t *downUrl, *fileMD5, *nameTitle; } cases[] = {
       {u"", true, nullptr, nullptr, u"Korvel安装"},
@@ -64,9 +64,7 @@ TEST(FinishGetNet, FallsBackToTheBuiltInDownloadAndReportsTheCodedReply) {
     EXPECT_EQ(s.FileMD5, c.fileMD5 ? c.fileMD5 : s.DefaultFileMD5);
     EXPECT_TRUE(s.NameTitle == c.nameTitle && Coded(s.NetText) == c.raw);  // NetText holds the decoded reply
   }
-}
-
-TEST(FinishGetNet, AHugeRawReplyIsCutSoTheReportCanStillBeDelivered) {
+  // a huge raw reply is cut so the report can still be delivered
   for (char16_t unit : {u'x', u'\x4e01', char16_t(0xD83D)}) {
     RunState s = Fetched(std::u16string(1 << 20, unit));  // a 1 MiB page of garbage
     if (unit == 0xD83D)  // emoji: pairs of units, four bytes as UTF-8
@@ -84,7 +82,7 @@ TEST(FinishGetNet, AHugeRawReplyIsCutSoTheReportCanStillBeDelivered) {
   }
 }
 
-TEST(ExchangeUrls, ProfileInOrderWithHashReplacedDataRawAndRepliesFromHostsOnly) {
+TEST(ExchangeUrls, ProfileDataReplyAddressesAndWireForm) {
   RunState s = Fetched(u"");
   s.TimeID = u"20240102030405", s.SoftId = u"#a#", s.SoftVer = u"V3.1.1", s.Channel = u"wlpq", s.PcId = u"D1#D2";
   s.Scr = u"1366*768", s.OS = u"Win7", s.OSBit = u"64", s.DPI = -120, s.OSLanguage = u"2052";
@@ -100,6 +98,16 @@ TEST(ExchangeUrls, ProfileInOrderWithHashReplacedDataRawAndRepliesFromHostsOnly)
       {u"https:///?Key=Info", false},  {u"ftp://srv/", false},   {u"httpss://srv/", false},
   };
   for (const auto& c : cases) EXPECT_EQ(IsReplyAddress(c.url), c.reply) << Show(c.url);
+  // the wire form escapes what a URL cannot carry and drops the fragment
+  const struct { std::u16string url; std::string wire; } wires[] = {
+      {u"http://h/?Data=DownFinish=OK:1.5 DownCode=4, url=x", "http://h/?Data=DownFinish=OK:1.5%20DownCode=4,%20url=x"},
+      {u"a\"b<c>d", "a%22b%3Cc%3Ed"}, {u"%41=&:/?'{}|^`~", "%41=&:/?'{}|^`~"},  // the second kept as built
+      {u"SavePath=C:\\Temp\\ url=x", "SavePath=C:%5CTemp%5C%20url=x"},
+      {std::u16string(u"\x01\t\n\x1F\x7F\0", 6), "%01%09%0A%1F%7F%00"}, {u"安é\U0001F600", "%E5%AE%89%C3%A9%F0%9F%98%80"},
+      {std::u16string(1, char16_t(0xD800)) + u"x" + char16_t(0xDC00), "%EF%BF%BDx%EF%BF%BD"},  // lone surrogates
+      {u"http://h/?Data=Err-#5-Main&TimeID=1", "http://h/?Data=Err-"},  // fragment
+  };
+  for (const auto& c : wires) EXPECT_EQ(WireUrl(c.url), c.wire) << c.wire;
 }
 
 std::string Show(const LocalTime& t) { return Utf16ToUtf8Lossy(TimeStamp(t)); }
@@ -130,18 +138,6 @@ TEST(Clock, StampsSecondsBetweenAndTimeOuts) {
   };
   for (const auto& c : timeouts)
     EXPECT_EQ(FetchTimedOut(start, c.now, c.timeout), c.timedOut) << Show(c.now) << " " << c.timeout;
-}
-
-TEST(WireUrl, EscapesWhatAUrlCannotCarryAndDropsTheFragment) {
-  const struct { std::u16string url; std::string wire; } cases[] = {
-      {u"http://h/?Data=DownFinish=OK:1.5 DownCode=4, url=x", "http://h/?Data=DownFinish=OK:1.5%20DownCode=4,%20url=x"},
-      {u"a\"b<c>d", "a%22b%3Cc%3Ed"}, {u"%41=&:/?'{}|^`~", "%41=&:/?'{}|^`~"},  // the second kept as built
-      {u"SavePath=C:\\Temp\\ url=x", "SavePath=C:%5CTemp%5C%20url=x"},
-      {std::u16string(u"\x01\t\n\x1F\x7F\0", 6), "%01%09%0A%1F%7F%00"}, {u"安é\U0001F600", "%E5%AE%89%C3%A9%F0%9F%98%80"},
-      {std::u16string(1, char16_t(0xD800)) + u"x" + char16_t(0xDC00), "%EF%BF%BDx%EF%BF%BD"},  // lone surrogates
-      {u"http://h/?Data=Err-#5-Main&TimeID=1", "http://h/?Data=Err-"},  // fragment
-  };
-  for (const auto& c : cases) EXPECT_EQ(WireUrl(c.url), c.wire) << c.wire;
 }
 
 }}  // namespace stub

@@ -72,9 +72,7 @@ TEST(VisibleText, DecoderNamesAndTheBound) {  // the decoder is asked with the l
   body.replace(kMaxPageBytes - 1, 1, "\xE5\xAE\x89"), g_calls.clear();
   EXPECT_EQ(VisibleText("text/plain", body, FakeDecoder), std::u16string(kMaxPageBytes - 1, u'a'));
   EXPECT_TRUE(g_calls.empty());
-}
-
-TEST(PageText, OnlyTheTwelveExactPageTagsAreRemoved) {
+  // only the twelve exact page tags are removed
   const struct { std::u16string in, out; } cases[] = {
       {u"<HTML><HEAD></HEAD><BODY>w</BODY></HTML>", u"w"}, {u"<html><head></head><body>w</body></html>", u"w"},
       {u"<Html>word</Html><html >x<BODY/>", u"<Html>word</Html><html >x<BODY/>"},

@@ -45,15 +45,6 @@ TEST(MachineId, BlanksDigitsAndTheDiskAndProcessorForms) {
   for (const auto& [got, want] : cases) EXPECT_EQ(got, want) << Show(want);
 }
 
-TEST(Smart, DriveHeadCommandAndBlocks) {
-  EXPECT_TRUE(SmartDriveHead(2) == 0xA0 && SmartDriveHead(3) == 0xB0 && SmartIdentifyCommand(0, 0x0F) == 0xEC);
-  // Bit 4 of (map >> drive): an ATAPI device answers IDENTIFY PACKET DEVICE.
-  EXPECT_TRUE(SmartIdentifyCommand(1, 0x20) == 0xA1 && SmartIdentifyCommand(1, 0x10) == 0xEC);
-  EXPECT_EQ(SmartEnableInBlock(1), (std::array<uint8_t, 36>{0, 0, 0, 0, 0xD8, 1, 1, 0x4F, 0xC2, 0xB0, 0xB0, 0, 1}));
-  EXPECT_EQ(SmartIdentifyInBlock(2, 0x00), (std::array<uint8_t, 36>{0, 2, 0, 0, 0, 1, 1, 0, 0, 0xA0, 0xEC, 0, 2}));
-  EXPECT_EQ(SmartIdentifyInBlock(3, 0x80)[10], 0xA1);
-}
-
 // An identify output whose 20-byte serial field holds `serial` in the drive's order: each word swapped.
 std::vector<uint8_t> IdentifyOutput(std::string_view serial) {
   std::vector<uint8_t> out(kSmartIdentifyOutBuffer, 0xEE);
@@ -61,8 +52,14 @@ std::vector<uint8_t> IdentifyOutput(std::string_view serial) {
   return out;
 }
 
-TEST(SerialFromIdentify, SwapsWordsAndTrimsSpaces) {
-  auto out = IdentifyOutput("      WD-WCAV1234567");
+TEST(Smart, CommandBlocksAndSerial) {
+  // Bit 4 of (map >> drive): an ATAPI device answers IDENTIFY PACKET DEVICE.
+  EXPECT_TRUE(SmartIdentifyCommand(1, 0x20) == 0xA1 && SmartIdentifyCommand(1, 0x10) == 0xEC &&
+              SmartIdentifyCommand(0, 0x0F) == 0xEC);
+  EXPECT_EQ(SmartEnableInBlock(1), (std::array<uint8_t, 36>{0, 0, 0, 0, 0xD8, 1, 1, 0x4F, 0xC2, 0xB0, 0xB0, 0, 1}));
+  EXPECT_EQ(SmartIdentifyInBlock(2, 0x00), (std::array<uint8_t, 36>{0, 2, 0, 0, 0, 1, 1, 0, 0, 0xA0, 0xEC, 0, 2}));
+  EXPECT_EQ(SmartIdentifyInBlock(3, 0x80)[10], 0xA1);
+  auto out = IdentifyOutput("      WD-WCAV1234567");  // the serial: words swapped, spaces trimmed
   EXPECT_EQ(SerialFromIdentify(out.data(), out.size(), nullptr), u"WD-WCAV1234567");
   out = IdentifyOutput("S1XYNEAD 123        ");
   EXPECT_EQ(SerialFromIdentify(out.data(), 272, nullptr), u"S1XYNEAD 123");  // the record's end

@@ -17,7 +17,7 @@ std::string Coded(const std::u16string& plain, const char16_t* mode = u"A", int3
   return Utf16ToUtf8Lossy(Encode(plain, mode, key));
 }
 
-TEST(StubTool, DecodeEncodeAndMd5) {
+TEST(StubTool, CommandsAndBadUsage) {
   EXPECT_EQ(Tool({"decode"}, Coded(u"DownUrl==x\n")).out, "DownUrl==x\n");
   EXPECT_EQ(Tool({"decode", "--mode", "B", "--key", "-77"}, Coded(u"安装", u"B", 77)).out, "安装");
   EXPECT_EQ(Tool({"decode"}, Tool({"encode"}, "Korvel安装").out).out, "Korvel安装");
@@ -27,9 +27,7 @@ TEST(StubTool, DecodeEncodeAndMd5) {
   const Result missing = Tool({"md5", (dir.path() / "nope").u8string()});
   EXPECT_TRUE(missing.out == "\n" && missing.code == 1);
   EXPECT_EQ(Tool({"md5", dir.path().u8string()}).out, "* ERR: CANNOT OPEN FILE\n");
-}
-
-TEST(StubTool, BadUsageAndBadInputExitWithTwo) {
+  // bad usage and bad input exit with 2
   const std::vector<std::vector<std::string>> bad = {
       {}, {"frobnicate"}, {"decode", "--mode"}, {"decode", "--mode", "a"}, {"decode", "--key", "12x"},
       {"decode", "--key", "-2147483648"}, {"decode", "--key", "99999999999"}, {"md5", "a", "b"},
