@@ -6,8 +6,7 @@ namespace stub::test { namespace {
 
 const std::u16string kC = u"C:\\Temp\\", kD = u"D:\\Temp\\", kApp = u"C:\\App\\", kSetup = u"setup.exe";
 const std::u16string kBrowserMode = u"高速下载模式失败,转为浏览器模式下载...", kTitle = u"Korvel 4.2  安装 ";
-const Texts kTwice = {u"BeginDown", u"Not", u"AutoReDown", u"BeginDown", u"Not"};
-const Texts kOk = {u"BeginDown", u"OK"};
+const Texts kTwice = {u"BeginDown", u"Not", u"AutoReDown", u"BeginDown", u"Not"}, kOk = {u"BeginDown", u"OK"};
 std::u16string Open(const std::u16string& path) { return u"open:" + path; }
 std::u16string Check(const char16_t* n) { return u"CheckFile-setup(" + std::u16string(n) + u").exe"; }
 
@@ -22,17 +21,16 @@ void Titled(Rig& r) { r.windows = {kTitle}; }  // the installer's window shows
 // One whole run per row, from a good download of http://dl.example.com/soft/setup.exe with nothing saved.
 TEST(DownloadFlow, Runs) {
   const std::vector<Transfer> got = {{kClean, kGood}};
-  const std::u16string runC = Open(kC + kSetup);
-  const Texts reused = {u"IsDownEmp=OK"};
+  const std::u16string runC = Open(kC + kSetup), reused = u"IsDownEmp=OK";
   const struct { void (*setup)(Rig&); std::vector<Transfer> transfers; Texts reports, opened; S state; } cases[] = {
       {nullptr, got, kOk, {runC}, S::Ended},
       {[](Rig& r) { r.run.FileMD5 = u"89abcdef01"; }, got, kOk, {runC}, S::Ended},  // a part of the digest is enough
       // Reuse: the first variant whose digest matches, folder by folder.
-      {[](Rig& r) { r.Put(kC + kSetup, kBad), r.Put(kC + u"setup(3).exe", kGoodUpper); }, {}, reused,
-       {Open(kC + u"setup(3).exe")}, S::Ended},
-      {[](Rig& r) { r.Put(kD + kSetup, kGood), r.Put(kC + u"setup(5).exe", kGood); }, {}, reused,
+      {[](Rig& r) { r.Put(kC + kSetup, kBad), r.Put(kC + u"setup(3).exe", u"0123456789ABCDEF0123456789ABCDEF"); },
+       {}, {reused}, {Open(kC + u"setup(3).exe")}, S::Ended},
+      {[](Rig& r) { r.Put(kD + kSetup, kGood), r.Put(kC + u"setup(5).exe", kGood); }, {}, {reused},
        {Open(kC + u"setup(5).exe")}, S::Ended},
-      {[](Rig& r) { r.Put(kApp + u"setup(5).exe", kGood); }, {}, reused, {Open(kApp + u"setup(5).exe")}, S::Ended},
+      {[](Rig& r) { r.Put(kApp + u"setup(5).exe", kGood); }, {}, {reused}, {Open(kApp + u"setup(5).exe")}, S::Ended},
       {[](Rig& r) { r.Put(kC + u"setup(6).exe", kGood), r.Put(kC + u"setup(1).exe", u"* ERR: CANNOT READ FILE"); }, got,
        kOk, {runC}, S::Ended},
       // An empty expected digest matches nothing, neither a saved file nor a download.
@@ -57,8 +55,7 @@ TEST(DownloadFlow, Runs) {
        {u"open:http://dl.example.com/soft/setup.exe"}, S::Browser},
       {[](Rig& r) { r.run.DownUrl = u"http://h/soft/", r.unwritable = {kD}; }, {},
        {u"CheckFile-", u"CheckFile-", u"CheckFile-", u"CheckFile-", u"SaveExe=Null"}, {u"open:http://h/soft/"}, S::Browser},
-      // A mismatching download that went through exactly 4, 14, 5, 6 is run anyway, and ends
-      // the program when the installer's window shows.
+      // A mismatching download that went through exactly 4, 14, 5, 6 is run anyway; the installer's window ends it.
       {nullptr, Twice({kClean, kBad}), kTwice, {runC, Open(kApp + kSetup)}, S::Failed},
       {[](Rig& r) { r.windows = {u"NSIS Error"}; }, Twice({kClean, kBad}),
        {u"BeginDown", u"Not", u"NSISError", u"AutoReDown", u"BeginDown", u"Not", u"NSISError"},
@@ -66,15 +63,14 @@ TEST(DownloadFlow, Runs) {
       {Titled, {{kClean, kBad}}, {u"BeginDown", u"Not", u"CheackFinish=OK"}, {runC}, S::Ended},
       // Any other status list, a file that could not be read or a stalled transfer: never run.
       {Titled, Twice({{{9, 1, 4}, {9, 1, 5}, {9, 1, 14}, {9, 9, 6}}, kBad}), kTwice, {}, S::Failed},
-      {Titled, {{{{9, 1, 4}, {9, 1, 14}}, kBad}, {{{9, 1, 5}, {9, 9, 6}}, kBad}}, kTwice, {},
-       S::Failed},  // the retry's trail is its own
+      {Titled, {{{{9, 1, 4}, {9, 1, 14}}, kBad}, {{{9, 1, 5}, {9, 9, 6}}, kBad}}, kTwice, {}, S::Failed},  // each its own
       {Titled, Twice({kClean, u"* ERR: CANNOT OPEN FILE"}), kTwice, {}, S::Failed},
       {Titled, Twice({kClean, kBad, 2, true}), kTwice, {}, S::Failed},
       // Save names from the URL stay in the folder, for the download and the reuse search alike.
       {[](Rig& r) { r.run.DownUrl = u"http://h/..\\..\\evil.exe"; }, got, kOk, {Open(kC + u".._.._evil.exe")}, S::Ended},
       {[](Rig& r) { r.run.DownUrl = u"http://h/安装包.exe. "; }, got, kOk, {Open(kC + u"安装包.exe")}, S::Ended},
       {[](Rig& r) { r.run.DownUrl = u"http://h/..\\..\\evil.exe", r.digests[kC + u".._.._evil(1).exe"] = kGood;
-         r.digests[kC + u"..\\..\\evil.exe"] = kGood; }, {}, reused, {Open(kC + u".._.._evil(1).exe")}, S::Ended},
+         r.digests[kC + u"..\\..\\evil.exe"] = kGood; }, {}, {reused}, {Open(kC + u".._.._evil(1).exe")}, S::Ended},
   };
   for (size_t i = 0; i < std::size(cases); ++i) {
     const auto& c = cases[i];

@@ -12,7 +12,6 @@ std::u16string Coded(std::u16string_view plain) { return Encode(plain, u"A", kCo
 
 // Every reply field starts as "old", so a field the reply leaves alone shows; the mask names the others.
 TEST(ParseNetInfo, ReplyRules) {
-  // The fields: DownUrl, FileMD5, SetupName, NameTitle, NISITitle, NISIVer.
   const struct { const char16_t* reply; const char16_t* fields[6]; } cases[] = {
       {u"DownUrl==A<#>FileMD5==B", {u"a", u"b", u"old", u"old", u"old", u"old"}},  // lower-cased
       // Other text before the key: the value is still after the record's first "==", up to the second.
@@ -29,8 +28,7 @@ TEST(ParseNetInfo, ReplyRules) {
   };
   for (const auto& c : cases) {
     RunState s;
-    s.DownUrl = s.FileMD5 = s.SetupName = s.NameTitle = s.NISITitle = s.NISIVer = u"old";
-    s.NetText = c.reply;
+    s.DownUrl = s.FileMD5 = s.SetupName = s.NameTitle = s.NISITitle = s.NISIVer = u"old", s.NetText = c.reply;
     const uint32_t mask = ParseNetInfoFields(s, s.NetText);
     const std::u16string* got[] = {&s.DownUrl, &s.FileMD5, &s.SetupName, &s.NameTitle, &s.NISITitle, &s.NISIVer};
     for (int i = 0; i < 6; ++i)
@@ -46,8 +44,7 @@ RunState Fetched(std::u16string raw) {
   return s;
 }
 
-TEST(FinishGetNet, FallsBackToTheBuiltInDownloadAndReportsTheCodedReplyCut) {
-  // downUrl, fileMD5: nullptr for the built-in value.
+TEST(FinishGetNet, FallsBackToTheBuiltInDownloadAndReportsTheCodedReplyCut) {  // nullptr: the built-in value
   const struct { std::u16string raw; bool report; const char16_t *downUrl, *fileMD5, *nameTitle; } cases[] = {
       {u"", true, nullptr, nullptr, u"Korvel安装"},
       // Without DownUrl the reply's titles stay, but its digest gives way too.
@@ -64,8 +61,7 @@ TEST(FinishGetNet, FallsBackToTheBuiltInDownloadAndReportsTheCodedReplyCut) {
     EXPECT_EQ(s.FileMD5, c.fileMD5 ? c.fileMD5 : s.DefaultFileMD5);
     EXPECT_TRUE(s.NameTitle == c.nameTitle && Coded(s.NetText) == c.raw);  // NetText holds the decoded reply
   }
-  // a huge raw reply is cut so the report can still be delivered
-  for (char16_t unit : {u'x', u'\x4e01', char16_t(0xD83D)}) {
+  for (char16_t unit : {u'x', u'\x4e01', char16_t(0xD83D)}) {  // a huge raw reply is cut so the report gets through
     RunState s = Fetched(std::u16string(1 << 20, unit));  // a 1 MiB page of garbage
     if (unit == 0xD83D)  // emoji: pairs of units, four bytes as UTF-8
       for (size_t i = 1; i < s.NetText.size(); i += 2) s.NetText[i] = 0xDE00;
@@ -98,8 +94,7 @@ TEST(ExchangeUrls, ProfileDataReplyAddressesAndWireForm) {
       {u"https:///?Key=Info", false},  {u"ftp://srv/", false},   {u"httpss://srv/", false},
   };
   for (const auto& c : cases) EXPECT_EQ(IsReplyAddress(c.url), c.reply) << Show(c.url);
-  // the wire form escapes what a URL cannot carry and drops the fragment
-  const struct { std::u16string url; std::string wire; } wires[] = {
+  const struct { std::u16string url; std::string wire; } wires[] = {  // escaped where a URL cannot carry it
       {u"http://h/?Data=DownFinish=OK:1.5 DownCode=4, url=x", "http://h/?Data=DownFinish=OK:1.5%20DownCode=4,%20url=x"},
       {u"a\"b<c>d", "a%22b%3Cc%3Ed"}, {u"%41=&:/?'{}|^`~", "%41=&:/?'{}|^`~"},  // the second kept as built
       {u"SavePath=C:\\Temp\\ url=x", "SavePath=C:%5CTemp%5C%20url=x"},
