@@ -52,8 +52,7 @@ TEST(DecorDispatch, TablesChooseTheCallsAroundThePreviousProcedureAndCallbacksDe
   EXPECT_TRUE(none.Send(7) == 107 && none.events == (Events{{'p', 7}}));
   Window h(5);  // callbacks handle or change the result and share the user data
   h.onCallback = [&](bool before, bool& handled, intptr_t& result) {
-    EXPECT_FALSE(handled);
-    EXPECT_EQ(result, before ? 0 : 105);
+    EXPECT_TRUE(!handled && result == (before ? 0 : 105));
     ++h.rec.userData;
     if (before && h.rec.userData == 1) handled = true, result = -42;  // skips the rest
     if (!before) handled = true, result = 9;  // handled after the call changes nothing
@@ -71,8 +70,7 @@ TEST(DecorDispatch, NestedMessagesAndRemoval) {
     depths.push_back(w.rec.depth);
     if (msg == 1) { EXPECT_EQ(w.Send(2), 102); }
   };
-  EXPECT_EQ(w.Send(1), 101);
-  EXPECT_EQ(w.events, (Events{{'b', 1}, {'p', 1}, {'b', 2}, {'p', 2}, {'a', 2}, {'a', 1}}));
+  EXPECT_TRUE(w.Send(1) == 101 && w.events == (Events{{'b', 1}, {'p', 1}, {'b', 2}, {'p', 2}, {'a', 2}, {'a', 1}}));
   EXPECT_TRUE(depths == (std::vector<int32_t>{1, 2}) && w.rec.depth == 0);
   w.events.clear();
   w.onPrevious = [&](uint32_t msg) {
@@ -85,25 +83,18 @@ TEST(DecorDispatch, NestedMessagesAndRemoval) {
   EXPECT_TRUE(w.rec.removed && w.rec.activeCalls == 0);
   w.events.clear(), w.onPrevious = nullptr;
   w.Watch(9, WHEN_BEFORE | WHEN_AFTER);  // later messages only pass through, even if watched again
-  EXPECT_EQ(w.Send(9), 109);
-  EXPECT_EQ(w.events, (Events{{'p', 9}}));
+  EXPECT_TRUE(w.Send(9) == 109 && w.events == (Events{{'p', 9}}));
   Window inBefore(6);  // requested in a before call: no after call
   inBefore.onCallback = [&](bool, bool&, intptr_t&) { RequestRemoval(inBefore.rec); };
-  EXPECT_EQ(inBefore.Send(6), 106);
-  EXPECT_EQ(inBefore.events, (Events{{'b', 6}, {'p', 6}, {'r', 0}}));
+  EXPECT_TRUE(inBefore.Send(6) == 106 && inBefore.events == (Events{{'b', 6}, {'p', 6}, {'r', 0}}));
   Window s(1, WHEN_BEFORE);
-  s.onCallback = [&](bool, bool&, intptr_t&) {
-    RequestRemoval(s.rec);
-    EXPECT_EQ(s.Send(2), 102);
-    EXPECT_FALSE(s.rec.removed);
-  };
+  s.onCallback = [&](bool, bool&, intptr_t&) { RequestRemoval(s.rec); EXPECT_TRUE(s.Send(2) == 102 && !s.rec.removed); };
   EXPECT_EQ(s.Send(1), 101);  // the message sent from the callback did not remove the record under it
   EXPECT_EQ(s.events, (Events{{'b', 1}, {'p', 2}, {'p', 1}, {'r', 0}}));
   Window handled(1, WHEN_BEFORE);  // a handled message does not remove either
   handled.onCallback = [&](bool, bool& h, intptr_t&) { RequestRemoval(handled.rec), h = true; };
   EXPECT_TRUE(handled.Send(1) == 0 && !handled.rec.removed);
-  handled.Send(2);
-  EXPECT_EQ(handled.events, (Events{{'b', 1}, {'p', 2}, {'r', 0}}));
+  EXPECT_EQ((handled.Send(2), handled.events), (Events{{'b', 1}, {'p', 2}, {'r', 0}}));
 }
 
 std::vector<uint32_t> Entries(const MsgTable& t) { return {t.entries, t.entries + t.count}; }

@@ -12,8 +12,7 @@ TEST(DownloadProgress, BarFollowsWholePercentsReportsPumpTwiceAndExtremesAreHarm
   };
   for (const auto& c : cases) {
     Rig r;
-    r.full = c.full;
-    r.ctl.OnProgress(c.max, c.progress, 5);
+    r.full = c.full, r.ctl.OnProgress(c.max, c.progress, 5);
     EXPECT_FLOAT_EQ(r.fill, c.fill) << c.max << " " << c.progress;
     EXPECT_TRUE(r.pumps == (c.max > 0 ? 2 : 0) && r.ctl.DownCount == (c.max > 0 ? c.progress : 0));
     EXPECT_EQ(r.ctl.DownCode, c.max > 0 ? u"5," : u"");  // without a total nothing changes
@@ -51,14 +50,13 @@ TEST(DownloadProgress, SpeedLineOnceASecondUntilMidnightAndCloseClicks) {
   EXPECT_TRUE(e.closes == 1 && e.afterEnd == 0 && e.ctl.DownCount == 0);
 }
 
-TEST(DownloadWait, WaitsInFewBlockingWaitsAndEndsBeforeMidnight) {
+TEST(DownloadChecks, FewBlockingWaitsEndingBeforeMidnightAndFullDisksByDrive) {
   const struct { double start, stepCap; int32_t n; double end; std::vector<double> waits; } cases[] = {
       {36000, 1e9, 2, 36002, {2}},
       {1000, 0.25, 1, 1001, {1.0, 0.75, 0.5, 0.25}},  // early returns never ask for more than is left
       {86394.5, 1e9, 2, 86395.001, {0.5, 0.001}},     // stops at about 86395
-      {86395.5, 1e9, 1, 86395.5, {}},                  // already past: returns at once
-      {0.0, 1e9, 2, 0.0, {}},                          // the clock's reset value: returns at once
-      {500.0, 1e9, -3, 500.0, {}},
+      // Already past, the clock's reset value, a negative count: returns at once.
+      {86395.5, 1e9, 1, 86395.5, {}}, {0.0, 1e9, 2, 0.0, {}}, {500.0, 1e9, -3, 500.0, {}},
   };
   for (const auto& c : cases) {
     Rig r;
@@ -66,28 +64,22 @@ TEST(DownloadWait, WaitsInFewBlockingWaitsAndEndsBeforeMidnight) {
     EXPECT_DOUBLE_EQ(r.now, c.end) << c.start;
     EXPECT_EQ(r.waits, c.waits) << c.start;
   }
-  Rig r;  // stops when the program ends meanwhile
-  r.ctl.DownEnd = u"END", r.stepCap = 0.1, r.onWait = [&] { r.ctl.Image3_Click(); };
-  r.ctl.WaitSeconds(2);
-  EXPECT_TRUE(r.waits.size() == 1 && r.reports == Texts{u"fromClose-Down=0-"});
-}
-
-TEST(DownloadChecks, DiskFreeAndFullDiskMessagesByDrive) {
-  const struct { const char16_t* dir; uint32_t freeClusters; int32_t mb; Texts messages; } cases[] = {  // 4 KiB clusters
-      {u"C:\\Temp\\", 2621440, 10240, {}},
+  Rig e;  // stops when the program ends meanwhile
+  e.ctl.DownEnd = u"END", e.stepCap = 0.1, e.onWait = [&] { e.ctl.Image3_Click(); };
+  e.ctl.WaitSeconds(2);
+  EXPECT_TRUE(e.waits.size() == 1 && e.reports == Texts{u"fromClose-Down=0-"});
+  const struct { const char16_t* dir; uint32_t freeClusters; int32_t mb; Texts messages; } disks[] = {  // 4 KiB clusters
+      {u"C:\\Temp\\", 2621440, 10240, {}}, {u"E:\\App\\", 200, 0, {}}, {u"C:", 2621440, 10240, {}},
       {u"C:\\", 0, 0, {u"message:C盘已没有可用空间,无法安装软件！|提示"}},
       {u"c:\\progra~1\\", 200, 0, {u"message:C盘已没有可用空间,无法安装软件！|提示"}},
       {u"D:\\Temp\\", 200, 0, {u"message:D盘已没有可用空间,无法安装软件！|提示"}},
-      {u"E:\\App\\", 200, 0, {}},
-      {u"C:", 2621440, 10240, {}},
   };
-  for (const auto& c : cases) {
+  for (const auto& c : disks) {
     Rig r;
     r.run.SaveDir = c.dir;
     if (c.freeClusters) r.disks[std::u16string(c.dir).substr(0, 3)] = {8, 512, c.freeClusters};
     EXPECT_EQ(r.ctl.GetDiskFreeMB(c.dir), c.mb);
-    r.ctl.CheckDiskFull();
-    EXPECT_EQ(r.With(u"message:"), c.messages) << c.mb;
+    EXPECT_EQ((r.ctl.CheckDiskFull(), r.With(u"message:")), c.messages) << c.mb;
   }
 }
 

@@ -92,10 +92,9 @@ TEST(DownloadFlow, Runs) {
   }
 }
 
-TEST(DownloadFlow, RetryGoesToTheProgramsFolderAndTheFileIsHeldThroughTheLaunch) {
+TEST(DownloadFlow, RetryGoesToTheProgramsFolderHoldsTheFileAndReports) {
   Rig r;
-  r.existing = {u"C:\\App\\setup.exe"};
-  r.transfers = {{kBroken, kBad}, {kClean, kGood}};
+  r.existing = {u"C:\\App\\setup.exe"}, r.transfers = {{kBroken, kBad}, {kClean, kGood}};
   r.onPump = [&] { EXPECT_EQ(r.ctl.DownEnd, u""); };  // no closing during a transfer
   r.Start();
   EXPECT_EQ(Brief(r.reports), (Texts{u"BeginDown", u"Not", u"AutoReDown", Check(u"1"), u"BeginDown", u"OK"}));
@@ -107,19 +106,14 @@ TEST(DownloadFlow, RetryGoesToTheProgramsFolderAndTheFileIsHeldThroughTheLaunch)
                               u"release:C:\\App\\setup(1).exe", u"hide", u"closeall"}));
   EXPECT_EQ(r.states, (std::vector<S>{S::ReuseCheck, S::Choosing, S::Downloading, S::Judging, S::Retrying,
                                       S::ReuseCheck, S::Choosing, S::Downloading, S::Judging, S::Ended}));
-}
-
-TEST(DownloadFlow, FinishReportsCarryDurationDiskLibraryAndDigests) {
-  Rig r;  // the locale's decimal separator, 10 GB free, the 32-bit library on a 64-bit system
-  r.separator = u",", r.disks[u"C:\\"] = {8, 512, 2621440}, r.existing = {u"C:\\Windows\\syswow64\\urlmon.dll"};
-  r.transfers = {{kBroken, kBad, 12.5}};
-  r.Start();
-  EXPECT_EQ(r.reports.at(1), u"DownFinish=Not:12,5 DownCode=5,6, DiskSpace=10240 URLMon=1 SavePath=C:\\Temp\\ "
+  Rig f;  // finish reports: the locale's decimal separator, 10 GB free, the 32-bit library on a 64-bit system
+  f.separator = u",", f.disks[u"C:\\"] = {8, 512, 2621440}, f.existing = {u"C:\\Windows\\syswow64\\urlmon.dll"};
+  f.transfers = {{kBroken, kBad, 12.5}}, f.Start();
+  EXPECT_EQ(f.reports.at(1), u"DownFinish=Not:12,5 DownCode=5,6, DiskSpace=10240 URLMon=1 SavePath=C:\\Temp\\ "
                              u"DownMD5=FEDCBA9876543210FEDCBA9876543210 FileMD5=0123456789ABCDEF0123456789ABCDEF "
                              u"url=dl.example.com/soft/setup.exe");
   Rig m;  // a download across midnight reports a negative duration
-  m.now = 86399.5, m.transfers = {{kClean, kGood, 1.25}};
-  m.Start();
+  m.now = 86399.5, m.transfers = {{kClean, kGood, 1.25}}, m.Start();
   EXPECT_EQ(m.reports.at(1), u"DownFinish=OK:-86398.75 DownCode=4,14,5,6, SavePath=C:\\Temp\\ "
                              u"url=dl.example.com/soft/setup.exe");
 }

@@ -17,7 +17,7 @@ std::string Coded(const std::u16string& plain, const char16_t* mode = u"A", int3
   return Utf16ToUtf8Lossy(Encode(plain, mode, key));
 }
 
-TEST(StubTool, CommandsAndBadUsage) {
+TEST(StubTool, CommandsRepliesAndBadUsage) {
   EXPECT_EQ(Tool({"decode"}, Coded(u"DownUrl==x\n")).out, "DownUrl==x\n");
   EXPECT_EQ(Tool({"decode", "--mode", "B", "--key", "-77"}, Coded(u"安装", u"B", 77)).out, "安装");
   EXPECT_EQ(Tool({"decode"}, Tool({"encode"}, "Korvel安装").out).out, "Korvel安装");
@@ -41,16 +41,14 @@ TEST(StubTool, CommandsAndBadUsage) {
   for (const char* cmd : {"decode", "encode", "md5", "reply"})
     EXPECT_TRUE(Tool({cmd, "--help"}).code == 0 && help.find("  " + std::string(cmd) + " ") != std::string::npos) << cmd;
   EXPECT_TRUE(StubToolReadsInput({"reply", "--plain"}) && !StubToolReadsInput({"reply", "--help"}));
-}
-
-TEST(StubTool, ReplyPrintsTheFieldsTheReplySets) {
-  const struct { std::u16string reply; std::string json; } cases[] = {
+  // reply prints the fields the reply sets
+  const struct { std::u16string reply; std::string json; } replies[] = {
       {u"DownUrl==HTTP://Dl/A.exe<#>FileMD5==ABC", R"({"DownUrl":"http://dl/a.exe","FileMD5":"abc","SetupName":null,)"
                                                     R"("NameTitle":null,"NISITitle":null,"NISIVer":null})"},
       {u"NameTitle==新\"标题\"\\<#>NISIVer==<#>NameVer==9<#>SetupName==a\tb\n",
        R"({"DownUrl":null,"FileMD5":null,"SetupName":"a\tb\n","NameTitle":"新\"标题\"\\","NISITitle":null,"NISIVer":""})"},
   };
-  for (const auto& c : cases) {
+  for (const auto& c : replies) {
     EXPECT_EQ(Tool({"reply"}, Coded(c.reply)).out, c.json + "\n");
     EXPECT_EQ(Tool({"reply", "--plain"}, Utf16ToUtf8Lossy(c.reply)).out, c.json + "\n");
   }
