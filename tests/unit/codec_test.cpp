@@ -35,8 +35,7 @@ struct FakeFile : DigestFile, Script {
   void Close() override { ++closes; }
 };
 
-// Lengths around the block, the padding and the 64 KiB read buffer, from an independent MD5, in memory, in
-// pieces and from files, which let window messages through after every MiB and at the end.
+// Lengths around the block, padding and 64 KiB read buffer: in memory, in pieces, from files (pumping per MiB).
 TEST(Md5File, KnownAnswersInMemoryFromFilesAndEachFailuresText) {
   TempDir dir;
   const auto path = [&](const std::string& name) { return Utf8ToUtf16Lossy((dir.path() / name).u8string()); };
@@ -80,8 +79,7 @@ TEST(Md5File, KnownAnswersInMemoryFromFilesAndEachFailuresText) {
   }
 }
 
-// Known answers from an independent implementation of the same rules.
-TEST(CodeText, KnownAnswersModesAndKeys) {
+TEST(CodeText, KnownAnswersModesAndKeys) {  // from an independent implementation of the same rules
   const struct { std::u16string in; const char16_t* mode; int32_t key; std::u16string out; } cases[] = {
       {u"DownUrl==http://a/b.exe", u"A", 4713, u"\x4e7a\x4e64\x4e71\x4e6e\x4e11\x4e75\x4e7a\x4e32\x4e79\x4e7e\x4e61"
                                                u"\x4e6e\x4e2f\x4e32\x4e56\x4e32\x4e1a\x4e31\x4e20\x4e20\x4e1c\x4e1e\x4e65"},

@@ -51,8 +51,7 @@ TEST(ShadowPixels, RampsAndPremultipliedPixels) {
       {Piece::Top, 9, 2, 30, 7, 7, 182},    {Piece::Top, 30, 2, 30, 7, 7, 0},  // the last outside the piece
   };
   for (const auto& c : ramps) EXPECT_EQ(PieceAlpha(c.p, c.col, c.row, c.w, c.h, c.d), c.alpha) << c.col << "," << c.row;
-  // Bytes B, G, R, A in memory, each channel scaled by alpha / 255 and rounded to nearest.
-  const std::pair<uint32_t, uint32_t> pixels[] = {
+  const std::pair<uint32_t, uint32_t> pixels[] = {  // B, G, R, A in memory, scaled by alpha / 255, rounded
       {ShadowPixel(0x123456, 255), 0xFF563412u}, {ShadowPixel(0x0000FF, 127), 0x7F7F0000u},
       {ShadowPixel(0x000001, 128), 0x80010000u}, {ShadowPixel(0x000001, 127), 0x7F000000u}};
   for (const auto& [got, want] : pixels) EXPECT_EQ(got, want);

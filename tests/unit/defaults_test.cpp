@@ -16,8 +16,7 @@ TEST(Defaults, TitleByCaseSensitiveProgramNameAndLoad) {
       {u"Vh2vh6", kTitle2}, {u"vh2 vh6", kTitle2}, {u"vh2vh", kTitle2}, {u"vh2vh6/x.exe", kTitle2}, {u"", kTitle2},
   };
   for (const auto& c : cases) EXPECT_EQ(DefaultSetupName(kBuiltIns, ExeBaseName(c.path)), c.title);
-  // loading fills the built-ins and leaves the download fields empty
-  RunState s;
+  RunState s;  // loading fills the built-ins and leaves the download fields empty
   LoadDefaults(s, kBuiltIns, u"x_vh2vh6", [] { return std::u16string(u"D1#D2"); });
   EXPECT_TRUE(s.SetupName == kTitle1 && s.Channel == u"wlpq" && s.PcId == u"D1#D2" && s.ServerUrl == u"http://srv/");
   EXPECT_TRUE(s.DefaultDownUrl == kBuiltIns.DefaultDownUrl && s.DownUrl.empty());

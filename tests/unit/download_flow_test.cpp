@@ -157,8 +157,7 @@ TEST(DownloadFlow, NothingRunsAfterTheEndAndTheTimerStartsOnce) {
   EXPECT_EQ((b.Start(), b.reports), once);
 }
 
-// Anything but a web address fails without a transfer, and the browser button refuses it too.
-TEST(DownloadFlow, OnlyWebAddressesAreDownloadedOrOpened) {
+TEST(DownloadFlow, OnlyWebAddressesAreDownloadedOrOpened) {  // anything else fails without a transfer
   const struct { const char16_t *url, *browser; } cases[] = {  // browser: what the button opens
       {u"HTTPS://dl.example.com/a.exe", u"HTTPS://dl.example.com/a.exe"}, {u"http://h/安.exe", u"http://h/%E5%AE%89.exe"},
       {u"http://h/a b\" -x \"c.exe", u"http://h/a%20b%22%20-x%20%22c.exe"},  // no extra arguments for the browser

@@ -70,8 +70,7 @@ TEST(FinishGetNet, FallsBackToTheBuiltInDownloadAndReportsTheCodedReplyCut) {  /
     EXPECT_TRUE(FinishGetNet(s, data));
     const std::string wire = WireUrl(ReportUrl(s, u"Setup", data));
     EXPECT_LT(wire.size() + 15, 8192u) << int(unit);  // "GET " + target + " HTTP/1.1" stays under 8 KiB
-    const size_t kept = data.size() - 15;
-    // Cut to the most units a report carries, or by the wire size, not sooner.
+    const size_t kept = data.size() - 15;  // the most units a report carries, or cut by the wire size
     EXPECT_TRUE(unit == u'x' ? kept == kMaxRawInReport : wire.size() > 7950u) << int(unit);
     EXPECT_EQ(data.substr(0, 14 + kept), u"GetNetIsnull='" + raw.substr(0, kept));
     EXPECT_EQ(kept % (unit == 0xD83D ? 2 : 1), 0u);  // never half a pair
@@ -86,8 +85,7 @@ TEST(ExchangeUrls, ProfileDataReplyAddressesAndWireForm) {
                                  u"&OS=Win7&OSBit=64&DPI=-120&OSLanguage=2052";
   EXPECT_EQ(ProfileQuery(s), profile);
   EXPECT_EQ(InfoRequestUrl(s), u"http://report.example.com/?Key=Info&TimeID=20240102030405" + profile);
-  // '#' in the data stays: only the profile replaces it.
-  EXPECT_EQ(ReportUrl(s, u"Setup", u"Err-#5 C:\\x"),
+  EXPECT_EQ(ReportUrl(s, u"Setup", u"Err-#5 C:\\x"),  // '#' in the data stays: only the profile replaces it
             u"http://report.example.com/?Key=Setup&Data=Err-#5 C:\\x&TimeID=20240102030405" + profile);
   const struct { const char16_t* url; bool reply; } cases[] = {
       {u"http://srv/?Key=Info", true}, {u"HTTPS://srv/", true},  {u"http:///?Key=Info", false},

@@ -12,8 +12,7 @@ bool FakeDecoder(std::string_view charset, std::string_view bytes, std::u16strin
   out.clear();
   for (size_t i = 0; i < bytes.size(); ++i) {
     const bool gbk = bytes.substr(i, 2) == "\xB0\xB2";
-    out.push_back(gbk ? u'安' : static_cast<unsigned char>(bytes[i]));
-    i += gbk;
+    out.push_back(gbk ? u'安' : static_cast<unsigned char>(bytes[i])), i += gbk;
   }
   return true;
 }

@@ -8,6 +8,10 @@ namespace stub { namespace {
 std::string Show(std::u16string_view s) { return Utf16ToUtf8Lossy(s); }
 std::u16string Units(std::initializer_list<char16_t> units) { return std::u16string(units); }
 const std::u16string kZeros = u"4848484848484848484848";  // eleven "0" units
+std::u16string DiskId(std::u16string a, std::u16string b = u"", std::u16string c = u"", std::u16string d = u"") {
+  const std::u16string s[4] = {a, b, c, d};
+  return DiskIdFromSerials(s);
+}
 
 TEST(OsName, VersionTableByMajorAndMinorOnly) {
   const struct { uint32_t major, minor; const char16_t* name; } cases[] = {
@@ -21,10 +25,6 @@ TEST(OsName, VersionTableByMajorAndMinorOnly) {
 
 TEST(MachineId, BlanksDigitsAndTheDiskAndProcessorForms) {
   const std::u16string abc = u"D656667484848484848484848", xyz = u"D888990484848484848484848";
-  const std::u16string serials[][4] = {
-      {u"", u"", u"abc", u""}, {u"abc", u"", u"", u"xyz"}, {u"    ", Units({0, 0, u' ', 0}), u"\r\n", u""},
-      {u"    ABCDEFG HIJKLMNO", u"", u"", u""},  // inner blanks go before the cut: "AB" + "FGHIJKLMNO"
-  };
   const std::pair<std::u16string, std::u16string> cases[] = {
       {StripBlanks(Units({u' ', u'a', 0, u'\r', u'\n', u'b', 0xE4C6, u'c', 0x3000, u'd'})), u"abcd"},
       {StripBlanks(Units({u'\t', 0x00A0, u'q', 0x2003})), Units({u'\t', 0x00A0, u'q', 0x2003})},  // other blanks stay
@@ -34,10 +34,9 @@ TEST(MachineId, BlanksDigitsAndTheDiskAndProcessorForms) {
       {IdToDigits(u"a\tb"), u"650966484848484848484848"},           // below 10: a leading zero
       {IdToDigits(Units({0xFFFF})), u"-01" + kZeros},               // >= U+8000: negative
       {IdToDigits(Units({0x7FFF})), u"32767" + kZeros},
-      {DiskIdFromSerials(serials[0]), abc},
-      {DiskIdFromSerials(serials[1]), abc + u"#" + xyz},
-      {DiskIdFromSerials(serials[2]), u""},  // blanks only: no serial
-      {DiskIdFromSerials(serials[3]), u"D656670717273747576777879"},
+      {DiskId(u"", u"", u"abc"), abc}, {DiskId(u"abc", u"", u"", u"xyz"), abc + u"#" + xyz},
+      {DiskId(u"    ", Units({0, 0, u' ', 0}), u"\r\n"), u""},  // blanks only: no serial
+      {DiskId(u"    ABCDEFG HIJKLMNO"), u"D656670717273747576777879"},  // inner blanks go before the cut
       {CpuIdFromProcessorId(u"  BFEBFBFF000306A9 "), u"C667070704848485148546557"},
       {CpuIdFromProcessorId(Units({u' ', 0, u'\r', 0x3000})), u""},
       {CpuIdFromProcessorId(u"a b"), u"C656648484848484848484848"},
@@ -68,8 +67,8 @@ TEST(Smart, CommandBlocksAndSerial) {
   EXPECT_EQ(SerialFromIdentify(out.data(), out.size(), nullptr),
             Units({u'A', u'B', 0, 0, u'C', u'D'}) + std::u16string(11, u' ') + u"\xE9");
   // Zero bytes only: a serial that the identifier then counts as none.
-  const std::u16string serials[4] = {SerialFromIdentify(IdentifyOutput("").data(), 532, nullptr)};
-  EXPECT_TRUE(serials[0].size() == 20 && DiskIdFromSerials(serials).empty());
+  const std::u16string zeros = SerialFromIdentify(IdentifyOutput("").data(), 532, nullptr);
+  EXPECT_TRUE(zeros.size() == 20 && DiskId(zeros).empty());
 }
 
 }}  // namespace stub

@@ -27,8 +27,7 @@ TEST(StubTool, CommandsRepliesAndBadUsage) {
   const Result missing = Tool({"md5", (dir.path() / "nope").u8string()});
   EXPECT_TRUE(missing.out == "\n" && missing.code == 1);
   EXPECT_EQ(Tool({"md5", dir.path().u8string()}).out, "* ERR: CANNOT OPEN FILE\n");
-  // bad usage and bad input exit with 2
-  const std::vector<std::vector<std::string>> bad = {
+  const std::vector<std::vector<std::string>> bad = {  // bad usage and bad input exit with 2
       {}, {"frobnicate"}, {"decode", "--mode"}, {"decode", "--mode", "a"}, {"decode", "--key", "12x"},
       {"decode", "--key", "-2147483648"}, {"decode", "--key", "99999999999"}, {"md5", "a", "b"},
       {"reply", "plain"}, {"decode"}, {"reply"},  // the last two: input that is not UTF-8
@@ -41,8 +40,7 @@ TEST(StubTool, CommandsRepliesAndBadUsage) {
   for (const char* cmd : {"decode", "encode", "md5", "reply"})
     EXPECT_TRUE(Tool({cmd, "--help"}).code == 0 && help.find("  " + std::string(cmd) + " ") != std::string::npos) << cmd;
   EXPECT_TRUE(StubToolReadsInput({"reply", "--plain"}) && !StubToolReadsInput({"reply", "--help"}));
-  // reply prints the fields the reply sets
-  const struct { std::u16string reply; std::string json; } replies[] = {
+  const struct { std::u16string reply; std::string json; } replies[] = {  // the fields the reply sets
       {u"DownUrl==HTTP://Dl/A.exe<#>FileMD5==ABC", R"({"DownUrl":"http://dl/a.exe","FileMD5":"abc","SetupName":null,)"
                                                     R"("NameTitle":null,"NISITitle":null,"NISIVer":null})"},
       {u"NameTitle==新\"标题\"\\<#>NISIVer==<#>NameVer==9<#>SetupName==a\tb\n",
