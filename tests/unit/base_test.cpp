@@ -29,11 +29,7 @@ TEST(Text, StrictConversionsCaseSearchReplaceAndDecimal) {
 }
 
 std::map<int, int> g_closed;  // handle -> times closed
-struct CountingTraits {
-  using Type = int;
-  static int Invalid() { return -1; }
-  static void Close(int h) { ++g_closed[h]; }
-};
+struct CountingTraits { using Type = int; static int Invalid() { return -1; } static void Close(int h) { ++g_closed[h]; } };
 
 TEST(Unique, ClosesEachHandleExactlyOnce) {
   using U = Unique<CountingTraits>;

@@ -20,8 +20,7 @@ int g_pumps = 0;
 // A scripted file; reads: bytes per read, -1 = failure.
 struct Script { bool opens, sized; int64_t size; std::vector<int> reads; std::u16string result; };
 struct FakeFile : DigestFile, Script {
-  size_t next = 0;
-  int closes = 0;
+  size_t next = 0, closes = 0;
   explicit FakeFile(const Script& s) : Script(s) {}
   bool Exists(const std::u16string&) override { return true; }
   bool Open(const std::u16string&) override { return opens; }

@@ -9,9 +9,7 @@ namespace stub { namespace {
 constexpr uintptr_t kWnd = 0x1234;
 using Texts = std::vector<std::u16string>;
 struct Reports : Reporter, Texts {  // "routine: message"
-  void Report(std::u16string_view routine, std::u16string_view message) override {
-    push_back(std::u16string(routine) + u": " + std::u16string(message));
-  }
+  void Report(std::u16string_view r, std::u16string_view m) override { push_back(std::u16string(r) + u": " += m); }
 };
 using Events = std::vector<std::pair<char, uint32_t>>;  // 'b' before, 'p' previous, 'a' after, 'r' restore
 
@@ -66,10 +64,7 @@ TEST(DecorDispatch, TablesChooseTheCallsAroundThePreviousProcedureAndCallbacksDe
 TEST(DecorDispatch, NestedMessagesAndRemoval) {
   Window w;
   std::vector<int32_t> depths;
-  w.onPrevious = [&](uint32_t msg) {
-    depths.push_back(w.rec.depth);
-    if (msg == 1) { EXPECT_EQ(w.Send(2), 102); }
-  };
+  w.onPrevious = [&](uint32_t msg) { depths.push_back(w.rec.depth); EXPECT_TRUE(msg != 1 || w.Send(2) == 102); };
   EXPECT_TRUE(w.Send(1) == 101 && w.events == (Events{{'b', 1}, {'p', 1}, {'b', 2}, {'p', 2}, {'a', 2}, {'a', 1}}));
   EXPECT_TRUE(depths == (std::vector<int32_t>{1, 2}) && w.rec.depth == 0);
   w.events.clear();
@@ -128,11 +123,9 @@ TEST(MsgTable, OverflowFreedSlotsAllMessagesAndWhenBits) {
   MsgTable before, after;  // the when bits pick the tables
   WatchMessage(before, after, 0x47, WHEN_BEFORE, rep), WatchMessage(before, after, 0x7E, WHEN_BEFORE | WHEN_AFTER, rep);
   EXPECT_TRUE(before.Selects(0x47) && !after.Selects(0x47));
-  UnwatchMessage(before, after, 0x7E, WHEN_AFTER, rep);
-  EXPECT_TRUE(before.Selects(0x7E) && !after.Selects(0x7E));
+  EXPECT_TRUE((UnwatchMessage(before, after, 0x7E, WHEN_AFTER, rep), before.Selects(0x7E) && !after.Selects(0x7E)));
   UnwatchMessage(before, after, 0x47, WHEN_BEFORE | WHEN_AFTER, rep);  // not in after
-  EXPECT_EQ(rep, Texts{u"zDelMsg: Message &H47 not found in table"});  // the number in hex
-  EXPECT_FALSE(before.Selects(0x47));
+  EXPECT_TRUE(rep == Texts{u"zDelMsg: Message &H47 not found in table"} && !before.Selects(0x47));  // hex number
   EXPECT_EQ(ReportLogText(u"zDelMsg", u"Message &H47 not found"), u"aShadow.zDelMsg: Message &H47 not found");
   EXPECT_EQ(ReportBoxText(u"Message &H47 not found") + u"|" + ReportBoxTitle(u"zDelMsg"),
             u"Message &H47 not found.|Error in aShadow.zDelMsg");  // the message box shown instead of a log

@@ -80,8 +80,7 @@ struct Rig : Clock, MessageWaiter, FileSystem, DownloadEngine, DownloadView, She
   std::u16string DigestAndHold(const std::u16string& path) override {
     Touch(), held.clear(), Call(onDigest);
     if (closes) return u"";  // the real program never gets here
-    auto it = digests.find(path);
-    std::u16string d = it != digests.end() ? it->second : existing.count(path) ? std::u16string(32, u'0') : u"";
+    const std::u16string d = digests.count(path) ? digests[path] : existing.count(path) ? std::u16string(32, u'0') : u"";
     if (!d.empty() && d.find(u"ERR") == std::u16string::npos) held = path, Touch(u"hold:" + path);
     return d;
   }

@@ -11,8 +11,7 @@ std::u16string Open(const std::u16string& path) { return u"open:" + path; }
 std::u16string Check(const char16_t* n) { return u"CheckFile-setup(" + std::u16string(n) + u").exe"; }
 
 Texts Brief(Texts reports) {  // the long finish texts cut to "OK" / "Not"
-  for (auto& r : reports)
-    if (r.rfind(u"DownFinish=", 0) == 0) r = r.substr(11, r.find(u':') - 11);
+  for (auto& r : reports) r = r.rfind(u"DownFinish=", 0) ? r : r.substr(11, r.find(u':') - 11);
   return reports;
 }
 std::vector<Transfer> Twice(const Transfer& t) { return {t, t}; }
@@ -165,8 +164,7 @@ TEST(DownloadFlow, OnlyWebAddressesAreDownloadedOrOpened) {  // anything else fa
   };
   for (const auto& c : cases) {
     Rig r;
-    r.run.DownUrl = c.url;
-    r.Start();
+    r.run.DownUrl = c.url, r.Start();
     EXPECT_TRUE(r.urls.size() == (c.browser ? 2u : 0u) && Brief(r.reports) == kTwice);
     r.ctl.Image4_Click();
     EXPECT_TRUE(r.status == kBrowserMode && r.With(u"open:") == (c.browser ? Texts{Open(c.browser)} : Texts{}));

@@ -56,14 +56,12 @@ TEST(VisibleText, TypesMarkupReferencesAndCharacterSets) {
 TEST(VisibleText, DecoderNamesBoundAndPageTags) {  // the decoder is asked with the lower-case name or "" for ANSI
   g_calls.clear();
   VisibleText("text/html; charset=\" GBK \"", "x", FakeDecoder), VisibleText("text/plain", "\xB0\xB2", FakeDecoder);
-  // A <meta> past the first KiB is not looked at.
   const std::string late = "<p>" + std::string(1100, 'x') + "</p><meta charset=gbk>\xB0\xB2";
-  EXPECT_EQ(VisibleText("text/html", late, FakeDecoder).back(), u'安');
+  EXPECT_EQ(VisibleText("text/html", late, FakeDecoder).back(), u'安');  // a <meta> past the first KiB is ignored
   EXPECT_EQ(g_calls, (std::vector<std::string>{"gbk", "", ""}));
   std::string body(kMaxPageBytes, 'a');
   EXPECT_EQ(VisibleText("text/plain", body + "T", nullptr).size(), kMaxPageBytes);
-  // A UTF-8 character cut in half at the bound does not make the page ANSI.
-  body.replace(kMaxPageBytes - 1, 1, "\xE5\xAE\x89"), g_calls.clear();
+  body.replace(kMaxPageBytes - 1, 1, "\xE5\xAE\x89"), g_calls.clear();  // half a character at the bound: still UTF-8
   EXPECT_TRUE(VisibleText("text/plain", body, FakeDecoder) == std::u16string(kMaxPageBytes - 1, u'a') && g_calls.empty());
   // Only the twelve exact page tags are removed, one pass per tag: a tag formed by removal stays.
   const struct { std::u16string in, out; } cases[] = {

@@ -10,8 +10,7 @@ namespace stub { namespace {
 struct Result { int code; std::string out, err; };
 Result Tool(std::vector<std::string> args, const std::string& in = "") {
   Result r;
-  r.code = RunStubTool(args, in, r.out, r.err);
-  return r;
+  return r.code = RunStubTool(args, in, r.out, r.err), r;
 }
 std::string Coded(const std::u16string& plain, const char16_t* mode = u"A", int32_t key = kCodecKey) {
   return Utf16ToUtf8Lossy(Encode(plain, mode, key));
