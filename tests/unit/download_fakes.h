@@ -1,5 +1,4 @@
-// One fake platform around a download controller: it logs what the controller did ("open:...", "status:...",
-// "closeall", ...) and the states it passed through, and counts any call into the platform after CloseAll.
+// A fake platform around a download controller: logs its calls and states, counts calls after CloseAll.
 #pragma once
 #include <functional>
 #include <map>
@@ -7,31 +6,26 @@
 #include <string>
 #include <vector>
 #include "base/run_state.h"
-#include "base/text.h"
 #include "download/controller.h"
 
 namespace stub::test {
 
 inline constexpr char16_t kGood[] = u"0123456789abcdef0123456789abcdef";
-inline constexpr char16_t kGoodUpper[] = u"0123456789ABCDEF0123456789ABCDEF";
 inline constexpr char16_t kBad[] = u"fedcba9876543210fedcba9876543210";
 using Texts = std::vector<std::u16string>;
 using S = DownState;
 
-struct Note { int32_t lMax, lProgress, code; };
-struct Transfer {
-  std::vector<Note> notes;
-  std::u16string digest;  // what the saved file hashes to; "" leaves no file
-  double seconds = 2;     // spread evenly over the notes
-  bool aborted = false;   // ended by the stall abort
-};
+struct Note { int32_t max, progress, code; };
+inline const std::vector<Note> kClean = {{1000, 0, 4}, {1000, 0, 14}, {1000, 500, 5}, {1000, 1000, 5}, {1000, 1000, 6}},
+                               kBroken = {{0, 0, 1}, {1000, 200, 5}, {1000, 300, 6}};  // statuses of a transfer
+// digest: what the saved file hashes to, "" leaves no file; seconds spread over the notes; aborted: stalled.
+struct Transfer { std::vector<Note> notes; std::u16string digest; double seconds = 2; bool aborted = false; };
 struct Disk { uint32_t spc, bps, freeClusters; };
 
 struct Rig : Clock, MessageWaiter, FileSystem, DownloadEngine, DownloadView, Shell {
   Texts log, reports, urls;  // reports: data texts, "KEY k: data" for a key other than Setup
   std::vector<S> states;
   int afterEnd = 0, pumps = 0, closes = 0;
-  bool ended = false;
   double now = 36000, stepCap = 1e9;  // a message arriving ends a wait after stepCap seconds
   std::vector<double> waits;
   std::set<std::u16string> existing, unwritable, windows;  // unwritable: folders, with '\'
@@ -41,17 +35,12 @@ struct Rig : Clock, MessageWaiter, FileSystem, DownloadEngine, DownloadView, She
   std::vector<Transfer> transfers;  // played one per download; none saves nothing
   float full = 7470, fill = 0;
   std::function<void()> onWait, onPump, onDigest, onMessage;  // messages dispatched there
-  std::function<void(size_t note)> during;  // after each progress note
   RunState run;
   DownloadController ctl{run, *this, *this, *this, *this, *this, *this};
 
   Rig() {
     run.DownUrl = u"http://dl.example.com/soft/setup.exe", run.FileMD5 = kGood, run.NISITitle = u"Korvel", run.NISIVer = u"4.2";
   }
-  static Transfer Complete(std::u16string digest) {  // the statuses of a clean transfer
-    return {{{1000, 0, 4}, {1000, 0, 14}, {1000, 500, 5}, {1000, 1000, 5}, {1000, 1000, 6}}, std::move(digest)};
-  }
-  static Transfer Broken(std::u16string digest = kBad) { return {{{0, 0, 1}, {1000, 200, 5}, {1000, 300, 6}}, digest}; }
   void Start() { ctl.Timer1_Timer(); }
   void Put(const std::u16string& path, std::u16string digest) { existing.insert(path), digests[path] = digest; }
   void Advance(double s) { now += s, now -= now >= 86400 ? 86400 : 0; }
@@ -63,7 +52,7 @@ struct Rig : Clock, MessageWaiter, FileSystem, DownloadEngine, DownloadView, She
   }
   Texts Tail(size_t n) const { return Texts(log.end() - n, log.end()); }
   void Touch(std::u16string entry = u"") {  // every fake call starts here
-    afterEnd += ended;
+    afterEnd += closes > 0;
     if (states.empty() || states.back() != ctl.State()) states.push_back(ctl.State());
     if (!entry.empty()) log.push_back(std::move(entry));
   }
@@ -84,17 +73,14 @@ struct Rig : Clock, MessageWaiter, FileSystem, DownloadEngine, DownloadView, She
   }
   bool DiskFree(const std::u16string& root, uint32_t& spc, uint32_t& bps, uint32_t& freeC,
                 uint32_t& total) override {
-    Touch();
-    auto it = disks.find(root);
+    const auto it = (Touch(), disks.find(root));
     if (it == disks.end()) return false;
-    spc = it->second.spc, bps = it->second.bps, freeC = it->second.freeClusters, total = 0;
-    return true;
+    return spc = it->second.spc, bps = it->second.bps, freeC = it->second.freeClusters, total = 0, true;
   }
   std::u16string DigestAndHold(const std::u16string& path) override {
     Touch(), held.clear(), Call(onDigest);
-    if (ended) return u"";  // the real program never gets here
-    auto it = digests.find(path);
-    std::u16string d = it != digests.end() ? it->second : existing.count(path) ? std::u16string(32, u'0') : u"";
+    if (closes) return u"";  // the real program never gets here
+    const std::u16string d = digests.count(path) ? digests[path] : existing.count(path) ? std::u16string(32, u'0') : u"";
     if (!d.empty() && d.find(u"ERR") == std::u16string::npos) held = path, Touch(u"hold:" + path);
     return d;
   }
@@ -103,11 +89,8 @@ struct Rig : Clock, MessageWaiter, FileSystem, DownloadEngine, DownloadView, She
     Touch(u"download:" + path), urls.push_back(url);
     const Transfer t = urls.size() <= transfers.size() ? transfers[urls.size() - 1] : Transfer{};
     if (t.notes.empty()) Advance(t.seconds);
-    for (size_t i = 0; i < t.notes.size() && !ended; ++i) {
-      Advance(t.seconds / t.notes.size());
-      sink.OnProgress(t.notes[i].lMax, t.notes[i].lProgress, t.notes[i].code);
-      if (during) during(i);
-    }
+    for (size_t i = 0; i < t.notes.size() && !closes; ++i)
+      Advance(t.seconds / t.notes.size()), sink.OnProgress(t.notes[i].max, t.notes[i].progress, t.notes[i].code);
     if (!t.digest.empty()) Put(path, t.digest);
     return t.aborted ? TransferEnd::Aborted : t.digest.empty() ? TransferEnd::Failed : TransferEnd::Completed;
   }
@@ -129,7 +112,7 @@ struct Rig : Clock, MessageWaiter, FileSystem, DownloadEngine, DownloadView, She
     Touch(u"report:" + data), reports.push_back(key == u"Setup" ? data : u"KEY " + key + u": " + data);
   }
   std::u16string DecimalSeparator() override { return Touch(), separator; }
-  void CloseAll() override { Touch(u"closeall"), ++closes, ended = true; }
+  void CloseAll() override { Touch(u"closeall"), ++closes; }
 };
 
 }  // namespace stub::test

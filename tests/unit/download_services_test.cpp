@@ -12,7 +12,7 @@ std::u16string Trail(std::initializer_list<int32_t> codes) {
 }
 std::u16string Kind(const char16_t* name) { return LaunchKind(name) == LaunchAs::Handler ? u"handler" : u"program"; }
 
-TEST(DownloadServices, TextsNamesAndNumbers) {
+TEST(DownloadServices, TextsNamesNumbersAndSafeNames) {
   constexpr double kNaN = std::numeric_limits<double>::quiet_NaN(), kInf = std::numeric_limits<double>::infinity();
   const std::pair<std::u16string, std::u16string> cases[] = {
       {ToKBMB(511, u""), u"KB"}, {ToKBMB(512, u""), u"1KB"}, {ToKBMB(1048576, u""), u"1024KB"},
@@ -40,17 +40,14 @@ TEST(DownloadServices, TextsNamesAndNumbers) {
     EXPECT_EQ(cases[i].first, cases[i].second) << "row " << i << " got " << Utf16ToUtf8Lossy(cases[i].first);
   // Nonsense never crashes.
   ToKBMB(kNaN, u""), ToKBMB(kInf, u"1024"), ToKBMB(1e300, u""), FormatSeconds(1e300, u"."), FormatSeconds(-kInf, u".");
-}
-
-TEST(DownloadServices, SafeFileNameGivesOneCreatableName) {
-  const std::pair<std::u16string, std::u16string> cases[] = {
+  const std::pair<std::u16string, std::u16string> safe[] = {  // SafeFileName gives one creatable name
       {u"..\\..\\evil.exe", u".._.._evil.exe"}, {u"C:x*y\"z<a>b|c.exe", u"C_x_y_z_a_b_c.exe"},
       {u"CON", u"_CON"}, {u"aux.tar.gz", u"_aux.tar.gz"}, {u"Lpt9", u"_Lpt9"}, {u"con .txt", u"_con .txt"},
       {u"com0.exe", u"com0.exe"}, {u"COM10.exe", u"COM10.exe"}, {u"x. .", u"x"}, {u"..", u""},
       {std::u16string(u"a\x01" u"b\tc\x1F.exe"), u"a_b_c_.exe"}, {u"o\x7F=.exe", u"o_=.exe"},  // DEL too
       {u"COM\u00B9.exe", u"_COM\u00B9.exe"}, {u"COM\u00B4.exe", u"COM\u00B4.exe"},  // superscripts 1-3 are digits
   };
-  for (const auto& [in, out] : cases) EXPECT_EQ(SafeFileName(in), out) << Utf16ToUtf8Lossy(in);
+  for (const auto& [in, out] : safe) EXPECT_EQ(SafeFileName(in), out) << Utf16ToUtf8Lossy(in);
 }
 
 }}  // namespace stub

@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <vector>
 #include "base/text.h"
 #include "profile/pcid.h"
 #include "profile/profile.h"
@@ -9,6 +8,10 @@ namespace stub { namespace {
 std::string Show(std::u16string_view s) { return Utf16ToUtf8Lossy(s); }
 std::u16string Units(std::initializer_list<char16_t> units) { return std::u16string(units); }
 const std::u16string kZeros = u"4848484848484848484848";  // eleven "0" units
+std::u16string DiskId(std::u16string a, std::u16string b = u"", std::u16string c = u"", std::u16string d = u"") {
+  const std::u16string s[4] = {a, b, c, d};
+  return DiskIdFromSerials(s);
+}
 
 TEST(OsName, VersionTableByMajorAndMinorOnly) {
   const struct { uint32_t major, minor; const char16_t* name; } cases[] = {
@@ -22,10 +25,6 @@ TEST(OsName, VersionTableByMajorAndMinorOnly) {
 
 TEST(MachineId, BlanksDigitsAndTheDiskAndProcessorForms) {
   const std::u16string abc = u"D656667484848484848484848", xyz = u"D888990484848484848484848";
-  const std::u16string serials[][4] = {
-      {u"", u"", u"abc", u""}, {u"abc", u"", u"", u"xyz"}, {u"    ", Units({0, 0, u' ', 0}), u"\r\n", u""},
-      {u"    ABCDEFG HIJKLMNO", u"", u"", u""},  // inner blanks go before the cut: "AB" + "FGHIJKLMNO"
-  };
   const std::pair<std::u16string, std::u16string> cases[] = {
       {StripBlanks(Units({u' ', u'a', 0, u'\r', u'\n', u'b', 0xE4C6, u'c', 0x3000, u'd'})), u"abcd"},
       {StripBlanks(Units({u'\t', 0x00A0, u'q', 0x2003})), Units({u'\t', 0x00A0, u'q', 0x2003})},  // other blanks stay
@@ -35,10 +34,9 @@ TEST(MachineId, BlanksDigitsAndTheDiskAndProcessorForms) {
       {IdToDigits(u"a\tb"), u"650966484848484848484848"},           // below 10: a leading zero
       {IdToDigits(Units({0xFFFF})), u"-01" + kZeros},               // >= U+8000: negative
       {IdToDigits(Units({0x7FFF})), u"32767" + kZeros},
-      {DiskIdFromSerials(serials[0]), abc},
-      {DiskIdFromSerials(serials[1]), abc + u"#" + xyz},
-      {DiskIdFromSerials(serials[2]), u""},  // blanks only: no serial
-      {DiskIdFromSerials(serials[3]), u"D656670717273747576777879"},
+      {DiskId(u"", u"", u"abc"), abc}, {DiskId(u"abc", u"", u"", u"xyz"), abc + u"#" + xyz},
+      {DiskId(u"    ", Units({0, 0, u' ', 0}), u"\r\n"), u""},  // blanks only: no serial
+      {DiskId(u"    ABCDEFG HIJKLMNO"), u"D656670717273747576777879"},  // inner blanks go before the cut
       {CpuIdFromProcessorId(u"  BFEBFBFF000306A9 "), u"C667070704848485148546557"},
       {CpuIdFromProcessorId(Units({u' ', 0, u'\r', 0x3000})), u""},
       {CpuIdFromProcessorId(u"a b"), u"C656648484848484848484848"},
@@ -46,27 +44,21 @@ TEST(MachineId, BlanksDigitsAndTheDiskAndProcessorForms) {
   for (const auto& [got, want] : cases) EXPECT_EQ(got, want) << Show(want);
 }
 
-TEST(Smart, DriveHeadCommandAndBlocks) {
-  EXPECT_TRUE(SmartDriveHead(2) == 0xA0 && SmartDriveHead(3) == 0xB0);
-  // Bit 4 of (map >> drive): an ATAPI device answers IDENTIFY PACKET DEVICE.
-  EXPECT_TRUE(SmartIdentifyCommand(1, 0x20) == 0xA1 && SmartIdentifyCommand(1, 0x10) == 0xEC);
-  EXPECT_EQ(SmartIdentifyCommand(0, 0x0F), 0xEC);
-  const std::array<uint8_t, 36> enable1 = {0, 0, 0, 0, 0xD8, 1, 1, 0x4F, 0xC2, 0xB0, 0xB0, 0, 1};
-  EXPECT_EQ(SmartEnableInBlock(1), enable1);
-  const std::array<uint8_t, 36> identify2 = {0, 2, 0, 0, 0, 1, 1, 0, 0, 0xA0, 0xEC, 0, 2};
-  EXPECT_EQ(SmartIdentifyInBlock(2, 0x00), identify2);
-  EXPECT_EQ(SmartIdentifyInBlock(3, 0x80)[10], 0xA1);
-}
-
-// An identify output buffer whose 20-byte serial field holds `serial` in the drive's order: each word swapped.
+// An identify output whose 20-byte serial field holds `serial` in the drive's order: each word swapped.
 std::vector<uint8_t> IdentifyOutput(std::string_view serial) {
   std::vector<uint8_t> out(kSmartIdentifyOutBuffer, 0xEE);
   for (size_t i = 0; i < 20; ++i) out[36 + (i ^ 1)] = i < serial.size() ? serial[i] : 0;
   return out;
 }
 
-TEST(SerialFromIdentify, SwapsWordsAndTrimsSpaces) {
-  auto out = IdentifyOutput("      WD-WCAV1234567");
+TEST(Smart, CommandBlocksAndSerial) {
+  // Bit 4 of (map >> drive): an ATAPI device answers IDENTIFY PACKET DEVICE.
+  EXPECT_TRUE(SmartIdentifyCommand(1, 0x20) == 0xA1 && SmartIdentifyCommand(1, 0x10) == 0xEC &&
+              SmartIdentifyCommand(0, 0x0F) == 0xEC);
+  EXPECT_EQ(SmartEnableInBlock(1), (std::array<uint8_t, 36>{0, 0, 0, 0, 0xD8, 1, 1, 0x4F, 0xC2, 0xB0, 0xB0, 0, 1}));
+  EXPECT_EQ(SmartIdentifyInBlock(2, 0x00), (std::array<uint8_t, 36>{0, 2, 0, 0, 0, 1, 1, 0, 0, 0xA0, 0xEC, 0, 2}));
+  EXPECT_EQ(SmartIdentifyInBlock(3, 0x80)[10], 0xA1);
+  auto out = IdentifyOutput("      WD-WCAV1234567");  // the serial: words swapped, spaces trimmed
   EXPECT_EQ(SerialFromIdentify(out.data(), out.size(), nullptr), u"WD-WCAV1234567");
   out = IdentifyOutput("S1XYNEAD 123        ");
   EXPECT_EQ(SerialFromIdentify(out.data(), 272, nullptr), u"S1XYNEAD 123");  // the record's end
@@ -75,9 +67,8 @@ TEST(SerialFromIdentify, SwapsWordsAndTrimsSpaces) {
   EXPECT_EQ(SerialFromIdentify(out.data(), out.size(), nullptr),
             Units({u'A', u'B', 0, 0, u'C', u'D'}) + std::u16string(11, u' ') + u"\xE9");
   // Zero bytes only: a serial that the identifier then counts as none.
-  const std::u16string serials[4] = {SerialFromIdentify(IdentifyOutput("").data(), 532, nullptr)};
-  EXPECT_EQ(serials[0].size(), 20u);
-  EXPECT_EQ(DiskIdFromSerials(serials), u"");
+  const std::u16string zeros = SerialFromIdentify(IdentifyOutput("").data(), 532, nullptr);
+  EXPECT_TRUE(zeros.size() == 20 && DiskId(zeros).empty());
 }
 
 }}  // namespace stub

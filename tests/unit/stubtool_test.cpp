@@ -10,14 +10,13 @@ namespace stub { namespace {
 struct Result { int code; std::string out, err; };
 Result Tool(std::vector<std::string> args, const std::string& in = "") {
   Result r;
-  r.code = RunStubTool(args, in, r.out, r.err);
-  return r;
+  return r.code = RunStubTool(args, in, r.out, r.err), r;
 }
 std::string Coded(const std::u16string& plain, const char16_t* mode = u"A", int32_t key = kCodecKey) {
   return Utf16ToUtf8Lossy(Encode(plain, mode, key));
 }
 
-TEST(StubTool, DecodeEncodeAndMd5) {
+TEST(StubTool, CommandsRepliesAndBadUsage) {
   EXPECT_EQ(Tool({"decode"}, Coded(u"DownUrl==x\n")).out, "DownUrl==x\n");
   EXPECT_EQ(Tool({"decode", "--mode", "B", "--key", "-77"}, Coded(u"安装", u"B", 77)).out, "安装");
   EXPECT_EQ(Tool({"decode"}, Tool({"encode"}, "Korvel安装").out).out, "Korvel安装");
@@ -27,35 +26,26 @@ TEST(StubTool, DecodeEncodeAndMd5) {
   const Result missing = Tool({"md5", (dir.path() / "nope").u8string()});
   EXPECT_TRUE(missing.out == "\n" && missing.code == 1);
   EXPECT_EQ(Tool({"md5", dir.path().u8string()}).out, "* ERR: CANNOT OPEN FILE\n");
-}
-
-TEST(StubTool, BadUsageAndBadInputExitWithTwo) {
-  const std::vector<std::vector<std::string>> bad = {
+  const std::vector<std::vector<std::string>> bad = {  // bad usage and bad input exit with 2
       {}, {"frobnicate"}, {"decode", "--mode"}, {"decode", "--mode", "a"}, {"decode", "--key", "12x"},
       {"decode", "--key", "-2147483648"}, {"decode", "--key", "99999999999"}, {"md5", "a", "b"},
       {"reply", "plain"}, {"decode"}, {"reply"},  // the last two: input that is not UTF-8
   };
   for (const auto& args : bad) {
     const Result r = Tool(args, args.size() == 1 && args[0] != "frobnicate" ? "abc\xE4" : "");
-    EXPECT_EQ(r.code, 2) << (args.empty() ? "" : args[0]);
-    EXPECT_TRUE(!r.err.empty() && r.out.empty());
+    EXPECT_TRUE(r.code == 2 && !r.err.empty() && r.out.empty()) << (args.empty() ? "" : args[0]);
   }
-  for (const char* cmd : {"decode", "encode", "md5", "reply"}) {
-    EXPECT_EQ(Tool({cmd, "--help"}).code, 0);
-    EXPECT_NE(Tool({"--help"}).out.find(std::string("  ") + cmd + " "), std::string::npos) << cmd;
-  }
-  EXPECT_TRUE(StubToolReadsInput({"reply", "--plain"}));
-  EXPECT_FALSE(StubToolReadsInput({"reply", "--help"}));
-}
-
-TEST(StubTool, ReplyPrintsTheFieldsTheReplySets) {
-  const struct { std::u16string reply; std::string json; } cases[] = {
+  const std::string help = Tool({"--help"}).out;  // lists every command, each with its own help
+  for (const char* cmd : {"decode", "encode", "md5", "reply"})
+    EXPECT_TRUE(Tool({cmd, "--help"}).code == 0 && help.find("  " + std::string(cmd) + " ") != std::string::npos) << cmd;
+  EXPECT_TRUE(StubToolReadsInput({"reply", "--plain"}) && !StubToolReadsInput({"reply", "--help"}));
+  const struct { std::u16string reply; std::string json; } replies[] = {  // the fields the reply sets
       {u"DownUrl==HTTP://Dl/A.exe<#>FileMD5==ABC", R"({"DownUrl":"http://dl/a.exe","FileMD5":"abc","SetupName":null,)"
                                                     R"("NameTitle":null,"NISITitle":null,"NISIVer":null})"},
       {u"NameTitle==新\"标题\"\\<#>NISIVer==<#>NameVer==9<#>SetupName==a\tb\n",
        R"({"DownUrl":null,"FileMD5":null,"SetupName":"a\tb\n","NameTitle":"新\"标题\"\\","NISITitle":null,"NISIVer":""})"},
   };
-  for (const auto& c : cases) {
+  for (const auto& c : replies) {
     EXPECT_EQ(Tool({"reply"}, Coded(c.reply)).out, c.json + "\n");
     EXPECT_EQ(Tool({"reply", "--plain"}, Utf16ToUtf8Lossy(c.reply)).out, c.json + "\n");
   }
