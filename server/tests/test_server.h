@@ -30,10 +30,10 @@ inline std::string WriteFile(const std::string& path, const std::string& bytes) 
   return path;
 }
 
-// Every request `store` holds, in order.
-inline std::vector<RecordedRequest> ReadAll(Store* store) {
+inline std::vector<RecordedRequest> ReadAll(const std::string& location) {  // every stored request, in order
   std::vector<RecordedRequest> out;
   std::string error;
+  const auto store = Store::Open(location, false, &error);
   EXPECT_TRUE(store && store->ForEach([&](const RecordedRequest& r) { out.push_back(r); }, &error)) << error;
   return out;
 }
@@ -102,10 +102,7 @@ class ServerTest : public ::testing::Test {
     EXPECT_TRUE(s.Send(line + " HTTP/1.1\r\nConnection: close\r\n\r\n"));
     return RawResponse(s.Read(10s));
   }
-  std::vector<RecordedRequest> Events() const {
-    std::string error;
-    return ReadAll(Store::Open(config_.db, false, &error).get());
-  }
+  std::vector<RecordedRequest> Events() const { return ReadAll(config_.db); }
   std::string Write(const std::string& relative, const std::string& bytes) const {
     return WriteFile(dir_ + "/" + relative, bytes);
   }
