@@ -1,83 +1,142 @@
-// Release rules: matching, refusals, digests computed by the server, reloads.
+// What the server reads: the command line, a request's query fields, release rules and their reloads.
 #include "base/text.h"
 #include "codec/codec.h"
 #include "codec/md5.h"
 #include "net/exchange.h"
+#include "server/query.h"
 #include "server/release_rules.h"
 #include "server/release_service.h"
 #include "test_server.h"
 
-namespace stub::server::testing {
-namespace {
+namespace stub::server::testing { namespace {
+
+using Args = std::vector<std::string>;
+
+// The required options with an existing folder, then `extra`.
+Args With(Args extra) {
+  Args a = {"--listen", "127.0.0.1:18471", "--db", "r.db", "--reply", "reply.txt", "--files", "/tmp"};
+  a.insert(a.end(), extra.begin(), extra.end());
+  return a;
+}
+
+TEST(CommandLine, Commands) {
+  CommandLine cmd;
+  std::string error;
+  Args a = With({"--info-delay", "2.5", "--report-delay=0.5", "--file-truncate", "0", "--file-chunked",
+                  "--max-connections", "8"});
+  a[1] = "[::1]:8080", a[4] = "--rules";
+  ASSERT_TRUE(ParseCommandLine(a, cmd, error)) << error;
+  const ServerConfig& c = cmd.config;
+  EXPECT_EQ(std::make_tuple(c.host, c.port, c.rules, c.reply, c.info_delay, c.report_delay),
+            std::make_tuple("::1", 8080, "reply.txt", "", 2.5, 0.5));
+  EXPECT_EQ(std::make_tuple(c.file.truncate, c.file.stall, c.file.chunked, c.max_connections),
+            std::make_tuple(0, -1, true, 8u));
+  ASSERT_TRUE(
+      ParseCommandLine({"stats", "--db", "x.db", "--since", "2026-12-01", "--channel", "beta"}, cmd, error));
+  EXPECT_EQ(std::make_tuple(cmd.command, cmd.since, cmd.channel),
+            std::make_tuple(CommandLine::Command::kStats, "2026-12-01", "beta"));
+}
+
+TEST(CommandLine, BadUsageIsRefusedWithAMessage) {
+  const Args cases[] = {
+      {},
+      {"events", "--db", "x", "--files", "/tmp"},
+      {"--listen", "127.0.0.1:1", "--db", "r.db", "--files", "/tmp"},  // no --reply or --rules
+      With({"--listen", "h:1"}),  // twice
+      With({"--listen", "::1:80"}),
+      With({"--listen", "h:65536"}),
+      With({"--files", "/no/such/folder"}),
+      With({"stray"}),
+      With({"--info-delay", "nan"}),
+      With({"--report-delay", "-1"}),
+      With({"--file-status", "99"}),
+      With({"--max-connections", "0"}),
+      With({"--file-rate", "1k"}),
+      With({"--file-chunked=yes"}),
+      With({"--tls-cert", "s.pem"}),
+      With({"--file-truncate", "1", "--file-stall", "1"}),
+      With({"--file-extra", "1", "--file-chunked"}),
+      With({"--rules", "r.toml"}),  // and --reply
+      {"stats", "--db", "x", "--since", "1.12.2026"},
+      {"check"},
+  };
+  for (const auto& a : cases) {
+    CommandLine cmd;
+    std::string error;
+    EXPECT_FALSE(ParseCommandLine(a, cmd, error) || error.empty()) << ::testing::PrintToString(a);
+  }
+}
+
+TEST(Query, FieldRules) {
+  std::string all;
+  for (int i = 0; i < 256; ++i) all.push_back(static_cast<char>(i));
+  const std::pair<std::string, std::string> cases[] = {  // target, the decoded Data field ("<null>": absent)
+      {"/?Key=Info", "<null>"},
+      {"/?Data=&Key", ""},
+      {"/?data=x&DataX=y", "<null>"},       // names match exactly
+      {"/?Data=A&Data=B", "A"},             // the first value counts
+      {"/?Data=a=b==c", "a=b==c"},          // split at the first '='
+      {"/p?q?Data=Z", "<null>"},
+      {"/?D%61ta=%20x+y%E4%B8%AD", " x+y中"},  // names are decoded too; '+' is no space
+      {"/?Data=%zz%4g%%41%", "%zz%4g%A%"},
+      {"/?Data=%00x", std::string("\0x", 2)},
+      {"/?Data=\xC3\x28", "\xEF\xBF\xBD("},  // raw invalid UTF-8
+      {"/?Data=\xFF\xFE%E4%B8%%zz", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD%%zz"},  // %E4%B8 cut short
+      {"/?Data=" + all, ValidUtf8(all.substr(0, 38))},  // any bytes, up to the '&' (0x26)
+  };
+  for (const auto& [target, data] : cases) EXPECT_EQ(DecodeQuery(target)[1].value_or("<null>"), data) << target;
+}
 
 QueryFields Request(const std::string& channel, const std::string& ver = "V3.1.1", const std::string& os = "Win7",
                     const std::string& bits = "64") {
   QueryFields f;
-  f[5] = ver, f[6] = channel, f[9] = os, f[10] = bits;
-  return f;
+  return f[5] = ver, f[6] = channel, f[9] = os, f[10] = bits, f;
 }
 
 const std::string kBase = "download_base = \"http://127.0.0.1:18471/\"\n";
 
 class RulesTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    WriteFile(files_ + "/a.exe", "installer a");
-    WriteFile(files_ + "/beta/b.exe", "b");
-  }
+  void SetUp() override { WriteFile(files_ + "/a.exe", "installer a"), WriteFile(files_ + "/beta/b.exe", "b"); }
   void TearDown() override { std::filesystem::remove_all(dir_); }
-  bool Load(const std::string& toml, RuleSet& set, std::string& error) {
+  bool Load(const std::string& toml) {
     DigestCache cache;
+    set_ = {}, error_.clear();
     const auto digest = [&](const std::string& p) { return cache.Digest(p); };
-    return LoadRules(toml, "rules.toml", files_, digest, set, error);
+    return LoadRules(toml, "rules.toml", files_, digest, set_, error_);
   }
-  // The stub's reading of the coded answer to `request`.
-  static RunState Answer(ReleaseService& service, const QueryFields& request) {
-    RunState s;
-    ParseNetInfo(s, CodeText(Utf8ToUtf16Lossy(service.AnswerFor(request).coded), u"A", kCodecKey));
-    return s;
-  }
-  std::string dir_ = MakeTempDir("rules"), files_ = dir_ + "/files";
+  std::string dir_ = MakeTempDir("rules"), files_ = dir_ + "/files", error_;
+  RuleSet set_;
 };
 
 TEST_F(RulesTest, FirstMatchingRuleWins) {
-  RuleSet set;
-  std::string error;
   ASSERT_TRUE(Load(kBase +
                        "[[rule]]\nname = 'beta xp'\nChannel = 'beta'\nOS = ['WinXP', 'Win2003']\nfile = 'beta/b.exe'\n"
                        "[[rule]]\nname = 'beta'\nChannel = 'BETA'\nSoftVer = 'V3.1.1'\nfile = 'beta/b.exe'\n"
                        "[[rule]]\nname = '32-bit'\nOSBit = '32'\nurl = 'https://cdn.example.com/x86/s.exe'\n"
                        "md5 = '0123456789ABCDEF0123456789ABCDEF'\n"
-                       "[default]\nfile = 'a.exe'\nNameTitle = 'Korvel安装'\n",
-                   set, error))
-      << error;
-  const struct {
-    QueryFields request;
-    const char* rule;
-  } cases[] = {
+                       "[default]\nfile = 'a.exe'\nNameTitle = 'Korvel安装'\n"))
+      << error_;
+  const std::pair<QueryFields, const char*> cases[] = {  // request, the rule it gets
       {Request("beta", "V3.1.1", "winxp"), "beta xp"},  // case ignored, list member
       {Request("beta", "V3.1.1", "Win7"), "beta"},
       {Request("beta", "V3.2.0", "Win7"), "default"},
       {Request("beta", "V3.2.0", "Win7", "32"), "32-bit"},
       {QueryFields{}, "default"},
   };
-  for (const auto& c : cases) {
-    const Rule* rule = MatchRule(set, c.request);
-    ASSERT_NE(rule, nullptr);
-    EXPECT_EQ(rule->name, c.rule) << c.request[5].value_or("-") << " " << c.request[9].value_or("-");
+  for (const auto& [request, name] : cases) {
+    const Rule* rule = MatchRule(set_, request);
+    EXPECT_EQ(rule ? rule->name : "<none>", name) << request[5].value_or("-") << " " << request[9].value_or("-");
   }
-  EXPECT_EQ(set.rules[2].release.md5, "0123456789abcdef0123456789abcdef");
-  EXPECT_EQ(PlainReplyFor(set.rules[3].release, "ab"),
+  EXPECT_EQ(set_.rules[2].release.md5, "0123456789abcdef0123456789abcdef");
+  EXPECT_EQ(PlainReplyFor(set_.rules[3].release, "ab"),
             "DownUrl==http://127.0.0.1:18471/a.exe<#>FileMD5==ab<#>NameTitle==Korvel安装");
 }
 
 TEST_F(RulesTest, BrokenRulesAreRefusedNamingRuleAndField) {
   const std::string def = kBase + "[default]\nfile = 'a.exe'\n";
   const std::string url = "[default]\nurl = 'https://c.example.com/s.exe'\n";
-  const struct {
-    std::string toml;
-    const char* error;  // "" = accepted
-  } cases[] = {
+  const std::pair<std::string, const char*> cases[] = {  // rules, the error ("" = accepted)
       {def, ""},
       {kBase + "[[rule]]\nChannel='x'\nfile = 'a.exe'\n", "a [default] rule is required"},
       {"[default]\nfile = 'a.exe'\n", "rule 'default': file needs download_base"},
@@ -103,11 +162,9 @@ TEST_F(RulesTest, BrokenRulesAreRefusedNamingRuleAndField) {
       {def + "NameTitle = 'a'\nNameTitle = 'b'\n", "rules.toml:5:"},
       {"colour = 'red'\n" + def, "'colour' is not a setting"},
   };
-  for (const auto& c : cases) {
-    RuleSet set;
-    std::string error;
-    EXPECT_EQ(Load(c.toml, set, error), !*c.error) << c.toml;
-    EXPECT_NE(error.find(c.error), std::string::npos) << c.toml << "\n-> " << error;
+  for (const auto& [toml, says] : cases) {
+    EXPECT_EQ(Load(toml), !*says) << toml;
+    EXPECT_NE(error_.find(says), std::string::npos) << toml << "\n-> " << error_;
   }
 }
 
@@ -116,44 +173,42 @@ TEST_F(RulesTest, ServiceFollowsTheFilesAndKeepsTheOldRulesOnError) {
   const std::string rules = WriteFile(dir_ + "/rules.toml", good);
   const std::string a = "http://127.0.0.1:18471/a.exe", b = "http://127.0.0.1:18471/beta/b.exe";
   ReleaseService service(rules, false, files_);
-  std::string error;
-  ASSERT_TRUE(service.Load(&error)) << error;
+  ASSERT_TRUE(service.Load(&error_)) << error_;
+  const auto answer = [&](const char* channel) {  // the stub's reading of the coded answer
+    RunState s;
+    ParseNetInfo(s, CodeText(Utf8ToUtf16Lossy(service.AnswerFor(Request(channel)).coded), u"A", kCodecKey));
+    return s;
+  };
   const std::pair<std::string, bool> builds[] = {  // true: the same size, rewritten in place
       {"installer a", false}, {"installer a, second build", false}, {"installer a, third build!", true}};
   for (const auto& [bytes, in_place] : builds) {
     if (!in_place) WriteFile(files_ + "/a.exe", bytes);
     else std::ofstream(files_ + "/a.exe", std::ios::binary) << bytes;
-    const RunState s = Answer(service, Request("wlpq"));
+    const RunState s = answer("wlpq");
     EXPECT_EQ(Utf16ToUtf8Lossy(s.DownUrl + s.NISIVer), a + "3.1");
     EXPECT_EQ(Utf16ToUtf8Lossy(s.FileMD5), Utf16ToUtf8Lossy(MD5Text(bytes.data(), bytes.size())));
   }
-  auto url = [&] { return Utf16ToUtf8Lossy(Answer(service, Request("beta")).DownUrl); };
-  const struct {
-    std::string text;
-    bool takes;
-    std::string url;
-  } steps[] = {
+  auto url = [&] { return Utf16ToUtf8Lossy(answer("beta").DownUrl); };
+  const std::tuple<std::string, bool, std::string> steps[] = {  // rules, taken, the address served
       {good + "NameTitle = 'x  y'\n", false, a},
       {"not toml at all [", false, a},
       {kBase + "[[rule]]\nChannel='beta'\nfile='beta/b.exe'\n[default]\nfile='a.exe'\n", true, b},
       {kBase + "[default]\nfile = 'gone.exe'\n", false, b},
   };
-  for (const auto& step : steps) {
-    WriteFile(rules, step.text);
-    EXPECT_EQ(service.Reload(true, &error), step.takes) << step.text;
-    EXPECT_EQ(url(), step.url) << step.text;
+  for (const auto& [text, takes, served] : steps) {
+    WriteFile(rules, text);
+    EXPECT_EQ(service.Reload(true, &error_), takes) << text;
+    EXPECT_EQ(url(), served) << text;
   }
   WriteFile(rules, good);
   EXPECT_EQ(url(), a);  // a change is noticed at the next request
-  // ... or by the once-a-second look, which tries a changed file only once.
   WriteFile(rules, "[default]\n");
-  service.Watch();
-  EXPECT_TRUE(service.Reload(false, &error));
-  EXPECT_FALSE(service.Reload(true, &error));
+  service.Watch();  // ... or by the once-a-second look, which tries a changed file only once
+  EXPECT_TRUE(service.Reload(false, &error_));
+  EXPECT_FALSE(service.Reload(true, &error_));
   EXPECT_EQ(url(), a);
   std::filesystem::remove(files_ + "/a.exe");
   EXPECT_EQ(service.AnswerFor(Request("wlpq")).coded, "");  // no stale digest
 }
 
-}  // namespace
-}  // namespace stub::server::testing
+}}  // namespace stub::server::testing

@@ -1,5 +1,4 @@
-// Test support: scratch folders, a raw TCP client for requests HTTP libraries
-// refuse to send, and a report server running in-process on a free port.
+// Test support: scratch folders, a raw TCP client for requests HTTP libraries refuse, an in-process server.
 #pragma once
 
 #include <arpa/inet.h>
@@ -12,9 +11,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "server/options.h"
 #include "server/report_server.h"
-#include "server/store.h"
 
 namespace stub::server::testing {
 
@@ -31,6 +28,14 @@ inline std::string WriteFile(const std::string& path, const std::string& bytes) 
   std::ofstream(path + ".new", std::ios::binary) << bytes;
   std::filesystem::rename(path + ".new", path);
   return path;
+}
+
+inline std::vector<RecordedRequest> ReadAll(const std::string& location) {  // every stored request, in order
+  std::vector<RecordedRequest> out;
+  std::string error;
+  const auto store = Store::Open(location, false, &error);
+  EXPECT_TRUE(store && store->ForEach([&](const RecordedRequest& r) { out.push_back(r); }, &error)) << error;
+  return out;
 }
 
 class RawSocket {
@@ -76,11 +81,7 @@ class ServerTest : public ::testing::Test {
     config_.host = "127.0.0.1", config_.db = dir_ + "/requests.db", config_.reply = dir_ + "/reply.txt";
     std::filesystem::create_directories(config_.files = dir_ + "/files");
   }
-  void TearDown() override {
-    if (server_) server_->Stop();
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
-  }
+  void TearDown() override { server_.reset(), std::filesystem::remove_all(dir_); }
   void StartServer(const std::function<void(ServerConfig&)>& tweak = {}) {
     if (tweak) tweak(config_);
     server_ = std::make_unique<ReportServer>(config_);
@@ -101,13 +102,7 @@ class ServerTest : public ::testing::Test {
     EXPECT_TRUE(s.Send(line + " HTTP/1.1\r\nConnection: close\r\n\r\n"));
     return RawResponse(s.Read(10s));
   }
-  std::vector<RecordedRequest> Events() const {  // every recorded request, in order
-    std::string error;
-    auto store = Store::Open(config_.db, false, &error);
-    std::vector<RecordedRequest> out;
-    EXPECT_TRUE(store && store->ForEach([&](const RecordedRequest& r) { out.push_back(r); }, &error)) << error;
-    return out;
-  }
+  std::vector<RecordedRequest> Events() const { return ReadAll(config_.db); }
   std::string Write(const std::string& relative, const std::string& bytes) const {
     return WriteFile(dir_ + "/" + relative, bytes);
   }
