@@ -284,10 +284,12 @@ def test_server_dashboard_shows_the_stats_of_real_runs(env):
         proc = env.start_stub(build="stub-beta.exe")
         failed_state(server, timeout=90)
         proc.kill()
-        for path in ("/", "/api/stats", "/chart.js"):  # only the admin address serves them
-            conn = http.client.HTTPConnection("127.0.0.1", PORT, timeout=10)
-            conn.request("GET", path)
-            check_eq(conn.getresponse().status, 404, f"public port, {path}")
+        for path, status in [("/", 200), ("/api/stats", 200), ("/chart.js", 200), ("/api/stats?since=2026-13", 400),
+                             ("/x.db", 404)]:
+            for port, want in ((PORT, 404), (ADMIN_PORT, status)):  # only the admin address serves them
+                conn = http.client.HTTPConnection("127.0.0.1", port, timeout=10)
+                conn.request("GET", path)
+                check_eq(conn.getresponse().status, want, f"port {port}, {path}")
         admin = f"http://127.0.0.1:{ADMIN_PORT}/"
         for query, args in [("", ()), ("?channel=beta", ("--channel", "beta"))]:
             dom = chromium("--dump-dom", admin + query).stdout
