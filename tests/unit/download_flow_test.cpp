@@ -169,6 +169,10 @@ TEST(DownloadFlow, OnlyWebAddressesAreDownloadedOrOpened) {  // anything else fa
     r.ctl.Image4_Click();
     EXPECT_TRUE(r.status == kBrowserMode && r.With(u"open:") == (c.browser ? Texts{Open(c.browser)} : Texts{}));
   }
+  Rig d;  // the address judged is the one fetched (the engine benchmark passes its own)
+  d.run.DownUrl = u"file:///C:/x.exe", d.ctl.StartDownFile(u"http://h/a.exe", u"C:\\a.exe");
+  d.run.DownUrl = u"http://h/a.exe", d.ctl.StartDownFile(u"file:///C:/x.exe", u"C:\\a.exe");
+  EXPECT_EQ(d.urls, Texts{u"http://h/a.exe"});
 }
 
 }}  // namespace stub::test
