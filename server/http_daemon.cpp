@@ -23,9 +23,7 @@ void DropAnswer(HttpAnswer& answer) {
 // An answer handed over by another thread while its connection is suspended.
 struct LaterAnswer {
   std::mutex mutex;
-  bool given = false;
-  HttpAnswer answer;
-  ~LaterAnswer() { DropAnswer(answer); }
+  HttpAnswer::MakeAnswer make;  // set once given
 };
 
 // What the daemon keeps about one request between the library's calls.
@@ -172,11 +170,10 @@ int HttpDaemon::OnRequest(MHD_Connection* connection, const char* method, size_t
       const auto later = std::exchange(state->answer.later, nullptr);
       state->later = std::make_shared<LaterAnswer>();
       if (!resumer_->Pause(connection)) return MHD_NO;
-      later([pending = state->later, resumer = resumer_, connection](HttpAnswer answer) {
+      later([pending = state->later, resumer = resumer_, connection](HttpAnswer::MakeAnswer make) {
         {
           std::lock_guard<std::mutex> lock(pending->mutex);
-          pending->answer = answer;
-          pending->given = true;
+          pending->make = std::move(make);
         }
         resumer->Wake(connection);
       });
@@ -184,9 +181,13 @@ int HttpDaemon::OnRequest(MHD_Connection* connection, const char* method, size_t
     }
   } else if (state->later) {  // woken: the answer is here, or a stop came first
     const auto later = std::move(state->later);
-    std::lock_guard<std::mutex> lock(later->mutex);
-    if (later->given) {
-      state->answer = std::exchange(later->answer, HttpAnswer{});
+    HttpAnswer::MakeAnswer make;
+    {
+      std::lock_guard<std::mutex> lock(later->mutex);
+      make = std::move(later->make);
+    }
+    if (make) {
+      state->answer = make();
     } else {
       state->answer = HttpAnswer{503, MHD_create_response_from_buffer(0, nullptr, MHD_RESPMEM_PERSISTENT)};
       MHD_add_response_header(state->answer.response, "Connection", "close");

@@ -137,12 +137,14 @@ HttpAnswer ReportServer::Handle(const HttpRequest& req, const HttpExchange& exch
   // suspended, so every open request can join the next commit.
   HttpAnswer answer;
   answer.later = [this, rec = std::make_shared<RecordedRequest>(NewRecord(req)),
-                  exchange](std::function<void(HttpAnswer)> give) {
+                  exchange](std::function<void(HttpAnswer::MakeAnswer)> give) {
     store_->Submit(rec, [this, rec, exchange, give](bool ok, const std::string& error) {
       if (!ok) LogFailure(error);
-      give(ok ? Answer(*rec, exchange)
-              : TextAnswer(500, "text/plain; charset=utf-8", "request not recorded\n",
-                           {{"Connection", "close"}}));
+      give([this, rec, exchange, ok] {
+        return ok ? Answer(*rec, exchange)
+                  : TextAnswer(500, "text/plain; charset=utf-8", "request not recorded\n",
+                               {{"Connection", "close"}});
+      });
     });
   };
   return answer;
