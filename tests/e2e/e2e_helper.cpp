@@ -5,8 +5,8 @@
 //   above TITLE OTHER          exit 0 when TITLE is above OTHER in the z-order
 //   close TITLE                post a close request (as Alt+F4 does)
 //   click TITLE X Y            left click at client pixel X,Y
-//   enter TITLE MS             press Enter on the dialog's OK button; exit 0 when it is gone within MS
-//   ping TITLE MS              exit 0 when the window answers a message within MS
+//   enter TITLE SECONDS        press Enter on the dialog's OK button; exit 0 when it is gone in time
+//   ping TITLE SECONDS         exit 0 when the window answers a message in time
 //   info TITLE, owned TITLE    print "visible left top right bottom extended-style" of it, of the windows it owns
 //   lock PATH SECONDS          hold a file open with no sharing at all
 //   grab PATH SECONDS          open PATH for writing as soon as it can (sharing everything), hold it
@@ -32,8 +32,7 @@ int wmain(int argc, wchar_t** argv) {
   const wchar_t* cmd = argv[1];
   const wchar_t* arg = argv[2];
   const int n = argc > 3 ? _wtoi(argv[3]) : 0;
-  const DWORD start = GetTickCount();
-  const DWORD end = start + static_cast<DWORD>(n) * 1000;
+  const DWORD end = GetTickCount() + static_cast<DWORD>(n) * 1000;
   if (!wcscmp(cmd, L"hold")) {
     const bool show = argc > 4;
     HWND wnd = CreateWindowExW(0, L"STATIC", arg, WS_POPUP | (show ? WS_VISIBLE : 0), 150, 150, show ? 700 : 10,
@@ -78,20 +77,15 @@ int wmain(int argc, wchar_t** argv) {
   }
   if (!wcscmp(cmd, L"info")) return Print(wnd, 0) ? 0 : 1;
   if (!wcscmp(cmd, L"owned")) return EnumWindows(Print, reinterpret_cast<LPARAM>(wnd)) ? 0 : 1;
-  bool ok;
   if (!wcscmp(cmd, L"enter")) {
     // Keys go to the control with the focus, in a message box its button; the dialog turns Enter into OK.
     HWND target = GetDlgItem(wnd, IDOK) ? GetDlgItem(wnd, IDOK) : wnd;
     PostMessageW(target, WM_KEYDOWN, VK_RETURN, 0x001C0001);
     PostMessageW(target, WM_KEYUP, VK_RETURN, static_cast<LPARAM>(0xC01C0001u));
-    while (IsWindow(wnd) && GetTickCount() - start < static_cast<DWORD>(n)) Sleep(10);
-    ok = !IsWindow(wnd);
-  } else if (!wcscmp(cmd, L"ping")) {
-    DWORD_PTR result;
-    ok = SendMessageTimeoutW(wnd, WM_NULL, 0, 0, SMTO_NORMAL, n, &result) != 0;
-  } else {
-    return 2;
+    while (IsWindow(wnd) && GetTickCount() < end) Sleep(10);
+    return IsWindow(wnd) ? 1 : 0;
   }
-  std::printf("%lu\n", static_cast<unsigned long>(GetTickCount() - start));  // milliseconds taken
-  return ok ? 0 : 1;
+  DWORD_PTR result;
+  if (!wcscmp(cmd, L"ping")) return SendMessageTimeoutW(wnd, WM_NULL, 0, 0, SMTO_NORMAL, n * 1000, &result) ? 0 : 1;
+  return 2;
 }

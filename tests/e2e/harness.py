@@ -2,6 +2,7 @@
 checks the scenarios share; scripts/lib/bench*.py use them too."""
 import json
 import os
+import pathlib
 import re
 import shutil
 import socket
@@ -67,8 +68,7 @@ class Env:
 
     def put(self, windows_path, data=b""):
         os.makedirs(os.path.dirname(self.path(windows_path)), exist_ok=True)
-        with open(self.path(windows_path), "wb") as f:
-            f.write(data)
+        pathlib.Path(self.path(windows_path)).write_bytes(data)
 
     def reset(self):
         """A clean machine: no program still running, no C:\\Temp, program folder or D: drive."""
@@ -191,8 +191,7 @@ class Server:
         self.db = db or os.path.join(self.dir, "events.db")
         self.reply, self.rules, self.files = (os.path.join(self.dir, n) for n in ("reply.txt", "rules.toml", "files"))
         for path, text in ((self.reply, reply), (self.rules, rules or "")):
-            with open(path, "w", encoding="utf-8") as f:
-                f.write(text)
+            pathlib.Path(path).write_text(text, encoding="utf-8")
         for rel, data in (({FALLBACK_PATH: env.sample} if installer else {}) | dict(files or {})).items():
             self.put_file(rel, data)
         os.makedirs(self.files, exist_ok=True)
@@ -233,8 +232,7 @@ class Server:
             except OSError:
                 shutil.copyfile(data, path + ".new")
         else:
-            with open(path + ".new", "wb") as f:
-                f.write(data)
+            pathlib.Path(path + ".new").write_bytes(data)
         os.replace(path + ".new", path)
 
     def events(self, what="events", *args):  # the recorded requests, or with "stats" the figures
@@ -242,10 +240,11 @@ class Server:
                              capture_output=True, text=True, check=True).stdout
         return [json.loads(line) for line in out.splitlines() if line.strip()]
 
-    def data(self):  # the Data of every report, in order (the Info request as "Info")
-        return ["Info" if e["Key"] == "Info" else e["Data"] for e in self.events() if e.get("Key") is not None]
+    def data(self, events=None):  # the Data of every report (of `events`), in order (the Info request as "Info")
+        return ["Info" if e["Key"] == "Info" else e["Data"] for e in events or self.events()
+                if e.get("Key") is not None]
 
-    def file_requests(self): return [e["target"] for e in self.events() if e.get("Key") is None]
+    def file_requests(self, events=None): return [e["target"] for e in events or self.events() if e.get("Key") is None]
 
 class Cluster(Server):
     """Two report-servers on one PostgreSQL database (db=pg_database()) behind nginx on PORT."""
@@ -263,8 +262,7 @@ def sample_reply(env, md5=None, url=None):  # the sample installer at the built-
 
 def raw_reply(data):  # options that make the server send these bytes as its reply
     path = os.path.join(tempfile.mkdtemp(prefix="e2e-raw-"), "reply.txt")
-    with open(path, "wb") as f:
-        f.write(data)
+    pathlib.Path(path).write_bytes(data)
     return ["--info-raw", path]
 
 def wait_exit(proc, timeout):  # returns the exit code; kills the program on time-out
@@ -289,19 +287,39 @@ def run_to_end(env, server, timeout=60, **start):
     check_eq(wait_exit(env.start_stub(**start), timeout), 0, "exit code")
     return server.data()
 
-def failed_state(server, timeout=60, done=None):
-    wait_for(server, done or (lambda d: sum(x.startswith("DownFinish=Not:") for x in d) >= 2), timeout,
+FULL = ["Info", "one", "frmLoad", "BeginDown", "DownFinish=OK"]  # the reports of a run that installs
+
+def installs(env, events=FULL, reply=None, then=lambda data: None, **server):
+    """Runs the stub to its end against Server(**server): it reported `events`, passed then(reports), installed."""
+    with Server(env, sample_reply(env) if reply is None else reply, **server) as s:
+        data = run_to_end(env, s)
+    check_eq(short(data), events, "reports")
+    then(data)
+    return data, True
+
+def run_to_failure(env, server, done=None, **start):
+    """Starts the stub and returns it once it waits for the user after its second failure."""
+    proc = env.start_stub(**start)
+    wait_for(server, done or (lambda d: sum(x.startswith("DownFinish=Not:") for x in d) >= 2), 90,
              "the second failed download")
     time.sleep(2.5)  # the one-second wait, then the error text and the button
-
-def run_to_failure_and_close(env, server, done=None, **start):
-    """Runs the stub until it waits after its second failure, then ends it with Alt+F4."""
-    proc = env.start_stub(**start)
-    failed_state(server, 90, done)
     check_eq(proc.poll(), None, "waits for the user after the second failure")
+    return proc
+
+def run_to_failure_and_close(env, server, done=None, **start):  # then ends it with Alt+F4
+    proc = run_to_failure(env, server, done, **start)
     check_eq(env.helper("close", WINDOW)[0], 0, "Alt+F4 reaches the window")
     check_eq(wait_exit(proc, 20), 0, "exit code after Alt+F4")
     return server.data()
+
+FAILED = [*FULL[:4], "DownFinish=Not", "AutoReDown", "BeginDown", "DownFinish=Not"]  # both downloads failed
+
+def failing(env, events=FAILED, reply=None, done=None, **server):
+    """Runs the stub against Server(**server) until Alt+F4 ends its wait after two failures: it reported `events`."""
+    with Server(env, sample_reply(env) if reply is None else reply, **server) as s:
+        data = run_to_failure_and_close(env, s, done)
+    check_eq(short(data), events, "reports")
+    return data, False
 
 def short(data):  # reports as the checks and the fault table show them: the event, not its values
     return [d.split(":")[0] if d.startswith("DownFinish=") else

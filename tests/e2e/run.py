@@ -4,6 +4,7 @@ Needs $WINEPREFIX ready and $DISPLAY up (scripts/e2e). E2E_LANES lanes (default 
 own network namespace, prefix copy and Xvfb, each taking the next unclaimed group of scenarios."""
 import json
 import os
+import pathlib
 import re
 import shutil
 import subprocess
@@ -88,13 +89,12 @@ def lanes_run(build, lanes):
                                   WINEPREFIX=os.path.join(build, f"wineprefix-lane{i}"))) for i in range(lanes)]
     counts, rows = [0, 0], {}
     for i, proc in enumerate(procs):
-        result = os.path.join(claims, f"lane{i}.json")
-        if proc.wait() != 0 or not os.path.exists(result):
+        result = pathlib.Path(claims, f"lane{i}.json")
+        if proc.wait() != 0 or not result.exists():
             counts[1] += 1
             print(f"FAIL lane {i} ended early (exit code {proc.returncode})", flush=True)
-        if os.path.exists(result):
-            with open(result) as f:
-                (passed, failed), lane_rows = json.load(f)
+        if result.exists():
+            (passed, failed), lane_rows = json.loads(result.read_text())
             counts, rows = [counts[0] + passed, counts[1] + failed], rows | lane_rows
     return counts, rows
 

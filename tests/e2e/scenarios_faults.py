@@ -1,24 +1,23 @@
 """The fault matrix: one stub run per fault, each checked for exit code 0, no hang, nothing written outside
 C:\\Temp\\, D:\\Temp\\ and the program's folder, no unchecked file started; its reports make docs/faults.md."""
+import contextlib
 import os
+import pathlib
 import random
 import re
 import subprocess
 import tempfile
 import time
 
-from harness import (APP_DIR, BASE, FALLBACK_NAME, FALLBACK_PATH, ROOT, WINDOW, Server, check, check_eq,
-                     failed_state, raw_reply, run_to_end, run_to_failure_and_close, sample_reply, short, wait_exit,
-                     wait_for)
+from harness import (APP_DIR, BASE, FAILED, FALLBACK_NAME, FALLBACK_PATH, FULL, ROOT, WINDOW, Server, check,
+                     check_eq, failing, installs, raw_reply, run_to_end, run_to_failure, run_to_failure_and_close, sample_reply, short, wait_exit, wait_for)
 from scenarios import DL_BASE, DL_PORT, check_profile, tls_server
 
 ROWS = []      # (test name, fault, what the stub did, the test whose run it shares), in the table's order
 RESULTS = {}   # test name -> what the server recorded
 ALLOWED = ("C:\\Temp\\", "D:\\Temp\\", f"C:\\{APP_DIR}\\", f"D:\\{APP_DIR}\\")
-FULL = ["Info", "one", "frmLoad", "BeginDown", "DownFinish=OK"]
 NULLED = ["Info", "GetNetIsnull=''", *FULL[1:]]
 FALLBACK = ["Info", "GetNetIsnull='…'", *FULL[1:]]
-FAILED = ["Info", "one", "frmLoad", "BeginDown", "DownFinish=Not", "AutoReDown", "BeginDown", "DownFinish=Not"]
 
 def row(fault, did, same_as=None, cost=10):
     """Registers a row; the function returns (reports, whether an installer ran)."""
@@ -43,21 +42,6 @@ def row(fault, did, same_as=None, cost=10):
         return fn
     return register
 
-def installs(env, events=FULL, reply=None, then=lambda data: None, **server):
-    """Runs the stub to its end against Server(**server): it reported `events`, passed then(reports), installed."""
-    with Server(env, sample_reply(env) if reply is None else reply, **server) as s:
-        data = run_to_end(env, s)
-    check_eq(short(data), events, "reports")
-    then(data)
-    return data, True
-
-def failing(env, options=(), **reply):
-    """Both downloads fail; the stub waits with the browser button until Alt+F4."""
-    with Server(env, sample_reply(env, **reply), options=list(options)) as server:
-        data = run_to_failure_and_close(env, server)
-    check_eq(short(data), FAILED, "reports")
-    return data, False
-
 @row("Report server silent", "waits 5 s, falls back to the built-in download, installs")
 def silent(env):
     with Server(env, sample_reply(env), options=["--info-delay", "60"]) as server:
@@ -67,7 +51,7 @@ def silent(env):
         check_eq(wait_exit(proc, 60), 0, "exit code")
         data, events, files = server.data(), server.events(), server.file_requests()
     check(4 <= shown < 9, f"the wait ends by the 5-second rule: window shown after {shown:.1f} s")
-    check_eq(short(data), ["Info", "GetNetIsnull=''", *FULL[1:]], "reports")
+    check_eq(short(data), NULLED, "reports")
     check_profile(events)
     check_eq(len(files), 1, "file requests")
     return data, True
@@ -92,7 +76,7 @@ def unresolvable_server(env):
         closed_until_close(env, "stub-unresolvable.exe", 9)
         return server.data(), False
 @row("Download host name that does not resolve", "both downloads fail, stays with the browser button; Alt+F4 ends it")
-def unresolvable(env): return failing(env, url="http://stub-test.invalid/installer.exe")
+def unresolvable(env): return failing(env, reply=sample_reply(env, url="http://stub-test.invalid/installer.exe"))
 @row("Reply of 1 MiB + 1 byte", "reads at most 1 MiB, finds no download data, installs the built-in download; the report carries the first 2000 units")
 def huge_reply(env):
     return installs(env, FALLBACK, "", options=raw_reply(b"x" * (1024 * 1024 + 1)),
@@ -145,13 +129,13 @@ def query_in_address(env):
     check("setup.exe" in saved and not any("v=2" in n for n in saved), f"saved as setup.exe: {saved}")
     return result
 @row("Download answered 404", "both downloads fail the digest check, stays with the browser button; Alt+F4 ends it")
-def status_404(env): return failing(env, ["--file-status", "404"])
+def status_404(env): return failing(env, options=["--file-status", "404"])
 @row("Download answered 500", "both downloads fail the digest check, stays with the browser button; Alt+F4 ends it")
-def status_500(env): return failing(env, ["--file-status", "500"])
+def status_500(env): return failing(env, options=["--file-status", "500"])
 @row("Download truncated (connection closed early)", "both downloads fail the digest check, stays with the browser button")
-def truncated(env): return failing(env, ["--file-truncate", "5000"])
+def truncated(env): return failing(env, options=["--file-truncate", "5000"])
 @row("Download stalled (no data, connection held)", "aborts each transfer after the stall limit, stays with the browser button", cost=28)
-def stalled(env): return failing(env, ["--file-stall", "5000"])
+def stalled(env): return failing(env, options=["--file-stall", "5000"])
 @row("Download trickling (1 byte a second)", "keeps downloading with the window answering; Alt+F4 ends it at once")
 def trickle(env):
     with Server(env, sample_reply(env), options=["--file-rate", "1"]) as server:
@@ -159,7 +143,7 @@ def trickle(env):
         wait_for(server, lambda d: "BeginDown" in d, 30, "the download")
         # A 1-byte-a-second body brings no progress under Wine: look before the 5-second stall limit.
         time.sleep(2.5)
-        check_eq(env.helper("ping", WINDOW, "1000")[0], 0, "the window answers")
+        check_eq(env.helper("ping", WINDOW, "1")[0], 0, "the window answers")
         env.helper("close", WINDOW)
         check_eq(wait_exit(proc, 10), 0, "exit code")
         data = server.data()
@@ -179,8 +163,7 @@ def disk_full(env):
         env.map_d(folder)
         env.put("C:\\Temp\\1.tmp\\blocker")  # C:\Temp unusable: D:\Temp is chosen
         with Server(env, sample_reply(env)) as server:
-            proc = env.start_stub(folder=f"D:\\{APP_DIR}\\")
-            failed_state(server, timeout=60)
+            proc = run_to_failure(env, server, folder=f"D:\\{APP_DIR}\\")
             check_eq(env.helper("wait", "提示", "15")[0], 0, "the disk-full message")
             env.screenshot("disk-full-message")
             env.helper("close", "提示")
@@ -196,30 +179,26 @@ def disk_full(env):
         subprocess.run(["wineserver", "-k"], stdin=subprocess.DEVNULL)
         subprocess.run(["umount", folder])
 
-def immutable(*paths, on=True):
-    subprocess.run(["chattr", "+i" if on else "-i", *paths], check=on)
+@contextlib.contextmanager
+def immutable(*folders):  # made where missing, then closed to every change
+    for folder in folders:
+        os.makedirs(folder, exist_ok=True)
+    subprocess.run(["chattr", "+i", *folders], check=True)
+    try:
+        yield
+    finally:
+        subprocess.run(["chattr", "-i", *folders])
 
 @row("C:\\Temp\\ read-only, no D: drive", "saves in the program's folder, installs")
 def read_only_temp(env):
-    temp = env.path("C:\\Temp\\")
-    os.makedirs(temp, exist_ok=True)
-    immutable(temp)
-    try:
+    with immutable(env.path("C:\\Temp\\")):
         return installs(env, then=lambda d: check(f"SavePath=C:\\{APP_DIR}\\ " in d[-1], f"in the app folder: {d[-1]!r}"))
-    finally:
-        immutable(temp, on=False)
 @row("Every folder read-only", "reports TestEmp=Not, both downloads fail, stays with the browser button")
 def read_only_everywhere(env):
-    temp, app = env.path("C:\\Temp\\"), os.path.dirname(env.install_copy())
-    os.makedirs(temp, exist_ok=True)
-    immutable(temp, app)
-    try:
-        with Server(env, sample_reply(env)) as server:
-            data = run_to_failure_and_close(env, server, copy=False)
-        check_eq(short(data), [*FAILED[:3], "TestEmp=Not", *FAILED[3:6], "TestEmp=Not", *FAILED[6:]], "reports")
-        return data, False
-    finally:
-        immutable(temp, app, on=False)
+    with immutable(env.path("C:\\Temp\\"), os.path.dirname(env.install_copy())), Server(env, sample_reply(env)) as s:
+        data = run_to_failure_and_close(env, s, copy=False)
+    check_eq(short(data), [*FAILED[:3], "TestEmp=Not", *FAILED[3:6], "TestEmp=Not", *FAILED[6:]], "reports")
+    return data, False
 @row("A file of the same name locked by another program", "cannot read it, saves as (1), installs")
 def locked_name(env):
     env.put("C:\\Temp\\" + FALLBACK_NAME, b"old")
@@ -233,7 +212,7 @@ def locked_name(env):
 def locked_after_clean_transfer(env):
     for folder in ("C:\\Temp\\", f"C:\\{APP_DIR}\\"):
         env.hold("grab", folder + FALLBACK_NAME, "60")
-    data, _ = failing(env, ["--file-rate", "150000"], md5="0" * 32)
+    data, _ = failing(env, reply=sample_reply(env, md5="0" * 32), options=["--file-rate", "150000"])
     for report in (data[4], data[7]):
         check(" DownCode=4,14,5,6, " in report and " DownMD5=* ERR: " in report, f"clean trail, unread file {report!r}")
     return data, False
@@ -291,8 +270,7 @@ def table_problem(build, results):
     if not all(run in results for *_, run in ROWS):
         return None
     lines = [f"| {fault} | {did} | {results[run]} |" for _, fault, did, run in ROWS]
-    with open(os.path.join(build, "faults-table.md"), "w", encoding="utf-8") as f:
-        f.write("\n".join(lines) + "\n")
-    with open(os.path.join(ROOT, "docs", "faults.md"), encoding="utf-8") as f:
-        doc = f.read().split("|---|---|---|\n", 1)[-1].split("\n\n")[0].splitlines()
+    pathlib.Path(build, "faults-table.md").write_text("\n".join(lines) + "\n", encoding="utf-8")
+    doc = pathlib.Path(ROOT, "docs", "faults.md").read_text(encoding="utf-8")
+    doc = doc.split("|---|---|---|\n", 1)[-1].split("\n\n")[0].splitlines()
     return doc != lines and f"the table of docs/faults.md is out of date: see {build}/faults-table.md"

@@ -3,6 +3,7 @@
 A fresh root (its key deleted once they are signed) signs all but "untrusted"; Wine refuses IP addresses."""
 import hashlib
 import os
+import pathlib
 import shutil
 import ssl
 import struct
@@ -54,8 +55,7 @@ def trust(build, folder):
             openssl("req", "-x509", *new_key, "-out", kind + ".pem", "-days", "2", "-addext", f"subjectAltName={san}",
                     cwd=d)
             continue
-        with open(os.path.join(d, "ca", kind + ".cnf"), "w") as f:
-            f.write(CA_CONF.format(san=san))
+        pathlib.Path(d, "ca", kind + ".cnf").write_text(CA_CONF.format(san=san))
         openssl("req", *new_key, "-out", kind + ".csr", cwd=d)
         # `openssl ca` is what can write a validity in the past.
         dates = ["-startdate", validity[0], "-enddate", validity[1]] if validity else ["-days", "2"]
@@ -65,8 +65,7 @@ def trust(build, folder):
     shutil.rmtree(os.path.join(d, "ca"))
     der = ssl.PEM_cert_to_DER_cert(open(os.path.join(d, "root.pem")).read())
     thumbprint = hashlib.sha1(der).hexdigest().upper()
-    with open(os.path.join(build, folder + "-trusted.txt"), "w") as f:  # first: a killed run is cleaned up next time
-        f.write(thumbprint + "\n")
+    pathlib.Path(build, folder + "-trusted.txt").write_text(thumbprint + "\n")  # first: a killed run is cleaned up
     # The registry form of a stored certificate: property 32 holds the encoded certificate.
     blob = struct.pack("<III", 32, 1, len(der)) + der
     if wine_reg("add", ROOT_STORE + "\\" + thumbprint, "/v", "Blob", "/t", "REG_BINARY", "/d", blob.hex(), "/f"):
