@@ -1,5 +1,4 @@
-// Test helper run under Wine beside the stub: finds windows by exact title and
-// acts on them the way a user or the system would.
+// Test helper run under Wine beside the stub: finds windows by exact title, acts on them as a user or the system would.
 //   hold TITLE SECONDS [show]  hold a window with that title (shown on top with "show")
 //   wait TITLE SECONDS         exit 0 once such a window exists, 1 on time-out
 //   above TITLE OTHER          exit 0 when TITLE is above OTHER in the z-order
@@ -7,7 +6,7 @@
 //   click TITLE X Y            left click at client pixel X,Y
 //   enter TITLE SECONDS        press Enter on the dialog's OK button; exit 0 when it is gone in time
 //   ping TITLE SECONDS         exit 0 when the window answers a message in time
-//   info TITLE, owned TITLE    print "visible left top right bottom extended-style" of it, of the windows it owns
+//   info TITLE                 print "visible left top right bottom extended-style" of it, then of each window it owns
 //   lock PATH SECONDS          hold a file open with no sharing at all
 //   grab PATH SECONDS          open PATH for writing as soon as it can (sharing everything), hold it
 #include <windows.h>
@@ -75,8 +74,7 @@ int wmain(int argc, wchar_t** argv) {
     }
     return 3;
   }
-  if (!wcscmp(cmd, L"info")) return Print(wnd, 0) ? 0 : 1;
-  if (!wcscmp(cmd, L"owned")) return EnumWindows(Print, reinterpret_cast<LPARAM>(wnd)) ? 0 : 1;
+  if (!wcscmp(cmd, L"info")) return Print(wnd, 0) && EnumWindows(Print, reinterpret_cast<LPARAM>(wnd)) ? 0 : 1;
   if (!wcscmp(cmd, L"enter")) {
     // Keys go to the control with the focus, in a message box its button; the dialog turns Enter into OK.
     HWND target = GetDlgItem(wnd, IDOK) ? GetDlgItem(wnd, IDOK) : wnd;

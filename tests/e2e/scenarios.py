@@ -90,7 +90,7 @@ def test_download_reuse_of_an_earlier_installer(env):
         check_eq(server.file_requests(), [], "file requests")
     check(env.exists("C:\\Temp\\wlpq1(wlpqhd)(3).exe.ran"), "the found installer ran")
 
-def window_rect(env, title=WINDOW):  # (visible, [left, top, right, bottom])
+def window_rect(env, title=WINDOW):  # (visible, [left, top, right, bottom]) of its own line, the first
     code, out = env.helper("info", title)
     check_eq(code, 0, f"window {title!r} exists")
     return int(out.split()[0]), [int(v) for v in out.split()[1:5]]
@@ -153,7 +153,7 @@ def test_download_window_answers_and_the_close_zone_only_warns_during_a_download
         # Four shadow windows owned by the download window frame it, darkest at its edge.
         shot, (left, top, right, bottom) = env.screenshot("mid-download"), window_rect(env)[1]
         d, style = 8, 0x80024  # depth; layered, transparent to the mouse, no parent notification
-        pieces = sorted(tuple(int(v) for v in line.split()) for line in env.helper("owned", WINDOW)[1].splitlines()
+        pieces = sorted(tuple(int(v) for v in line.split()) for line in env.helper("info", WINDOW)[1].splitlines()[1:]
                         if line.split()[-1] == str(style))
         check_eq(pieces, sorted((1, *rect, style) for rect in [  # right and bottom take the corners
             (right, top - d, right + d, bottom + d), (left - d, bottom, right, bottom + d),
