@@ -11,16 +11,12 @@
 #include <filesystem>
 #include <fstream>
 
+#include "../../tests/unit/temp_dir.h"
 #include "server/report_server.h"
 
 namespace stub::server::testing {
 
 using namespace std::chrono_literals;
-
-inline std::string MakeTempDir(const std::string& prefix) {
-  std::string t = (std::filesystem::temp_directory_path() / (prefix + "-XXXXXX")).string();
-  return mkdtemp(t.data()) ? t : "";
-}
 
 // Writes a new file at `path` (folders made), as a publisher's copy or an editor's save does.
 inline std::string WriteFile(const std::string& path, const std::string& bytes) {
@@ -81,7 +77,6 @@ class ServerTest : public ::testing::Test {
     config_.host = "127.0.0.1", config_.db = dir_ + "/requests.db", config_.reply = dir_ + "/reply.txt";
     std::filesystem::create_directories(config_.files = dir_ + "/files");
   }
-  void TearDown() override { server_.reset(), std::filesystem::remove_all(dir_); }
   void StartServer(const std::function<void(ServerConfig&)>& tweak = {}) {
     if (tweak) tweak(config_);
     server_ = std::make_unique<ReportServer>(config_);
@@ -89,13 +84,6 @@ class ServerTest : public ::testing::Test {
     ASSERT_TRUE(server_->Start(&error)) << error;
   }
   uint16_t port() const { return server_->port(); }
-  // A client that sends targets exactly as given.
-  std::unique_ptr<httplib::Client> Client() const {
-    auto client = std::make_unique<httplib::Client>("127.0.0.1", port());
-    client->set_url_encode(false);
-    client->set_read_timeout(10, 0);
-    return client;
-  }
   // Sends "METHOD target" on a connection of its own and reads until it closes.
   RawResponse Raw(const std::string& line) const {
     RawSocket s(port());
@@ -107,7 +95,8 @@ class ServerTest : public ::testing::Test {
     return WriteFile(dir_ + "/" + relative, bytes);
   }
 
-  std::string dir_ = MakeTempDir("report-server");
+  TempDir tmp_;  // outlives the server
+  std::string dir_ = tmp_.path();
   ServerConfig config_;
   std::unique_ptr<ReportServer> server_;
 };

@@ -20,9 +20,6 @@ TEST(Defaults, TitleByCaseSensitiveProgramNameAndLoad) {
   LoadDefaults(s, kBuiltIns, u"x_vh2vh6", [] { return std::u16string(u"D1#D2"); });
   EXPECT_TRUE(s.SetupName == kTitle1 && s.Channel == u"wlpq" && s.PcId == u"D1#D2" && s.ServerUrl == u"http://srv/");
   EXPECT_TRUE(s.DefaultDownUrl == kBuiltIns.DefaultDownUrl && s.DownUrl.empty());
-  BuiltIns beta = kBuiltIns;
-  beta.Channel = u"beta", LoadDefaults(s, beta, u"stub", [] { return std::u16string(); });
-  EXPECT_EQ(s.Channel, u"beta");
 }
 
 TEST(Defaults, PublisherSettingsAndGeneratedTitles) {

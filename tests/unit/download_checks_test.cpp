@@ -62,10 +62,6 @@ TEST(DownloadChecks, FewBlockingWaitsEndingBeforeMidnightAndFullDisksByDrive) {
     r.now = c.start, r.stepCap = c.stepCap, r.ctl.WaitSeconds(c.n);
     EXPECT_TRUE(std::abs(r.now - c.end) < 1e-9 && r.waits == c.waits) << c.start;
   }
-  Rig e;  // stops when the program ends meanwhile
-  e.ctl.DownEnd = u"END", e.stepCap = 0.1, e.onWait = [&] { e.ctl.Image3_Click(); };
-  e.ctl.WaitSeconds(2);
-  EXPECT_TRUE(e.waits.size() == 1 && e.reports == Texts{u"fromClose-Down=0-"});
   const struct { const char16_t* dir; uint32_t freeClusters; int32_t mb; Texts messages; } disks[] = {  // 4 KiB clusters
       {u"C:\\Temp\\", 2621440, 10240, {}}, {u"E:\\App\\", 200, 0, {}}, {u"C:", 2621440, 10240, {}},
       {u"C:\\", 0, 0, {u"message:C盘已没有可用空间,无法安装软件！|提示"}},

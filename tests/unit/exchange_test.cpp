@@ -13,7 +13,6 @@ std::u16string Coded(std::u16string_view plain) { return Encode(plain, u"A", kCo
 // Every reply field starts as "old", so a field the reply leaves alone shows; the mask names the others.
 TEST(ParseNetInfo, ReplyRules) {
   const struct { const char16_t* reply; const char16_t* fields[6]; } cases[] = {
-      {u"DownUrl==A<#>FileMD5==B", {u"a", u"b", u"old", u"old", u"old", u"old"}},  // lower-cased
       // Other text before the key: the value is still after the record's first "==", up to the second.
       {u"xyzDownUrl==http://H/X.exe", {u"http://h/x.exe", u"old", u"old", u"old", u"old", u"old"}},
       {u"DownUrl==A==B", {u"a", u"old", u"old", u"old", u"old", u"old"}},
@@ -50,7 +49,6 @@ TEST(FinishGetNet, FallsBackToTheBuiltInDownloadAndReportsTheCodedReplyCut) {  /
       // Without DownUrl the reply's titles stay, but its digest gives way too.
       {Coded(u"NameTitle==新标题<#>FileMD5==ABC"), true, nullptr, nullptr, u"新标题"},
       {Coded(u"DownUrl==HTTP://Srv/Setup.exe<#>NameTitle==X"), false, u"http://srv/setup.exe", u"", u"x"},
-      {Coded(u"DownUrl==<#>FileMD5==abc"), true, nullptr, nullptr, u"Korvel安装"},
   };
   for (const auto& c : cases) {
     RunState s = Fetched(c.raw);
@@ -91,13 +89,10 @@ TEST(ExchangeUrls, ProfileDataReplyAddressesAndWireForm) {
       {u"https:///?Key=Info", false},  {u"ftp://srv/", false},   {u"httpss://srv/", false},
   };
   for (const auto& c : cases) EXPECT_EQ(IsReplyAddress(c.url), c.reply) << Show(c.url);
-  const struct { std::u16string url; std::string wire; } wires[] = {  // escaped where a URL cannot carry it
-      {u"http://h/?Data=DownFinish=OK:1.5 DownCode=4, url=x", "http://h/?Data=DownFinish=OK:1.5%20DownCode=4,%20url=x"},
-      {u"a\"b<c>d", "a%22b%3Cc%3Ed"}, {u"%41=&:/?'{}|^`~", "%41=&:/?'{}|^`~"},  // the second kept as built
-      {u"SavePath=C:\\Temp\\ url=x", "SavePath=C:%5CTemp%5C%20url=x"},
-      {std::u16string(u"\x01\t\n\x1F\x7F\0", 6), "%01%09%0A%1F%7F%00"}, {u"安é\U0001F600", "%E5%AE%89%C3%A9%F0%9F%98%80"},
-      {std::u16string(1, char16_t(0xD800)) + u"x" + char16_t(0xDC00), "%EF%BF%BDx%EF%BF%BD"},  // lone surrogates
-      {u"http://h/?Data=Err-#5-Main&TimeID=1", "http://h/?Data=Err-"},  // fragment
+  const struct { std::u16string url; std::string wire; } wires[] = {  // escaped where a URL cannot carry it; no fragment
+      {u"SavePath=C:\\Temp\\ url=a\"b<c>d", "SavePath=C:%5CTemp%5C%20url=a%22b%3Cc%3Ed"},
+      {u"%41=&:/?'{}|^`~", "%41=&:/?'{}|^`~"}, {u"http://h/?Data=Err-#5-Main&TimeID=1", "http://h/?Data=Err-"},
+      {std::u16string(u"\t\x7F\0安\U0001F600", 6) + char16_t(0xD800), "%09%7F%00%E5%AE%89%F0%9F%98%80%EF%BF%BD"},
   };
   for (const auto& c : wires) EXPECT_EQ(WireUrl(c.url), c.wire) << c.wire;
 }
@@ -107,15 +102,12 @@ std::string Show(const LocalTime& t) { return Utf16ToUtf8Lossy(TimeStamp(t)); }
 TEST(Clock, StampsSecondsBetweenAndTimeOuts) {
   // Fourteen digits, out-of-range fields too.
   EXPECT_TRUE(TimeStamp({2024, 1, 2, 3, 4, 5, 999}) == u"20240102030405" && TimeStamp({12345, -1, 100, 0, 0, 0, 0}).size() == 14);
-  EXPECT_DOUBLE_EQ(TimeOfDay({2024, 5, 6, 1, 2, 3, 250}), 3723.25);
   const struct { LocalTime start, now; int64_t seconds; } cases[] = {
       {{2024, 3, 1, 10, 0, 0, 999}, {2024, 3, 1, 10, 0, 1, 0}, 1},       // 1 ms, one boundary
       {{2024, 2, 28, 23, 59, 59, 0}, {2024, 2, 29, 0, 0, 1, 0}, 2},      // leap day
       {{2023, 2, 28, 23, 59, 59, 0}, {2023, 3, 1, 0, 0, 0, 0}, 1},       // no leap day
       {{1900, 2, 28, 23, 59, 59, 0}, {1900, 3, 1, 0, 0, 0, 0}, 1},       // century: no leap day
       {{2000, 2, 28, 23, 59, 59, 0}, {2000, 3, 1, 0, 0, 0, 0}, 86401},   // 400 years: leap day
-      {{2024, 4, 30, 23, 59, 59, 0}, {2024, 5, 1, 0, 0, 4, 0}, 5},       // month
-      {{2023, 12, 31, 23, 59, 57, 0}, {2024, 1, 1, 0, 0, 2, 0}, 5},      // year
       {{2024, 1, 1, 0, 0, 1, 0}, {2023, 12, 31, 23, 59, 59, 0}, -2},     // clock set back
   };
   for (const auto& c : cases)

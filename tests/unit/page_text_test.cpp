@@ -69,8 +69,6 @@ TEST(VisibleText, DecoderNamesBoundAndPageTags) {  // the decoder is asked with 
       {u"<Html>word</Html><html >x<BODY/>", u"<Html>word</Html><html >x<BODY/>"}, {u"<htm<html>l>", u"<html>"},
   };
   for (const auto& c : cases) EXPECT_EQ(RemovePageTags(c.in), c.out) << Utf16ToUtf8Lossy(c.in);
-  EXPECT_EQ(PageText("text/plain", "<html>word</html>", nullptr), u"word");
-  EXPECT_EQ(PageText("text/html", "&lt;html&gt;w&lt;/html&gt;", nullptr), u"w");
 }
 
 }}  // namespace stub
