@@ -4,9 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
-
 #include "app/app_win.h"
 #include "base/text.h"
 #include "codec/md5_file.h"
@@ -43,19 +40,6 @@ TEST(WinFileSystem, TheCheckedFileIsReadableButCannotChangeUntilReleased) {
   CloseHandle(reader);
   EXPECT_EQ(fs.DigestAndHold(folder), kErrOpen);  // a failed check lets go of the last
   EXPECT_TRUE(DeleteFileW(W(path)));
-}
-
-TEST(WinFileSystem, ProbeWritesTheFirstByteWithoutTruncating) {
-  const TempDir dir;
-  std::ofstream(dir.path() / "1.tmp") << "xyz";
-  const std::u16string folder = Utf8ToUtf16Lossy(dir.path().u8string());
-  WinFileSystem fs;
-  EXPECT_EQ(fs.WriteFirstByte(folder + u"\\1.tmp"), 0);
-  std::ifstream probe(dir.path() / "1.tmp", std::ios::binary);
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(probe), {}), "\x01yz");
-  EXPECT_NE(fs.WriteFirstByte(folder + u"\\no such folder\\1.tmp"), 0);
-  EXPECT_NE(fs.WriteFirstByte(folder), 0);  // a folder is not a probe file
-  EXPECT_NE(fs.CreateFolder(folder), 0);    // already there
 }
 
 // A page without a charset that is not UTF-8 is read in the system's ANSI code page.
