@@ -9,9 +9,11 @@ import socket
 import subprocess
 import tempfile
 import time
+import sys
 import uuid
 
-import tls
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts", "lib"))
+import tls  # noqa: E402  certificates and the prefix's trust in them, shared with scripts/demo
 
 PORT, ADMIN_PORT = 18471, 18472
 BASE = f"http://127.0.0.1:{PORT}/"

@@ -1,4 +1,5 @@
-"""Certificates for the TLS scenarios (KINDS), their root trusted only in the Wine prefix's Root store.
+"""Certificates for the TLS runs of the demo and the end-to-end suite (KINDS), their root trusted only in
+the Wine prefix's Root store.
     tls.py trust|forget BUILD FOLDER    make them in BUILD/FOLDER and trust the root, or undo that
 A fresh root (its key deleted once they are signed) signs all but "untrusted"; Wine refuses IP addresses."""
 import hashlib
