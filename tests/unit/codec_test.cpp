@@ -93,6 +93,10 @@ TEST(CodeText, KnownAnswersModesAndKeys) {  // from an independent implementatio
   // An unchanged unit still takes its draw: the letter after it shifts.
   EXPECT_EQ(CodeText(u" A", u"A", 4713)[1], CodeText(u"!A", u"A", 4713)[1]);
   EXPECT_NE(CodeText(u" A", u"A", 4713)[1], CodeText(u"A", u"A", 4713)[0]);
+  std::u16string all(65536, u'\0');  // encoding undoes decoding over every unit, both modes
+  for (size_t i = 0; i < all.size(); ++i) all[i] = static_cast<char16_t>(i);
+  for (const char16_t* m : {u"A", u"B"})
+    EXPECT_TRUE(CodeText(Encode(all, m, 4713), m, 4713) == all && Encode(CodeText(all, m, -77), m, -77) == all) << m[0];
 }
 
 }}  // namespace stub
