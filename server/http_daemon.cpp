@@ -20,7 +20,8 @@ void DropAnswer(HttpAnswer& answer) {
   answer.response = nullptr;
 }
 
-// An answer handed over by another thread while its connection is suspended.
+// How to make an answer, handed over by another thread while its connection
+// is suspended; made on the pool thread once the connection resumes.
 struct LaterAnswer {
   std::mutex mutex;
   HttpAnswer::MakeAnswer make;  // set once given

@@ -11,8 +11,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "../../tests/unit/temp_dir.h"
 #include "server/report_server.h"
+#include "temp_dir.h"
 
 namespace stub::server::testing {
 

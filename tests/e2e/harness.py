@@ -243,10 +243,11 @@ class Server:
         return [json.loads(line) for line in out.splitlines() if line.strip()]
 
     def data(self, events=None):  # the Data of every report (of `events`), in order (the Info request as "Info")
-        return ["Info" if e["Key"] == "Info" else e["Data"] for e in events or self.events()
-                if e.get("Key") is not None]
+        return ["Info" if e["Key"] == "Info" else e["Data"] for e in
+                (self.events() if events is None else events) if e.get("Key") is not None]
 
-    def file_requests(self, events=None): return [e["target"] for e in events or self.events() if e.get("Key") is None]
+    def file_requests(self, events=None):
+        return [e["target"] for e in (self.events() if events is None else events) if e.get("Key") is None]
 
 class Cluster(Server):
     """Two report-servers on one PostgreSQL database (db=pg_database()) behind nginx on PORT."""

@@ -288,7 +288,7 @@ def test_server_dashboard_shows_the_stats_of_real_runs(env):
         chromium("--screenshot=" + shot, "--window-size=1280,1500", "--hide-scrollbars", admin)
         check(os.path.getsize(shot) > 20000, "dashboard screenshot saved")
 
-def load(threads, each, pause=0, seconds=120):
+def load(threads, each, pause, seconds=120):
     """Direct clients, each sending `each` reports on one kept-alive connection; returns them and their statuses."""
     answers, deadline = [], time.monotonic() + seconds
 
