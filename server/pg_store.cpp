@@ -7,10 +7,13 @@
 #include <endian.h>
 #include <libpq-fe.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
 #include <thread>
+#include <unordered_map>
+#include <vector>
 
 #include "server/group_commit.h"
 #include "server/spool.h"
@@ -41,10 +44,20 @@ std::string CreateSql() {
   return sql + ")";
 }
 
-std::string InsertSql() {
-  std::string sql = "INSERT INTO requests (event_id, " + Columns() + ") VALUES ($1";
-  for (size_t i = 2; i <= 5 + kFieldCount; ++i) sql += ", $" + std::to_string(i);
-  return sql + ") ON CONFLICT (event_id) DO NOTHING RETURNING id";
+constexpr int kParams = 5 + static_cast<int>(kFieldCount);  // per row
+// Rows per INSERT: one statement, so one round trip, writes a whole batch.
+// The protocol allows 65,535 parameters in one statement.
+constexpr size_t kRowsPerInsert = 1000;
+
+std::string InsertSql(size_t rows) {
+  std::string sql = "INSERT INTO requests (event_id, " + Columns() + ") VALUES ";
+  int n = 0;
+  for (size_t r = 0; r < rows; ++r) {
+    sql += r ? ", (" : "(";
+    for (int i = 0; i < kParams; ++i) sql += (i ? ", $" : "$") + std::to_string(++n);
+    sql += ")";
+  }
+  return sql + " ON CONFLICT (event_id) DO NOTHING RETURNING event_id, id";
 }
 
 void IgnoreNotice(void*, const char*) {}
@@ -204,30 +217,41 @@ PostgresStore::Outcome PostgresStore::Insert(const std::vector<RecordedRequest*>
     Exec("ROLLBACK", &ignored);
     return Outcome::kFailed;
   };
-  if (!Exec("BEGIN", error)) return failed();
-  static const std::string sql = InsertSql();
-  constexpr int kParams = 5 + static_cast<int>(kFieldCount);
-  for (RecordedRequest* r : rows) {
-    const char* values[kParams];
-    int lengths[kParams];
-    int formats[kParams];
-    const std::string* texts[5] = {&r->event_id, &r->time, &r->client, &r->method, &r->target};
-    for (int i = 0; i < 5; ++i) {
-      values[i] = texts[i]->data();
-      lengths[i] = static_cast<int>(texts[i]->size());
-      formats[i] = i >= 3;  // method and target as raw bytes
+  // A batch is one statement, atomic on its own; a longer replay of the spool
+  // is several in one transaction.
+  const bool several = rows.size() > kRowsPerInsert;
+  if (several && !Exec("BEGIN", error)) return failed();
+  std::vector<const char*> values;
+  std::vector<int> lengths, formats;
+  for (size_t start = 0; start < rows.size(); start += kRowsPerInsert) {
+    const size_t count = std::min(kRowsPerInsert, rows.size() - start);
+    values.clear(), lengths.clear(), formats.clear();
+    for (size_t k = start; k < start + count; ++k) {
+      RecordedRequest* r = rows[k];
+      const std::string* texts[5] = {&r->event_id, &r->time, &r->client, &r->method, &r->target};
+      for (int i = 0; i < 5; ++i) {
+        values.push_back(texts[i]->data());
+        lengths.push_back(static_cast<int>(texts[i]->size()));
+        formats.push_back(i >= 3);  // method and target as raw bytes
+      }
+      for (const auto& f : r->fields) {
+        values.push_back(f ? f->data() : nullptr);
+        lengths.push_back(f ? static_cast<int>(f->size()) : 0);
+        formats.push_back(1);
+      }
     }
-    for (size_t i = 0; i < kFieldCount; ++i) {
-      const auto& f = r->fields[i];
-      values[5 + i] = f ? f->data() : nullptr;
-      lengths[5 + i] = f ? static_cast<int>(f->size()) : 0;
-      formats[5 + i] = 1;
-    }
-    Result res(PQexecParams(conn_, sql.c_str(), kParams, nullptr, values, lengths, formats, 0));
+    Result res(PQexecParams(conn_, InsertSql(count).c_str(), static_cast<int>(values.size()), nullptr,
+                            values.data(), lengths.data(), formats.data(), 0));
     if (!res.ok()) return failed();
-    r->id = PQntuples(res.r) == 1 ? std::atoll(PQgetvalue(res.r, 0, 0)) : 0;
+    // Rows whose event id was already stored are skipped and keep id 0.
+    std::unordered_map<std::string, int64_t> ids;
+    for (int t = 0; t < PQntuples(res.r); ++t) ids[PQgetvalue(res.r, t, 0)] = std::atoll(PQgetvalue(res.r, t, 1));
+    for (size_t k = start; k < start + count; ++k) {
+      const auto it = ids.find(rows[k]->event_id);
+      rows[k]->id = it == ids.end() ? 0 : it->second;
+    }
   }
-  if (!Exec("COMMIT", error)) return failed();
+  if (several && !Exec("COMMIT", error)) return failed();
   return Outcome::kOk;
 }
 
