@@ -45,9 +45,17 @@ std::string CreateSql() {
 }
 
 constexpr int kParams = 5 + static_cast<int>(kFieldCount);  // per row
-// Rows per INSERT: one statement, so one round trip, writes a whole batch.
-// The protocol allows 65,535 parameters in one statement.
+// One INSERT, so one round trip, writes a whole batch. A statement ends after
+// this many rows (the protocol allows 65,535 parameters in one) or once its
+// values pass this many bytes, so a long spool replay stays bounded in memory.
 constexpr size_t kRowsPerInsert = 1000;
+constexpr size_t kBytesPerInsert = 8u << 20;
+
+size_t RowBytes(const RecordedRequest& r) {
+  size_t n = r.event_id.size() + r.time.size() + r.client.size() + r.method.size() + r.target.size();
+  for (const auto& f : r.fields) n += f ? f->size() : 0;
+  return n;
+}
 
 std::string InsertSql(size_t rows) {
   std::string sql = "INSERT INTO requests (event_id, " + Columns() + ") VALUES ";
@@ -217,14 +225,23 @@ PostgresStore::Outcome PostgresStore::Insert(const std::vector<RecordedRequest*>
     Exec("ROLLBACK", &ignored);
     return Outcome::kFailed;
   };
-  // A batch is one statement, atomic on its own; a longer replay of the spool
-  // is several in one transaction.
-  const bool several = rows.size() > kRowsPerInsert;
+  // Where each statement's rows end.
+  std::vector<size_t> ends;
+  for (size_t k = 0, first = 0, bytes = 0; k < rows.size(); ++k) {
+    bytes += RowBytes(*rows[k]);
+    if (k + 1 - first == kRowsPerInsert || bytes >= kBytesPerInsert || k + 1 == rows.size()) {
+      ends.push_back(k + 1);
+      first = k + 1, bytes = 0;
+    }
+  }
+  // A batch is usually one statement, atomic on its own; several go in one
+  // transaction.
+  const bool several = ends.size() > 1;
   if (several && !Exec("BEGIN", error)) return failed();
   std::vector<const char*> values;
   std::vector<int> lengths, formats;
-  for (size_t start = 0; start < rows.size(); start += kRowsPerInsert) {
-    const size_t count = std::min(kRowsPerInsert, rows.size() - start);
+  for (size_t start = 0, e = 0; e < ends.size(); start = ends[e++]) {
+    const size_t count = ends[e] - start;
     values.clear(), lengths.clear(), formats.clear();
     for (size_t k = start; k < start + count; ++k) {
       RecordedRequest* r = rows[k];
