@@ -16,6 +16,7 @@ pg_as() {
 
 pg_start() {
   local dir=$1/pg
+  pg_stop "$1" || true  # a cluster left running would hold the socket
   rm -rf "$dir"
   mkdir -p "$dir"
   [ "$(id -u)" -ne 0 ] || chown nobody:nogroup "$dir"
