@@ -7,7 +7,6 @@
 #include <endian.h>
 #include <libpq-fe.h>
 
-#include <algorithm>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
