@@ -57,7 +57,8 @@ size_t RowBytes(const RecordedRequest& r) {
 }
 
 std::string InsertSql(size_t rows) {
-  std::string sql = "INSERT INTO requests (event_id, " + Columns() + ") VALUES ";
+  static const std::string head = "INSERT INTO requests (event_id, " + Columns() + ") VALUES ";
+  std::string sql = head;
   int n = 0;
   for (size_t r = 0; r < rows; ++r) {
     sql += r ? ", (" : "(";
@@ -240,9 +241,9 @@ PostgresStore::Outcome PostgresStore::Insert(const std::vector<RecordedRequest*>
   std::vector<const char*> values;
   std::vector<int> lengths, formats;
   for (size_t start = 0, e = 0; e < ends.size(); start = ends[e++]) {
-    const size_t count = ends[e] - start;
+    const size_t end = ends[e];
     values.clear(), lengths.clear(), formats.clear();
-    for (size_t k = start; k < start + count; ++k) {
+    for (size_t k = start; k < end; ++k) {
       RecordedRequest* r = rows[k];
       const std::string* texts[5] = {&r->event_id, &r->time, &r->client, &r->method, &r->target};
       for (int i = 0; i < 5; ++i) {
@@ -256,13 +257,13 @@ PostgresStore::Outcome PostgresStore::Insert(const std::vector<RecordedRequest*>
         formats.push_back(1);
       }
     }
-    Result res(PQexecParams(conn_, InsertSql(count).c_str(), static_cast<int>(values.size()), nullptr,
+    Result res(PQexecParams(conn_, InsertSql(end - start).c_str(), static_cast<int>(values.size()), nullptr,
                             values.data(), lengths.data(), formats.data(), 0));
     if (!res.ok()) return failed();
     // Rows whose event id was already stored are skipped and keep id 0.
     std::unordered_map<std::string, int64_t> ids;
     for (int t = 0; t < PQntuples(res.r); ++t) ids[PQgetvalue(res.r, t, 0)] = std::atoll(PQgetvalue(res.r, t, 1));
-    for (size_t k = start; k < start + count; ++k) {
+    for (size_t k = start; k < end; ++k) {
       const auto it = ids.find(rows[k]->event_id);
       rows[k]->id = it == ids.end() ? 0 : it->second;
     }
