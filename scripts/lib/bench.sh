@@ -16,7 +16,9 @@ BENCH_PORT=18480
 bench_build_programs() {
   mkdir -p "$1"
   bench_build=$(cd "$1" && pwd)
-  local root log settings jobs
+  local root log settings jobs target windows=windows
+  target=$(windows_run_target)  # the build this machine runs (scripts/lib/wine.sh)
+  [ "$target" = i686 ] || windows=windows-$target
   root=$(pwd)
   log="$bench_build/bench-build.log"
   settings=(-DSTUB_SERVER_URL="http://127.0.0.1:$BENCH_PORT/" -DSTUB_DOWNLOAD_HOST="127.0.0.1:$BENCH_PORT")
@@ -24,10 +26,10 @@ bench_build_programs() {
   if ! {
     cmake -S "$root" -B "$bench_build/host" -DCMAKE_BUILD_TYPE=Release "${settings[@]}" &&
     cmake --build "$bench_build/host" -j "$jobs" --target gen-settings gen-icon stubtool report-server &&
-    cmake -S "$root" -B "$bench_build/windows" -DCMAKE_BUILD_TYPE=MinSizeRel \
-      -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
+    cmake -S "$root" -B "$bench_build/$windows" -DCMAKE_BUILD_TYPE=MinSizeRel \
+      -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-$target.cmake" \
       -DSTUB_HOST_BIN="$bench_build/host/bin" "${settings[@]}" &&
-    cmake --build "$bench_build/windows" -j "$jobs" --target stub stubtool sample-installer engine-bench
+    cmake --build "$bench_build/$windows" -j "$jobs" --target stub stubtool sample-installer engine-bench
   } >"$log" 2>&1; then
     tail -30 "$log" >&2
     echo "bench: build failed (log: $log)" >&2
@@ -37,13 +39,14 @@ bench_build_programs() {
 
 bench_prepare() {
   scripts/setup
+  source scripts/lib/wine.sh
+  windows_run_line "$(windows_run_target)"
   if [ -z "${BENCH_BUILT:-}" ]; then
     bench_build_programs "$1"
   else
     bench_build=$(cd "$1" && pwd)
   fi
-  source scripts/lib/wine.sh
-  wine_env "$bench_build"
+  wine_env "$bench_build" "$(windows_run_target)"
   wine_prefix
   start_display
   trap stop_display EXIT

@@ -29,4 +29,6 @@ std::u16string ScrText(int32_t width, int32_t height) {
   return DecimalText(width) + u"*" + DecimalText(height);
 }
 
+std::u16string OsBitText(bool process64, bool wow64) { return process64 || wow64 ? u"64" : u"32"; }
+
 }  // namespace stub

@@ -27,7 +27,8 @@ void GetOSBit(RunState& s) {
   const auto isWow64 = reinterpret_cast<IsWow64Fn>(
       reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32"), "IsWow64Process")));
   BOOL wow = FALSE;
-  s.OSBit = isWow64 && isWow64(GetCurrentProcess(), &wow) && wow ? u"64" : u"32";
+  const bool wow64 = isWow64 && isWow64(GetCurrentProcess(), &wow) && wow;
+  s.OSBit = OsBitText(sizeof(void*) == 8, wow64);
 }
 
 void GetOSDPI(RunState& s) {

@@ -39,7 +39,9 @@ class Env:
 
     def __init__(self, build):
         self.build, self.certs = build, None
-        self.host_bin, self.win_bin = (os.path.join(build, d, "bin") for d in ("host", "windows"))
+        self.host_bin = os.path.join(build, "host", "bin")
+        # The Windows build this machine runs (scripts/lib/wine.sh): the 32-bit product, or x86-64.
+        self.win_bin = os.environ.get("STUB_WIN_BIN") or os.path.join(build, "windows", "bin")
         self.drive_c, self.d_link = (os.path.join(os.environ["WINEPREFIX"], p) for p in ("drive_c", "dosdevices/d:"))
         self.shots = os.path.join(build, "e2e-shots")
         os.makedirs(self.shots, exist_ok=True)

@@ -43,7 +43,9 @@ def check_profile(events):
              "TimeID and profile of every request")
     check_eq([first[k] for k in ("softId", "PcId_C", "SoftVer", "Channel", "Scr")],
              ["vrx", "", "V3.1.1", "wlpq", "1024*768"], "profile")
-    for key, form in [("TimeID", r"20\d{12}"), ("OSBit", "32|64"), ("DPI", r"\d+"), ("OSLanguage", r"\d+"),
+    # The system's bitness: the prefix's, whether the stub runs natively or as a 32-bit program on 64 bits.
+    os_bit = "64" if os.environ.get("WINEARCH") == "win64" else "32"
+    for key, form in [("TimeID", r"20\d{12}"), ("OSBit", os_bit), ("DPI", r"\d+"), ("OSLanguage", r"\d+"),
                       ("PcId", r"C\d{24}")]:  # PcId in the processor form
         check(re.fullmatch(form, first[key] or ""), f"{key} {first[key]!r}")
 

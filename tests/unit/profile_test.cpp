@@ -20,6 +20,8 @@ TEST(OsName, VersionTableByMajorAndMinorOnly) {
   };
   for (const auto& c : cases) EXPECT_EQ(OsName(c.major, c.minor), c.name) << c.major << "." << c.minor;
   EXPECT_EQ(ScrText(1366, 768), u"1366*768");
+  // Bitness: a 64-bit process, or a 32-bit one under the emulation layer, is on a 64-bit system.
+  EXPECT_EQ(OsBitText(false, false) + OsBitText(false, true) + OsBitText(true, false), u"326464");
 }
 
 TEST(MachineId, BlanksDigitsAndTheDiskAndProcessorForms) {

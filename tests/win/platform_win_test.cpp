@@ -8,8 +8,10 @@
 #include "base/text.h"
 #include "codec/md5_file.h"
 #include "download/platform_win.h"
+#include "download/texts.h"
 #include "net/net_win.h"
 #include "net/page_text.h"
+#include "profile/profile_win.h"
 #include "temp_dir.h"
 
 namespace stub {
@@ -77,6 +79,18 @@ TEST(SingleInstance, WindowSearchUsesTheExactTitle) {
     DestroyWindow(w);
   }
   EXPECT_EQ(IsWindowOpen(title), u"");
+}
+
+// The profile in the build that runs: a 32-bit program in a 32-bit prefix, the
+// x86-64 build in a 64-bit one (the harness names the prefix's kind in WINEARCH).
+TEST(Profile, BitnessAndTheUrlMonikerLibraryAreThoseOfTheSystem) {
+  wchar_t arch[16] = L"";
+  GetEnvironmentVariableW(L"WINEARCH", arch, 16);
+  ASSERT_TRUE(!lstrcmpW(arch, L"win32") || !lstrcmpW(arch, L"win64")) << "WINEARCH is not set";
+  RunState s;
+  GetOSInfo(s);
+  EXPECT_EQ(s.OSBit, !lstrcmpW(arch, L"win64") ? u"64" : u"32");
+  EXPECT_TRUE(WinFileSystem().Exists(dl::kUrlmon32));  // the system folder as the process sees it
 }
 
 }  // namespace
