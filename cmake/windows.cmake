@@ -99,6 +99,7 @@ target_compile_options(core PRIVATE ${STUB_SMALL_CODE})
 target_link_options(core INTERFACE ${STUB_LTO_LINK})
 add_library(shell STATIC
   src/base/shell_win.cpp
+  src/base/system_dll_win.cpp
   src/app/instance_win.cpp
   src/net/http_win.cpp
   src/net/charset_win.cpp
@@ -115,12 +116,15 @@ add_library(shell STATIC
   src/decor/shadow_win.cpp
   src/decor/shadow_face_win.cpp
 )
-target_link_libraries(shell PUBLIC core wininet urlmon ole32 oleaut32 wbemuuid uuid shell32 gdi32 advapi32)
+target_link_libraries(shell PUBLIC core ole32 oleaut32 wbemuuid uuid shell32 gdi32 advapi32)
 target_compile_options(shell PRIVATE ${STUB_SMALL_CODE})
 
-# The DLLs the stub may import: system libraries that every supported Windows
-# ships. Anything else (a compiler runtime DLL, say) fails the build.
-set(STUB_SYSTEM_DLLS "kernel32.dll,user32.dll,gdi32.dll,advapi32.dll,shell32.dll,ole32.dll,oleaut32.dll,msvcrt.dll,wininet.dll,urlmon.dll")
+# The DLLs the stub may import: only those on Windows' known-DLLs list, which
+# the loader takes from the system folder whatever lies beside the program.
+# Anything else (the HTTP library, or a compiler runtime DLL) fails the
+# build: the libraries the stub needs that are not on that list are loaded
+# by full path from the system folder (src/base/system_dll_win.cpp).
+set(STUB_SYSTEM_DLLS "kernel32.dll,user32.dll,gdi32.dll,advapi32.dll,shell32.dll,ole32.dll,oleaut32.dll,msvcrt.dll")
 
 function(stub_program name builtins_lib)
   add_executable(${name} WIN32
@@ -181,7 +185,7 @@ foreach(row
     "refuses-another-machine|$<TARGET_FILE:stub>|--machine;${other_machine}|not a PE32"
     "refuses-a-console-program|$<TARGET_FILE:stubtool>|--machine;${STUB_PE_MACHINE}|not the GUI subsystem"
     "refuses-a-fixed-base|$<TARGET_FILE:pe-fixed-base>|--machine;${STUB_PE_MACHINE}|lacks 0x1[46]0 .ASLR, DEP..*no relocations"
-    "refuses-a-foreign-import|$<TARGET_FILE:stub>|--machine;${STUB_PE_MACHINE};--imports;kernel32.dll|outside the allowed list: .*wininet.dll"
+    "refuses-a-foreign-import|$<TARGET_FILE:stub>|--machine;${STUB_PE_MACHINE};--imports;kernel32.dll|imports DLLs outside the allowed list: .*user32.dll"
     "refuses-past-its-limit|$<TARGET_FILE:stub>|--machine;${STUB_PE_MACHINE};--limit;4096|over its limit of 4096 bytes")
   string(REPLACE "|" ";" row "${row}")  # name, file, arguments..., expected output
   list(GET row 0 test_name)
@@ -263,8 +267,14 @@ add_executable(e2e-helper tests/e2e/e2e_helper.cpp)
 target_compile_options(e2e-helper PRIVATE -municode)
 target_link_options(e2e-helper PRIVATE -municode ${STUB_STATIC_LINK})
 
+# A library that ends any process that loads it, planted beside the stub
+# under the names of the system libraries it loads from the system folder.
+add_library(planted SHARED tests/e2e/planted_dll.cpp)
+set_target_properties(planted PROPERTIES PREFIX "")
+target_link_options(planted PRIVATE ${STUB_STATIC_LINK} -s)
+
 # ---- benchmark program: the download engine and a reference window ------------
 add_executable(engine-bench tools/bench/engine_bench.cpp)
 target_compile_options(engine-bench PRIVATE -municode)
-target_link_libraries(engine-bench PRIVATE shell)
+target_link_libraries(engine-bench PRIVATE shell urlmon)
 target_link_options(engine-bench PRIVATE -municode -mwindows ${STUB_STATIC_LINK})

@@ -4,6 +4,7 @@
 #include "app/app_win.h"
 #include "app/defaults.h"
 #include "base/pump.h"
+#include "base/system_dll_win.h"
 #include "build_settings.h"
 #include "decor/shadow_face_win.h"
 #include "download/controller.h"
@@ -87,6 +88,11 @@ static_assert(stub::settings::kStallSeconds >= 1 && stub::settings::kStallSecond
               "STUB_STALL_SECONDS must be 1 to 86400");
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+  // Before anything loads a library: nothing is taken from beside the
+  // program. Without the system's HTTP and download libraries nothing can be
+  // fetched or reported, so the program ends at once.
+  stub::RestrictDllSearch();
+  if (!stub::LoadNetLibraries()) return 1;
   // Probing D:\ on a card reader without a card must fail quietly instead
   // of showing the system's "No Disk" box.
   SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);

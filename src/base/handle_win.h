@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include "base/system_dll_win.h"
 #include "base/unique.h"
 
 namespace stub {
@@ -21,7 +22,7 @@ struct FileTraits {  // file handles: empty as INVALID_HANDLE_VALUE
 struct InternetTraits {
   using Type = HINTERNET;
   static HINTERNET Invalid() { return nullptr; }
-  static void Close(HINTERNET h) { InternetCloseHandle(h); }
+  static void Close(HINTERNET h) { Net().InternetCloseHandle(h); }
 };
 struct DCTraits {
   using Type = HDC;

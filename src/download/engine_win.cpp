@@ -9,6 +9,7 @@
 #include "base/shell_win.h"
 #include "base/handle_win.h"
 #include "base/lock_win.h"
+#include "base/system_dll_win.h"
 #include "base/two_owners_win.h"
 
 namespace stub {
@@ -152,7 +153,7 @@ DWORD WINAPI TransferThread(void* param) {
   // not started and fails (its result stays E_FAIL).
   const UniqueHandle watchdog(CreateThread(nullptr, 0, StallWatchdog, t, 0, nullptr));
   auto* callback = new Callback(t);
-  if (watchdog) t->result = URLDownloadToFileW(nullptr, W(t->url), W(t->path), 0, callback);
+  if (watchdog) t->result = Net().URLDownloadToFileW(nullptr, W(t->url), W(t->path), 0, callback);
   SetEvent(t->stop.get());
   if (watchdog) WaitForSingleObject(watchdog.get(), INFINITE);  // it ends within one period
   IBinding* binding;

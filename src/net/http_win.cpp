@@ -4,6 +4,7 @@
 
 #include "base/shell_win.h"
 #include "base/handle_win.h"
+#include "base/system_dll_win.h"
 #include "base/text.h"
 #include "net/wire.h"
 
@@ -47,9 +48,9 @@ HttpResult Failed(HttpFailure failure) {
 void SetTimeouts(HINTERNET h, DWORD ms) {
   // Time-outs set on the session handle are ignored by some implementations;
   // set them on every handle. Failures only mean the platform default stays.
-  InternetSetOptionW(h, INTERNET_OPTION_CONNECT_TIMEOUT, &ms, sizeof ms);
-  InternetSetOptionW(h, INTERNET_OPTION_SEND_TIMEOUT, &ms, sizeof ms);
-  InternetSetOptionW(h, INTERNET_OPTION_RECEIVE_TIMEOUT, &ms, sizeof ms);
+  Net().InternetSetOptionW(h, INTERNET_OPTION_CONNECT_TIMEOUT, &ms, sizeof ms);
+  Net().InternetSetOptionW(h, INTERNET_OPTION_SEND_TIMEOUT, &ms, sizeof ms);
+  Net().InternetSetOptionW(h, INTERNET_OPTION_RECEIVE_TIMEOUT, &ms, sizeof ms);
 }
 
 }  // namespace
@@ -62,7 +63,7 @@ HttpResult HttpGet(const std::u16string& wireUrl, DWORD timeoutMs, size_t maxByt
   URL_COMPONENTSW uc = {};
   uc.dwStructSize = sizeof uc;
   uc.dwHostNameLength = uc.dwUrlPathLength = uc.dwExtraInfoLength = 1;
-  if (!InternetCrackUrlW(W(wireUrl), 0, 0, &uc)) return Failed(HttpFailure::kBadUrl);
+  if (!Net().InternetCrackUrlW(W(wireUrl), 0, 0, &uc)) return Failed(HttpFailure::kBadUrl);
   if (uc.nScheme != INTERNET_SCHEME_HTTP && uc.nScheme != INTERNET_SCHEME_HTTPS) {
     HttpResult r;
     r.failure = HttpFailure::kBadUrl;
@@ -77,10 +78,10 @@ HttpResult HttpGet(const std::u16string& wireUrl, DWORD timeoutMs, size_t maxByt
   if (object.empty()) object = u"/";
 
   UniqueInternet session(
-      InternetOpenW(kUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+      Net().InternetOpenW(kUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
   if (!session) return Failed(HttpFailure::kSetup);
   SetTimeouts(session.get(), timeoutMs);
-  UniqueInternet connection(InternetConnectW(session.get(), W(host), uc.nPort, nullptr, nullptr,
+  UniqueInternet connection(Net().InternetConnectW(session.get(), W(host), uc.nPort, nullptr, nullptr,
                                              INTERNET_SERVICE_HTTP, 0, 0));
   if (!connection) return Failed(HttpFailure::kSetup);
   SetTimeouts(connection.get(), timeoutMs);
@@ -92,14 +93,14 @@ HttpResult HttpGet(const std::u16string& wireUrl, DWORD timeoutMs, size_t maxByt
                 INTERNET_FLAG_NO_UI;
   if (uc.nScheme == INTERNET_SCHEME_HTTPS) flags |= INTERNET_FLAG_SECURE;
   UniqueInternet request(
-      HttpOpenRequestW(connection.get(), L"GET", W(object), nullptr, nullptr, nullptr, flags, 0));
+      Net().HttpOpenRequestW(connection.get(), L"GET", W(object), nullptr, nullptr, nullptr, flags, 0));
   if (!request) return Failed(HttpFailure::kSetup);
   SetTimeouts(request.get(), timeoutMs);
   // A failure here keeps the request's own (per-handle) time-out.
   if (answerMs)
-    InternetSetOptionW(request.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &answerMs, sizeof answerMs);
+    Net().InternetSetOptionW(request.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &answerMs, sizeof answerMs);
   const DWORD sent = GetTickCount();
-  if (!HttpSendRequestW(request.get(), nullptr, 0, nullptr, 0)) {
+  if (!Net().HttpSendRequestW(request.get(), nullptr, 0, nullptr, 0)) {
     const DWORD error = GetLastError();
     HttpResult r;
     r.failure = Classify(error, GetTickCount() - sent, answerMs ? answerMs : timeoutMs);
@@ -110,19 +111,19 @@ HttpResult HttpGet(const std::u16string& wireUrl, DWORD timeoutMs, size_t maxByt
   HttpResult r;
   r.failure = HttpFailure::kNone;
   DWORD status = 0, statusLen = sizeof status;
-  if (HttpQueryInfoW(request.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status,
+  if (Net().HttpQueryInfoW(request.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status,
                      &statusLen, nullptr))
     r.status = status;
   wchar_t type[256];
   DWORD len = sizeof type;
   // No Content-Type header leaves the type empty.
-  if (HttpQueryInfoW(request.get(), HTTP_QUERY_CONTENT_TYPE, type, &len, nullptr))
+  if (Net().HttpQueryInfoW(request.get(), HTTP_QUERY_CONTENT_TYPE, type, &len, nullptr))
     r.contentType = Utf16ToUtf8Lossy(
         std::u16string_view(reinterpret_cast<const char16_t*>(type), len / sizeof(wchar_t)));
   char buf[16384];
   for (;;) {
     DWORD got = 0;
-    if (!InternetReadFile(request.get(), buf, sizeof buf, &got)) break;  // keep what came
+    if (!Net().InternetReadFile(request.get(), buf, sizeof buf, &got)) break;  // keep what came
     if (got == 0) break;
     const size_t room = maxBytes - r.body.size();
     r.body.append(buf, got < room ? got : room);

@@ -45,6 +45,7 @@ int wmain(int argc, wchar_t** argv) {
     }
     return 0;
   }
+  if (!wcscmp(cmd, L"load")) return LoadLibraryW(arg) ? 0 : 1;  // by name, as the loader searches
   if (!wcscmp(cmd, L"wait")) {
     while (!FindWindowW(nullptr, arg) && GetTickCount() < end) Sleep(50);
     return FindWindowW(nullptr, arg) ? 0 : 1;

@@ -265,6 +265,28 @@ def tls_untrusted_download(env):
     check_eq(short(data), FAILED, "reports")
     return data, False
 
+@row("wininet.dll and urlmon.dll planted beside the stub, native DLLs preferred",
+     "loads the system's copies by full path, never the planted ones; installs")
+def planted_dlls(env):
+    planted = [f"C:\\{APP_DIR}\\{name}" for name in ("wininet.dll", "urlmon.dll")]
+    for path in planted:
+        env.put(path, pathlib.Path(env.win_bin, "planted.dll").read_bytes())
+    env.install_copy("e2e-helper.exe", build="e2e-helper.exe")
+    prefer_native = dict(os.environ, WINEDLLOVERRIDES=os.environ["WINEDLLOVERRIDES"] + ";wininet,urlmon=n,b")
+    # The plant works: a program beside it that loads the library by name gets it (and ends).
+    helper = subprocess.run(["wine", env.path(f"C:\\{APP_DIR}\\e2e-helper.exe"), "load", "wininet.dll"],
+                            env=prefer_native, timeout=60, stdin=subprocess.DEVNULL, capture_output=True)
+    check_eq(helper.returncode, 77, "exit code of a program that loads wininet.dll by name")
+    os.remove(env.path(planted[0] + ".loaded"))
+    with Server(env, sample_reply(env)) as server:
+        exe = env.install_copy()
+        check_eq(wait_exit(subprocess.Popen(["wine", exe], env=prefer_native, stdin=subprocess.DEVNULL,
+                                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL), 60), 0, "exit code")
+        data = server.data()
+    check_eq([p for p in planted if env.exists(p + ".loaded")], [], "planted libraries loaded by the stub")
+    check_eq(short(data), FULL, "reports")
+    return data, True
+
 def table_problem(build, results):
     """What is wrong with the table of docs/faults.md against this run's rows (nothing after a partial run)."""
     if not all(run in results for *_, run in ROWS):

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "app/app_win.h"
+#include "base/system_dll_win.h"
 #include "base/text.h"
 #include "codec/md5_file.h"
 #include "download/platform_win.h"
@@ -79,6 +80,21 @@ TEST(SingleInstance, WindowSearchUsesTheExactTitle) {
     DestroyWindow(w);
   }
   EXPECT_EQ(IsWindowOpen(title), u"");
+}
+
+// Libraries that are not on the known-DLLs list come from the system folder,
+// whatever lies beside the program (this test program's own name is a file
+// there, and is not found).
+TEST(SystemDll, LoadedByFullPathFromTheSystemFolderOnly) {
+  wchar_t system[MAX_PATH], loaded[MAX_PATH], self[MAX_PATH];
+  const UINT n = GetSystemDirectoryW(system, MAX_PATH);
+  const HMODULE wininet = LoadSystemLibrary(L"wininet.dll");
+  ASSERT_NE(wininet, nullptr);
+  ASSERT_GT(GetModuleFileNameW(wininet, loaded, MAX_PATH), n);
+  loaded[n] = 0;
+  EXPECT_EQ(lstrcmpiW(loaded, system), 0);
+  GetModuleFileNameW(nullptr, self, MAX_PATH);
+  EXPECT_EQ(LoadSystemLibrary(wcsrchr(self, L'\\') + 1), nullptr);
 }
 
 // The profile in the build that runs: a 32-bit program in a 32-bit prefix, the

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include "base/system_dll_win.h"
+
 namespace stub {
 // The program's shutdown ends the process; no test may reach it.
 [[noreturn]] void CloseAll() {
@@ -17,6 +19,10 @@ namespace stub {
 int main(int argc, char** argv) {
   _set_error_mode(_OUT_TO_STDERR);
   SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
+  if (!stub::LoadNetLibraries()) {
+    std::fputs("the HTTP and URL download libraries are not in the system folder\n", stderr);
+    return 4;
+  }
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
 }

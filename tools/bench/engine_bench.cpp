@@ -25,6 +25,7 @@
 
 #include "app/app_win.h"
 #include "base/run_state.h"
+#include "base/system_dll_win.h"
 #include "download/controller.h"
 #include "download/engine_win.h"
 #include "download/platform_win.h"
@@ -206,7 +207,9 @@ int wmain(int argc, wchar_t** argv) {
     return 2;
   }
   const wchar_t* mode = argv[1];
-  // As in the stub: COM on the calling thread, for the URL download.
+  // As in the stub: the libraries from the system folder, COM on the calling
+  // thread for the URL download.
+  if (!stub::LoadNetLibraries()) return 2;
   CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   int code = 2;
   if (!wcscmp(mode, L"engine")) code = Engine(argv[2], argv[3]);
