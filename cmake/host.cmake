@@ -20,10 +20,13 @@ foreach(stall 0 86401 4294968 5x)
     PASS_REGULAR_EXPRESSION "STUB_STALL_SECONDS must be 1 to 86400")
 endforeach()
 
-add_library(stubtool-lib STATIC tools/stubtool/stubtool.cpp)
+add_library(stubtool-lib STATIC tools/stubtool/stubtool.cpp tools/stubtool/sha256_posix.cpp)
 target_include_directories(stubtool-lib PUBLIC tools)
 find_package(nlohmann_json 3 REQUIRED)
-target_link_libraries(stubtool-lib PUBLIC core PRIVATE nlohmann_json::nlohmann_json)
+# SHA-256 through GnuTLS, the report server's TLS library.
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(GNUTLS REQUIRED IMPORTED_TARGET gnutls)
+target_link_libraries(stubtool-lib PUBLIC core PRIVATE nlohmann_json::nlohmann_json PkgConfig::GNUTLS)
 add_executable(stubtool tools/stubtool/main.cpp)
 target_link_libraries(stubtool PRIVATE stubtool-lib)
 

@@ -197,9 +197,10 @@ foreach(row
 endforeach()
 
 # ---- host tool for Windows (and the digest benchmark under Wine) ---------------
-add_library(stubtool-lib STATIC tools/stubtool/stubtool.cpp)
+add_library(stubtool-lib STATIC tools/stubtool/stubtool.cpp tools/stubtool/sha256_win.cpp)
 target_include_directories(stubtool-lib PUBLIC tools)
-target_link_libraries(stubtool-lib PUBLIC core)
+# SHA-256 through the system's CNG provider.
+target_link_libraries(stubtool-lib PUBLIC core bcrypt)
 # nlohmann-json is header-only: its Debian headers are copied alone into the
 # build, since the rest of /usr/include must not reach the cross compiler.
 find_file(STUB_NLOHMANN_JSON nlohmann/json.hpp PATHS /usr/include NO_DEFAULT_PATH

@@ -1,5 +1,6 @@
 #include "server/file_digest.h"
 
+#include <gnutls/crypto.h>
 #include <sys/stat.h>
 
 #include <fstream>
@@ -22,22 +23,39 @@ bool Look(const std::string& path, int64_t& size, int64_t& mtime_ns, uint64_t& i
   return true;
 }
 
-std::string Hash(const std::string& path) {
+// Both digests in one read of the file: the MD5 with the same code the stub
+// uses, the SHA-256 with GnuTLS, which the HTTP library already brings into
+// the server.
+FileDigests Hash(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  if (!in) return "";
+  if (!in) return {};
+  gnutls_hash_hd_t sha256;
+  if (gnutls_hash_init(&sha256, GNUTLS_DIG_SHA256) < 0) return {};
   Md5 md5;
+  bool hashed = true;
   std::vector<char> buf(64 * 1024);
   while (in) {
     in.read(buf.data(), static_cast<std::streamsize>(buf.size()));
-    if (in.gcount() > 0) md5.Update(buf.data(), static_cast<size_t>(in.gcount()));
+    const size_t got = static_cast<size_t>(in.gcount());
+    if (got == 0) continue;
+    md5.Update(buf.data(), got);
+    hashed = hashed && gnutls_hash(sha256, buf.data(), got) >= 0;
   }
-  if (in.bad()) return "";
-  return Utf16ToUtf8Lossy(md5.Finish());
+  unsigned char sum[32];
+  gnutls_hash_deinit(sha256, sum);
+  if (in.bad() || !hashed) return {};
+  static const char kHex[] = "0123456789abcdef";
+  FileDigests out{Utf16ToUtf8Lossy(md5.Finish()), std::string(64, '0')};
+  for (size_t i = 0; i < sizeof sum; ++i) {
+    out.sha256[2 * i] = kHex[sum[i] >> 4];
+    out.sha256[2 * i + 1] = kHex[sum[i] & 15];
+  }
+  return out;
 }
 
 }  // namespace
 
-std::string DigestCache::Digest(const std::string& path) {
+FileDigests DigestCache::Digest(const std::string& path) {
   std::lock_guard<std::mutex> lock(mutex_);
   // A file being rewritten while it is read changes under the reader: read
   // until the look before and after agree (a few tries at most).
@@ -45,22 +63,22 @@ std::string DigestCache::Digest(const std::string& path) {
     Entry now;
     if (!Look(path, now.size, now.mtime_ns, now.inode, now.device)) {
       entries_.erase(path);
-      return "";
+      return {};
     }
     Entry& old = entries_[path];
     if (old.size == now.size && old.mtime_ns == now.mtime_ns && old.inode == now.inode &&
-        old.device == now.device && !old.md5.empty())
-      return old.md5;
-    now.md5 = Hash(path);
+        old.device == now.device && !old.digests.empty())
+      return old.digests;
+    now.digests = Hash(path);
     Entry after;
     if (Look(path, after.size, after.mtime_ns, after.inode, after.device) &&
         after.size == now.size && after.mtime_ns == now.mtime_ns && after.inode == now.inode) {
       old = now;
-      return now.md5;
+      return now.digests;
     }
   }
   entries_.erase(path);
-  return "";
+  return {};
 }
 
 }  // namespace stub::server

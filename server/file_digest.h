@@ -10,18 +10,25 @@
 
 namespace stub::server {
 
+// What a reply announces about one file, both as lower-case hex digits (32
+// for the MD5, 64 for the SHA-256); both "" when the file cannot be read.
+struct FileDigests {
+  std::string md5, sha256;
+  bool empty() const { return md5.empty(); }
+};
+
 class DigestCache {
  public:
-  // The MD5 of the regular file at `path` as 32 lower-case hex digits, ""
-  // when it is missing or unreadable. A file whose size, modification time or
+  // The digests of the regular file at `path`, read in one pass; empty when
+  // it is missing or unreadable. A file whose size, modification time or
   // inode differs from the last look is read again. Thread-safe.
-  std::string Digest(const std::string& path);
+  FileDigests Digest(const std::string& path);
 
  private:
   struct Entry {
     int64_t size = -1, mtime_ns = 0;
     uint64_t inode = 0, device = 0;
-    std::string md5;
+    FileDigests digests;
   };
   std::mutex mutex_;
   std::map<std::string, Entry> entries_;

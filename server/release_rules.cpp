@@ -57,10 +57,11 @@ const Rule* MatchRule(const RuleSet& set, const QueryFields& r) {
   return nullptr;
 }
 
-std::string PlainReplyFor(const Release& rel, const std::string& md5) {
+std::string PlainReplyFor(const Release& rel, const FileDigests& digests) {
   std::string reply;
   Append(reply, "DownUrl", rel.url);
-  Append(reply, "FileMD5", md5);
+  Append(reply, "FileMD5", digests.md5);
+  Append(reply, "FileSHA256", digests.sha256);
   Append(reply, "SetupName", rel.SetupName);
   Append(reply, "NameTitle", rel.NameTitle);
   Append(reply, "NISITitle", rel.NISITitle);
@@ -97,9 +98,10 @@ std::string CheckValue(const std::string& field, const std::string& value) {
     if (scheme == 0) return "is not an http:// or https:// address";
     if (value.size() == scheme || value[scheme] == '/') return "names no host";
   }
-  if (field == "md5" &&
-      (value.size() != 32 || value.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos))
-    return "is not 32 hexadecimal digits";
+  const size_t digits = field == "md5" ? 32 : field == "sha256" ? 64 : 0;
+  if (digits &&
+      (value.size() != digits || value.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos))
+    return "is not " + std::to_string(digits) + " hexadecimal digits";
   return "";
 }
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "server/file_digest.h"
 #include "server/query.h"
 
 namespace stub::server {
@@ -21,6 +22,7 @@ struct Release {
   std::string file;     // served under the files folder ("" for an external address)
   std::string url;      // download address as announced (served: download_base + file)
   std::string md5;      // external address: the digest given, lower-case hex
+  std::string sha256;   // external address with md5: the SHA-256 given ("" = none sent)
   std::string md5_of;   // external address: a local copy whose digest is announced
   std::string SetupName, NameTitle, NISITitle, NISIVer;  // "" = not sent
 };
@@ -44,15 +46,16 @@ struct RuleSet {
 // a fixed reply.
 const Rule* MatchRule(const RuleSet& rules, const QueryFields& request);
 
-// The plain reply for `release` with the announced digest `md5`.
-std::string PlainReplyFor(const Release& release, const std::string& md5);
+// The plain reply for `release` announcing `digests` (a SHA-256 only when it
+// is known).
+std::string PlainReplyFor(const Release& release, const FileDigests& digests);
 
 // Where a rule's local files live: the served path of `file` under the files
 // folder, or "" when it names none.
 std::string ServedPath(const std::string& files_dir, const std::string& file);
 
-// Digest of a local file as 32 lower-case hex digits, "" when unreadable.
-using DigestFn = std::function<std::string(const std::string& path)>;
+// Digests of a local file, empty when it is unreadable.
+using DigestFn = std::function<FileDigests(const std::string& path)>;
 
 // Parses a TOML rules file. On failure returns false and `error` names the
 // rule and field (or the TOML line). Local files are looked up under

@@ -62,11 +62,11 @@ std::shared_ptr<const RuleSet> ReleaseService::rules() const {
   return rules_;
 }
 
-std::string ReleaseService::DigestFor(const Release& rel) {
-  if (!rel.md5.empty()) return rel.md5;
+FileDigests ReleaseService::DigestFor(const Release& rel) {
+  if (!rel.md5.empty()) return {rel.md5, rel.sha256};
   if (!rel.md5_of.empty()) return digests_.Digest(rel.md5_of);
   const std::string path = ServedPath(files_dir_, rel.file);
-  return path.empty() ? "" : digests_.Digest(path);
+  return path.empty() ? FileDigests{} : digests_.Digest(path);
 }
 
 void ReleaseService::ReloadAndReport() {
@@ -91,13 +91,13 @@ ReleaseService::Answer ReleaseService::AnswerFor(const QueryFields& request) {
     a.plain = set->fixed_reply;
   } else if (const Rule* rule = MatchRule(*set, request)) {
     a.rule = rule->name;
-    const std::string md5 = DigestFor(rule->release);
-    if (md5.empty()) {
+    const FileDigests digests = DigestFor(rule->release);
+    if (digests.empty()) {
       std::fprintf(stderr, "report-server: rule '%s': its installer cannot be read; no reply\n",
                    rule->name.c_str());
       return a;
     }
-    a.plain = PlainReplyFor(rule->release, md5);
+    a.plain = PlainReplyFor(rule->release, digests);
   }
   if (!a.plain.empty()) a.coded = CodedReply(a.plain);
   return a;

@@ -43,8 +43,9 @@ class ReleaseService {
 
   // The rules in force (null before a successful Load).
   std::shared_ptr<const RuleSet> rules() const;
-  // The digest announced for `release` now; "" when its file cannot be read.
-  std::string DigestFor(const Release& release);
+  // The digests announced for `release` now (a hand-typed SHA-256 only when
+  // the rule gives one); empty when its file cannot be read.
+  FileDigests DigestFor(const Release& release);
 
  private:
   struct Stamp {

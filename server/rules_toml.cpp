@@ -9,6 +9,7 @@
 //   [default]
 //   url = "https://cdn.example.com/setup.exe"      # external, with md5 or md5_of
 //   md5 = "0123456789abcdef0123456789abcdef"
+//   sha256 = "..."                                 # optional beside md5: 64 hex digits
 #include <toml++/toml.h>
 
 #include <cctype>
@@ -20,7 +21,7 @@ namespace stub::server {
 namespace {
 
 const std::set<std::string> kMatchKeys = {"softId", "Channel", "SoftVer", "OS", "OSBit"};
-const std::set<std::string> kReleaseKeys = {"file",      "url",       "md5",       "md5_of",
+const std::set<std::string> kReleaseKeys = {"file",      "url",       "md5",       "md5_of",   "sha256",
                                             "SetupName", "NameTitle", "NISITitle", "NISIVer"};
 
 struct Loader {
@@ -83,6 +84,7 @@ struct Loader {
                              : key == "url"       ? &rel.url
                              : key == "md5"       ? &rel.md5
                              : key == "md5_of"    ? &rel.md5_of
+                             : key == "sha256"    ? &rel.sha256
                              : key == "SetupName" ? &rel.SetupName
                              : key == "NameTitle" ? &rel.NameTitle
                              : key == "NISITitle" ? &rel.NISITitle
@@ -102,13 +104,13 @@ struct Loader {
   }
 
   // Exactly one installer: a served file, or an external address with its
-  // digest or a local copy to take it from.
+  // digest (and optionally its SHA-256) or a local copy to take both from.
   bool Installer(Rule& rule) {
     Release& rel = rule.release;
     if (!rel.file.empty()) {
-      if (!rel.url.empty() || !rel.md5.empty() || !rel.md5_of.empty())
+      if (!rel.url.empty() || !rel.md5.empty() || !rel.md5_of.empty() || !rel.sha256.empty())
         return Fail(rule.name, "file",
-                    "excludes url, md5 and md5_of: the server computes the digest of the files it serves");
+                    "excludes url, md5, md5_of and sha256: the server computes the digests of the files it serves");
       if (download_base.empty())
         return Fail(rule.name, "file", "needs download_base at the top of the file");
       rel.url = download_base + rel.file;
@@ -122,13 +124,14 @@ struct Loader {
     if (rel.url.empty()) return Fail(rule.name, "url", "or file is needed: the rule names no installer");
     if (rel.md5.empty() == rel.md5_of.empty())
       return Fail(rule.name, "md5", "or md5_of (one of them) must give the digest of an external address");
-    if (!rel.md5.empty()) {
-      const std::string problem = CheckValue("md5", rel.md5);
-      if (!problem.empty()) return Fail(rule.name, "md5", problem);
-      for (char& c : rel.md5) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    } else if (digest(rel.md5_of).empty()) {
-      return Fail(rule.name, "md5_of", "'" + rel.md5_of + "' cannot be read");
+    if (!rel.md5_of.empty()) {
+      if (!rel.sha256.empty())
+        return Fail(rule.name, "sha256", "excludes md5_of: the server computes it from the local copy");
+      if (digest(rel.md5_of).empty()) return Fail(rule.name, "md5_of", "'" + rel.md5_of + "' cannot be read");
     }
+    // Hand-typed digests go out in lower case, as the stub reads every value.
+    for (std::string* typed : {&rel.md5, &rel.sha256})
+      for (char& c : *typed) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return true;
   }
 };
@@ -177,11 +180,13 @@ bool LoadRules(const std::string& text, const std::string& source, const std::st
   Rule rule;
   if (!loader.ReadRule(*def->as_table(), true, 0, rule)) return (error = loader.error, false);
   out.rules.push_back(std::move(rule));
-  // Each reply once more as a whole, with a placeholder digest where the
-  // server fills it in.
+  // Each reply once more as a whole, with placeholder digests where the
+  // server fills them in.
   for (const Rule& r : out.rules) {
-    const std::string md5 = r.release.md5.empty() ? std::string(32, '0') : r.release.md5;
-    error = CheckReply(r.name, PlainReplyFor(r.release, md5));
+    const Release& rel = r.release;
+    const FileDigests digests = rel.md5.empty() ? FileDigests{std::string(32, '0'), std::string(64, '0')}
+                                                : FileDigests{rel.md5, rel.sha256};
+    error = CheckReply(r.name, PlainReplyFor(rel, digests));
     if (!error.empty()) return false;
   }
   return true;

@@ -33,6 +33,19 @@ std::string Between(const std::string& data, const char* name, const char* next)
   return data.substr(begin, end == std::string::npos ? std::string::npos : end - begin);
 }
 
+// The refusal verdict a failed download's report ends with (" Sign=" and one
+// of kSignRefusals), or null. Only the very end counts: the stub appends the
+// field after url=, and an address may hold spaces or "sign=" of its own but
+// never "Sign", since the stub lower-cases every reply.
+const char* SignRefusal(const std::string& data) {
+  for (const char* verdict : kSignRefusals) {
+    const std::string tail = std::string(" Sign=") + verdict;
+    if (data.size() >= tail.size() && data.compare(data.size() - tail.size(), tail.size(), tail) == 0)
+      return verdict;
+  }
+  return nullptr;
+}
+
 // Milliseconds since the epoch of a "YYYY-MM-DDTHH:MM:SS.mmmZ" time; -1 when
 // it is not one.
 int64_t EpochMs(const std::string& t) {
@@ -184,8 +197,14 @@ Stats ComputeStats(const std::vector<RunEvent>& events, const StatsFilter& filte
     st.reasons.fallback_download += r.fallback;
     for (const std::string& d : r.failures) {
       const std::string md5 = Between(d, "DownMD5", "FileMD5");
-      if (md5.empty() || md5.find("ERR") != std::string::npos) ++st.reasons.file_unreadable;
-      else ++st.reasons.digest_mismatch;
+      if (const char* refusal = SignRefusal(d)) {
+        ++st.reasons.signature;
+        ++st.reasons.signature_verdicts[refusal];
+      } else if (md5.empty() || md5.find("ERR") != std::string::npos) {
+        ++st.reasons.file_unreadable;
+      } else {
+        ++st.reasons.digest_mismatch;
+      }
       if (Piece(d, "DiskSpace") == "0") ++st.reasons.full_disk;
       ++st.reasons.trails[Piece(d, "DownCode")];
     }
@@ -203,13 +222,23 @@ std::vector<std::string> StatsLines(const Stats& st) {
   funnel.update(FunnelJson(st.funnel));
   lines.push_back(Dump(funnel));
   const Reasons& r = st.reasons;
-  lines.push_back(Dump(Json{{"kind", "reasons"},
-                       {"digest_mismatch", r.digest_mismatch},
-                       {"file_unreadable", r.file_unreadable},
-                       {"full_disk", r.full_disk},
-                       {"no_writable_folder", r.no_writable_folder},
-                       {"fallback_download", r.fallback_download},
-                       {"trails", r.trails}}));
+  Json reasons = {{"kind", "reasons"},
+                  {"digest_mismatch", r.digest_mismatch},
+                  {"file_unreadable", r.file_unreadable},
+                  {"signature", r.signature}};
+  // One flat count per verdict ("signature_not_pinned"), so every figure of
+  // the line but the trails is a number.
+  for (const char* verdict : kSignRefusals) {
+    std::string key = std::string("signature_") + verdict;
+    std::replace(key.begin(), key.end(), '-', '_');
+    const auto n = r.signature_verdicts.find(verdict);
+    reasons[key] = n == r.signature_verdicts.end() ? 0 : n->second;
+  }
+  reasons["full_disk"] = r.full_disk;
+  reasons["no_writable_folder"] = r.no_writable_folder;
+  reasons["fallback_download"] = r.fallback_download;
+  reasons["trails"] = r.trails;
+  lines.push_back(Dump(reasons));
   lines.push_back(Dump(Json{{"kind", "install_time"},
                        {"count", st.install_seconds.size()},
                        {"median_s", Round2(Percentile(st.install_seconds, 50))},

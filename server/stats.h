@@ -40,9 +40,15 @@ struct Funnel {
   int64_t installed() const { return installed_first + installed_retry + reused; }
 };
 
+// The verdicts of the installer's signature check that stop it from being
+// started, as a failed download's report ends with them (" Sign=unsigned").
+inline constexpr const char* kSignRefusals[] = {"unsigned", "bad-digest", "untrusted-root", "not-pinned"};
+
 struct Reasons {
   int64_t digest_mismatch = 0;     // failed downloads whose digest differed
   int64_t file_unreadable = 0;     // ... whose file could not be read at all
+  int64_t signature = 0;           // ... whose installer's signature was refused
+  std::map<std::string, int64_t> signature_verdicts;  // ... by verdict (those seen)
   int64_t full_disk = 0;           // ... with no free space left ("DiskSpace=0")
   int64_t no_writable_folder = 0;  // runs that found no folder to write ("TestEmp=Not")
   int64_t fallback_download = 0;   // runs without a usable reply ("GetNetIsnull=")

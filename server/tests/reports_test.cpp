@@ -20,6 +20,7 @@ TEST_F(ServerTest, InfoPageDecodesToTheReplyFile) {
       {"NameTitle==a\xFF", "NISITitle==a b"},
       {"\xEF\xBB\xBFSetupName==s<#>DownUrl==", "SetupName==s<#>DownUrl=="},  // an empty value means something
       {"NameTitle==Korvel安装<#>DownUrl==http://h/a(1).exe", "NameTitle==Korvel安装<#>DownUrl==http://h/a(1).exe"},
+      {"DownUrl==http://h/a.exe<#>FileSHA256==AB", "DownUrl==http://h/a.exe<#>FileSHA256==AB"},  // as written
   };
   StartServer();
   for (const auto& [file, plain] : cases) {

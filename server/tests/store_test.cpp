@@ -18,6 +18,7 @@ RecordedRequest Row(const std::string& target, const std::string& time = "2024-0
 }
 
 const char kOk[] = "DownFinish=OK:3.5 DownCode=1,2,4,14,5,6, SavePath=C:\\Temp\\ url=127.0.0.1/a.exe";
+const char kOkSigned[] = "DownFinish=OK:3.5 DownCode=1,2,4,14,5,6, SavePath=C:\\Temp\\ url=127.0.0.1/a.exe Sign=ok";
 const char kMismatch[] =
     "DownFinish=Not:2 DownCode=1,2,4,14,5,6, DiskSpace=900 URLMon=1 SavePath=C:\\Temp\\ "
     "DownMD5=AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA FileMD5=BBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBB url=127.0.0.1/a.exe";
@@ -47,7 +48,7 @@ const Run kRuns[] = {
     {"t6", "pc2", "06T09:10:03.000", {}},  // a second instance of it: asks, reports nothing else
     {"t7", "pc3", "06T09:20:00.000",  // no usable reply nor writable folder, installs: 20 s
      {{"06T09:20:05.000", "GetNetIsnull=''"}, {"06T09:20:06.100", "frmLoad"}, {"06T09:20:07.000", "TestEmp=Not"},
-      {"06T09:20:07.100", "BeginDown"}, {"06T09:20:20.000", kOk}}},
+      {"06T09:20:07.100", "BeginDown"}, {"06T09:20:20.000", kOkSigned}}},
 };
 
 // The runs as recorded, after a download: TimeIDs holding "b" are channel `beta`, pc2 is a 32-bit XP machine.
@@ -99,6 +100,43 @@ TEST(Stats, FunnelOfTheScenarios) {
         << filter.since << filter.until << filter.channel;
     EXPECT_EQ(fs.channels, (std::vector<std::string>{"beta", "wlpq"}));  // the choices stay complete
   }
+}
+
+// Each failed download counts under one reason. A report that ends in a refused signature counts under its
+// verdict whatever its digests say; only a known verdict at the very end counts, so an address cannot pass for one.
+TEST(Stats, ReasonOfEachFailedDownload) {
+  const std::string mismatch = kMismatch, unreadable = kUnreadableFullDisk;
+  const std::pair<std::string, const char*> cases[] = {  // a failed download's data, its reason or refusal verdict
+      {mismatch, "digest_mismatch"},
+      {unreadable, "file_unreadable"},
+      {mismatch + " Sign=unsigned", "unsigned"},
+      {mismatch + " Sign=bad-digest", "bad-digest"},
+      {unreadable + " Sign=untrusted-root", "untrusted-root"},
+      {mismatch + " Sign=not-pinned", "not-pinned"},
+      {mismatch + " Sign=ok", "digest_mismatch"},  // the signature was not what failed
+      {mismatch + " Sign=expired", "digest_mismatch"},
+      {mismatch + " Sign=", "digest_mismatch"},
+      {mismatch + " Sign=unsigned ", "digest_mismatch"},
+      {mismatch + " Sign=unsignedx", "digest_mismatch"},
+      {mismatch + "Sign=unsigned", "digest_mismatch"},
+      {mismatch + " sign=unsigned", "digest_mismatch"},            // an address's own text, lower case
+      {mismatch + "/a b Sign=unsigned Sign=ok", "digest_mismatch"},  // only the last field counts
+      {unreadable + "?q= Sign=not-pinned x", "file_unreadable"},
+  };
+  std::vector<RunEvent> all;
+  for (const auto& [data, reason] : cases) {
+    all.push_back(ToRunEvent(Row("/?Key=Setup&TimeID=t" + std::to_string(all.size()) + "&Data=" + data)));
+    const Reasons r = ComputeStats({all.back()}, {}).reasons;
+    std::string got = r.digest_mismatch ? "digest_mismatch" : r.file_unreadable ? "file_unreadable" : "";
+    for (const auto& [verdict, n] : r.signature_verdicts) got += verdict;
+    EXPECT_EQ(std::make_tuple(got, r.digest_mismatch + r.file_unreadable + r.signature, r.trails.size()),
+              std::make_tuple(reason, 1, 1u)) << data;
+  }
+  EXPECT_EQ(StatsLines(ComputeStats(all, {}))[1],
+            "{\"kind\":\"reasons\",\"digest_mismatch\":9,\"file_unreadable\":2,\"signature\":4,"
+            "\"signature_unsigned\":1,\"signature_bad_digest\":1,\"signature_untrusted_root\":1,"
+            "\"signature_not_pinned\":1,\"full_disk\":3,\"no_writable_folder\":0,\"fallback_download\":0,"
+            "\"trails\":{\"1,\":3,\"1,2,4,14,5,6,\":12}}");
 }
 
 // A fresh, empty database of one backend (true: PostgreSQL).

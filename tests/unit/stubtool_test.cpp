@@ -22,13 +22,26 @@ TEST(StubTool, CommandsRepliesAndBadUsage) {
   EXPECT_EQ(Tool({"decode"}, Tool({"encode"}, "Korvel安装").out).out, "Korvel安装");
   TempDir dir;
   std::ofstream(dir.path() / "a.bin", std::ios::binary) << "abc";
-  EXPECT_EQ(Tool({"md5", (dir.path() / "a.bin").u8string()}).out, "900150983cd24fb0d6963f7d28e17f72\n");
-  const Result missing = Tool({"md5", (dir.path() / "nope").u8string()});
-  EXPECT_TRUE(missing.out == "\n" && missing.code == 1);
-  EXPECT_EQ(Tool({"md5", dir.path().u8string()}).out, "* ERR: CANNOT OPEN FILE\n");
+  std::ofstream(dir.path() / "big.bin", std::ios::binary) << std::string(70000, 'a');  // past one 64 KiB read
+  std::ofstream(dir.path() / "empty.bin", std::ios::binary);
+  const struct { const char *cmd, *file; std::string out; int code; } digests[] = {  // file "": the folder
+      {"md5", "a.bin", "900150983cd24fb0d6963f7d28e17f72\n", 0},
+      {"sha256", "a.bin", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad\n", 0},
+      {"sha256", "big.bin", "66915c0872933db504e7578828dd85b7e74a4e0a061f9756793b89c4151bd4b5\n", 0},
+      {"sha256", "empty.bin", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855\n", 0},
+      {"md5", "nope", "\n", 1},
+      {"sha256", "nope", "\n", 1},
+      {"md5", "", "* ERR: CANNOT OPEN FILE\n", 1},
+      {"sha256", "", "* ERR: CANNOT OPEN FILE\n", 1},
+  };
+  for (const auto& d : digests) {
+    const Result r = Tool({d.cmd, (dir.path() / d.file).u8string()});
+    EXPECT_EQ(std::make_pair(r.out, r.code), std::make_pair(d.out, d.code)) << d.cmd << " " << d.file;
+  }
   const std::vector<std::vector<std::string>> bad = {  // bad usage and bad input exit with 2
       {}, {"frobnicate"}, {"decode", "--mode"}, {"decode", "--mode", "a"}, {"decode", "--key", "12x"},
       {"decode", "--key", "-2147483648"}, {"decode", "--key", "99999999999"}, {"md5", "a", "b"},
+      {"sha256"}, {"sha256", "a", "b"}, {"sha256", "a\xE4"},
       {"reply", "plain"}, {"decode"}, {"reply"},  // the last two: input that is not UTF-8
   };
   for (const auto& args : bad) {
@@ -36,7 +49,7 @@ TEST(StubTool, CommandsRepliesAndBadUsage) {
     EXPECT_TRUE(r.code == 2 && !r.err.empty() && r.out.empty()) << (args.empty() ? "" : args[0]);
   }
   const std::string help = Tool({"--help"}).out;  // lists every command, each with its own help
-  for (const char* cmd : {"decode", "encode", "md5", "reply"})
+  for (const char* cmd : {"decode", "encode", "md5", "sha256", "reply"})
     EXPECT_TRUE(Tool({cmd, "--help"}).code == 0 && help.find("  " + std::string(cmd) + " ") != std::string::npos) << cmd;
   EXPECT_TRUE(StubToolReadsInput({"reply", "--plain"}) && !StubToolReadsInput({"reply", "--help"}));
   const struct { std::u16string reply; std::string json; } replies[] = {  // the fields the reply sets

@@ -3,6 +3,9 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -10,6 +13,7 @@
 #include "codec/codec.h"
 #include "codec/md5_file.h"
 #include "net/exchange.h"
+#include "stubtool/sha256.h"
 
 namespace stub {
 namespace {
@@ -21,6 +25,7 @@ constexpr char kUsage[] =
     "  decode [--mode A|B] [--key N]  decode UTF-8 text on stdin (default mode A, key 4713)\n"
     "  encode [--mode A|B] [--key N]  make the coded form of UTF-8 text on stdin\n"
     "  md5 FILE                       print the file digest text of FILE\n"
+    "  sha256 FILE                    print the SHA-256 of FILE (a reply's FileSHA256)\n"
     "  reply [--plain]                show the fields a server reply on stdin sets, as JSON\n"
     "\n"
     "Run 'stubtool COMMAND --help' for one command.\n";
@@ -36,6 +41,13 @@ constexpr char kMd5Help[] =
     "Prints the digest text of FILE and a newline: 32 lower-case hex digits, an\n"
     "empty line when FILE does not exist, or a text starting \"* ERR:\" when it\n"
     "cannot be read. Exit codes: 0 digest printed, 1 missing or unreadable, 2 bad usage.\n";
+
+constexpr char kSha256Help[] =
+    "usage: stubtool sha256 FILE\n"
+    "Prints the SHA-256 of FILE and a newline: 64 lower-case hex digits (the value\n"
+    "of a reply's FileSHA256 record), an empty line when FILE does not exist, or a\n"
+    "text starting \"* ERR:\" when it cannot be read. Exit codes: 0 digest printed,\n"
+    "1 missing or unreadable, 2 bad usage.\n";
 
 constexpr char kReplyHelp[] =
     "usage: stubtool reply [--plain]\n"
@@ -123,6 +135,43 @@ int Md5(const std::vector<std::string>& args, std::string& out, std::string& err
   return digest.size() == 32 ? 0 : 1;
 }
 
+// The SHA-256 text of a file, with the same answers as the MD5 text for a
+// missing path (""), a folder or a file that cannot be opened, and a failed
+// read.
+std::string Sha256Text(const std::string& path_utf8) {
+  namespace fs = std::filesystem;
+  const fs::path path = fs::u8path(path_utf8);
+  std::error_code error;
+  const fs::file_status status = fs::status(path, error);
+  if (!fs::exists(status)) return "";
+  std::ifstream in;
+  if (!fs::is_directory(status)) in.open(path, std::ios::binary);
+  if (!in.is_open()) return Utf16ToUtf8Lossy(kErrOpen);
+  Sha256 sha256;
+  std::vector<char> buf(64 * 1024);
+  while (in) {
+    in.read(buf.data(), static_cast<std::streamsize>(buf.size()));
+    sha256.Update(buf.data(), static_cast<size_t>(in.gcount()));
+  }
+  const std::string digest = sha256.Finish();
+  return in.bad() || digest.empty() ? Utf16ToUtf8Lossy(kErrRead) : digest;
+}
+
+int Sha256File(const std::vector<std::string>& args, std::string& out, std::string& err) {
+  if (WantsHelp(args)) {
+    out = kSha256Help;
+    return 0;
+  }
+  std::u16string path;
+  if (args.size() != 2 || !Utf8ToUtf16(args[1], path)) {
+    err = "stubtool sha256: expects exactly one FILE argument in UTF-8\n";
+    return 2;
+  }
+  const std::string digest = Sha256Text(args[1]);
+  out = digest + "\n";
+  return digest.size() == 64 ? 0 : 1;
+}
+
 int Reply(const std::vector<std::string>& args, const std::string& in, std::string& out,
           std::string& err) {
   if (WantsHelp(args)) {
@@ -182,6 +231,7 @@ int RunStubTool(const std::vector<std::string>& args, const std::string& in, std
   }
   if (cmd == "decode" || cmd == "encode") return Codec(args, cmd == "decode", in, out, err);
   if (cmd == "md5") return Md5(args, out, err);
+  if (cmd == "sha256") return Sha256File(args, out, err);
   if (cmd == "reply") return Reply(args, in, out, err);
   err = "stubtool: unknown command '" + cmd + "'\n\n" + kUsage;
   return 2;
