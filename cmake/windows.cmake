@@ -267,6 +267,7 @@ set_tests_properties(${net_tests} PROPERTIES FIXTURES_REQUIRED win-servers TIMEO
 add_executable(e2e-helper tests/e2e/e2e_helper.cpp)
 target_compile_options(e2e-helper PRIVATE -municode)
 target_link_options(e2e-helper PRIVATE -municode ${STUB_STATIC_LINK})
+add_dependencies(win-tests e2e-helper)  # the single-instance tests hold windows in it
 
 # A library that ends any process that loads it, planted beside the stub
 # under the names of the system libraries it loads from the system folder.

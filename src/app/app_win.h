@@ -16,7 +16,10 @@ bool IsPrevInstance(const std::u16string& exePath);
 // u"1" when `setupName` is not empty and a top-level window has that title.
 std::u16string IsWindowOpen(const std::u16string& setupName);
 
-// Brings the window titled `setupName` (and the windows it owns) to the front.
+// Brings the window titled `setupName` (and the windows it owns) to the
+// front: one of another process that is visible or is another instance's
+// application window, never a window of this process or a hidden one of
+// another program.
 void ActivateWindow(const std::u16string& setupName);
 
 }  // namespace stub

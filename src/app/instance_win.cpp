@@ -25,11 +25,22 @@ std::u16string IsWindowOpen(const std::u16string& setupName) {
 void ActivateWindow(const std::u16string& setupName) {
   // An empty title would find any untitled window, not the first instance's.
   if (setupName.empty()) return;
-  HWND wnd = FindWindowW(nullptr, W(setupName));
-  if (!wnd) return;
-  // Failures are ignored: activation is a courtesy to the user.
-  SetWindowPos(wnd, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE);
-  ShowWindow(wnd, SW_SHOWNORMAL);
+  // The title comes from the server's reply, so not every window it names is
+  // brought forward: only one of another process that is on screen, or that
+  // is another instance's application window (hidden, it owns that
+  // instance's download window). A window of this process, or a hidden one
+  // of another program, is never shown or pinned on top.
+  for (HWND wnd = nullptr; (wnd = FindWindowExW(nullptr, wnd, nullptr, W(setupName))) != nullptr;) {
+    DWORD process = 0;
+    GetWindowThreadProcessId(wnd, &process);
+    wchar_t kind[32];
+    const bool app = GetClassNameW(wnd, kind, 32) && lstrcmpW(kind, kAppWindowClass) == 0;
+    if (process == GetCurrentProcessId() || !(app || IsWindowVisible(wnd))) continue;
+    // Failures are ignored: activation is a courtesy to the user.
+    SetWindowPos(wnd, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE);
+    ShowWindow(wnd, SW_SHOWNORMAL);
+    return;
+  }
 }
 
 }  // namespace stub

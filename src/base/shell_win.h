@@ -35,6 +35,10 @@ class ModalLoop {
   static int Depth();  // how many are running now
 };
 
+// The window class of the program's hidden application window, whose title
+// is the application title: a second instance looks for it.
+inline constexpr wchar_t kAppWindowClass[] = L"KorvelSetupApp";
+
 // Closes the program's windows, releases what they hold and ends the process.
 // Defined by the program's start-up and shutdown code (app/).
 [[noreturn]] void CloseAll();

@@ -3,6 +3,7 @@
 #include "base/text.h"
 #include "download/services.h"
 #include "download/texts.h"
+#include "net/exchange.h"
 #include "net/wire.h"
 
 namespace stub {
@@ -16,6 +17,10 @@ DownloadController::DownloadController(RunState& state, Clock& clock, MessageWai
       shell_(shell) {}
 
 void DownloadController::Report(const std::u16string& data) { shell_.SendReport(kReportKey, data); }
+
+std::u16string DownloadController::ReportedUrl() const {
+  return WireBoundedText(StripHttp(run_.DownUrl), kMaxReportUrlField);
+}
 
 // The real CloseAll never returns. Where it does (tests, or a shell that ends
 // the process later), the Ended state makes every step that follows, however
@@ -161,7 +166,7 @@ void DownloadController::DownFinish() {
 
   if (r == 1) {
     Report(kFinishOk + secs + u" DownCode=" + DownCode + u" SavePath=" + run_.SaveDir + u" url=" +
-           StripHttp(run_.DownUrl));
+           ReportedUrl());
     RunInstaller(SavePath());
     WaitSeconds(2);
     if (Ended()) return;
@@ -173,7 +178,7 @@ void DownloadController::DownFinish() {
   Report(kFinishNot + secs + u" DownCode=" + DownCode + u" DiskSpace=" +
          DecimalText(GetDiskFreeMB(run_.SaveDir)) + u" URLMon=" + TestUrlmon() + u" SavePath=" +
          run_.SaveDir + u" DownMD5=" + run_.DownMD5 + u" FileMD5=" + run_.FileMD5 + u" url=" +
-         StripHttp(run_.DownUrl));
+         ReportedUrl());
   WaitSeconds(1);
   if (Ended()) return;
 

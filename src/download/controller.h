@@ -77,6 +77,9 @@ class DownloadController : public ProgressSink {
 
  private:
   void Report(const std::u16string& data);
+  // The download address as reports show it: without "http://", and bounded
+  // so that what follows it in a report always fits.
+  std::u16string ReportedUrl() const;
   void Enter(DownState next) {
     if (state_ != DownState::Ended) state_ = next;  // nothing leaves Ended
   }

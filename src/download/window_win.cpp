@@ -12,7 +12,6 @@
 namespace stub {
 namespace {
 
-constexpr wchar_t kAppClass[] = L"KorvelSetupApp";
 constexpr wchar_t kFormClass[] = L"KorvelSetupDown";
 constexpr UINT_PTR kStartTimer = 1;
 
@@ -66,7 +65,7 @@ DownloadWindow::~DownloadWindow() { Destroy(); }
 
 bool DownloadWindow::Create() {
   const HINSTANCE instance = GetModuleHandleW(nullptr);
-  if (!RegisterWindowClass(instance, kAppClass, AppProc) ||
+  if (!RegisterWindowClass(instance, kAppWindowClass, AppProc) ||
       !RegisterWindowClass(instance, kFormClass, Proc))
     return false;
   HDC screen = GetDC(nullptr);
@@ -76,7 +75,7 @@ bool DownloadWindow::Create() {
 
   // The hidden application window stands for the program to the system; the
   // single-instance check of a second start looks for it by title.
-  app_ = CreateWindowExW(0, kAppClass, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, instance,
+  app_ = CreateWindowExW(0, kAppWindowClass, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, instance,
                          nullptr);
   if (!app_) return false;
   wnd_ = CreateWindowExW(WS_EX_APPWINDOW, kFormClass, L"", WS_POPUP | WS_SYSMENU | WS_MINIMIZEBOX,
@@ -221,6 +220,11 @@ void DownloadWindow::OnButtonUp(int x, int y) {
 
 void DownloadWindow::OnTimer(UINT_PTR id) {
   if (id != kStartTimer) return;
+  // A message box or the move loop is open (the close zone was clicked in
+  // the first half second): the flow must not start inside it, where its
+  // progress would take the box's keyboard. The timer stays armed and the
+  // flow starts at the first tick after the loop has ended.
+  if (ModalLoop::Depth() > 0) return;
   KillTimer(wnd_, kStartTimer);  // the start timer fires once
   if (controller_) controller_->Timer1_Timer();
 }

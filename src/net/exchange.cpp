@@ -11,17 +11,20 @@ struct ReplyKey {
   std::u16string_view key;
   std::u16string RunState::*field;  // null: accepted, stores nothing
   uint32_t bit;
+  size_t maxUnits;  // a longer value counts as absent
 };
 
-// In the order the keys are tested within a record.
+// In the order the keys are tested within a record. Every value is bounded:
+// an address by what browsers and servers accept, a title or name by the
+// longest file name, a digest by the longest hex digest.
 constexpr ReplyKey kReplyKeys[] = {
-    {u"DownUrl==", &RunState::DownUrl, kReplyDownUrl},
-    {u"FileMD5==", &RunState::FileMD5, kReplyFileMD5},
-    {u"SetupName==", &RunState::SetupName, kReplySetupName},
-    {u"NameTitle==", &RunState::NameTitle, kReplyNameTitle},
-    {u"NameVer==", nullptr, 0},
-    {u"NISITitle==", &RunState::NISITitle, kReplyNISITitle},
-    {u"NISIVer==", &RunState::NISIVer, kReplyNISIVer},
+    {u"DownUrl==", &RunState::DownUrl, kReplyDownUrl, kMaxReplyUrl},
+    {u"FileMD5==", &RunState::FileMD5, kReplyFileMD5, kMaxReplyDigest},
+    {u"SetupName==", &RunState::SetupName, kReplySetupName, kMaxReplyName},
+    {u"NameTitle==", &RunState::NameTitle, kReplyNameTitle, kMaxReplyName},
+    {u"NameVer==", nullptr, 0, 0},
+    {u"NISITitle==", &RunState::NISITitle, kReplyNISITitle, kMaxReplyName},
+    {u"NISIVer==", &RunState::NISIVer, kReplyNISIVer, kMaxReplyName},
 };
 
 constexpr std::u16string_view kRecordSeparator = u"<#>";
@@ -43,8 +46,9 @@ uint32_t ParseRecord(RunState& s, std::u16string_view record) {
   uint32_t seen = 0;
   for (const ReplyKey& k : kReplyKeys) {
     if (ContainsText(record, k.key) == 0) continue;
-    if (k.field != nullptr) {
-      s.*k.field = std::u16string(ValueOf(record));
+    const std::u16string_view value = ValueOf(record);
+    if (k.field != nullptr && value.size() <= k.maxUnits) {
+      s.*k.field = std::u16string(value);
       seen |= k.bit;
     }
   }
@@ -52,6 +56,15 @@ uint32_t ParseRecord(RunState& s, std::u16string_view record) {
 }
 
 }  // namespace
+
+std::string ReportWire(const RunState& s, std::u16string_view key, std::u16string_view data) {
+  std::string wire = WireUrl(ReportUrl(s, key, data));
+  if (wire.size() <= kMaxReportWireUrl) return wire;
+  const auto fits = [&](size_t n) {
+    return WireUrl(ReportUrl(s, key, data.substr(0, n))).size() <= kMaxReportWireUrl;
+  };
+  return WireUrl(ReportUrl(s, key, data.substr(0, LongestFitting(data, data.size(), fits))));
+}
 
 bool IsReplyAddress(std::u16string_view url) {
   // A TLS server's reply counts as much as a plain one; an empty host
@@ -134,13 +147,7 @@ bool FinishGetNet(RunState& s, std::u16string& reportData) {
   const auto fits = [&](size_t n) {
     return WireUrl(ReportUrl(s, u"Setup", data(n))).size() <= kMaxReportWireUrl;
   };
-  size_t low = 0, high = raw.size() < kMaxRawInReport ? raw.size() : kMaxRawInReport;
-  while (low < high) {  // the longest prefix that fits; the wire size grows with n
-    const size_t mid = low + (high - low + 1) / 2;
-    if (fits(mid)) low = mid;
-    else high = mid - 1;
-  }
-  if (low > 0 && raw[low - 1] >= 0xD800 && raw[low - 1] <= 0xDBFF) --low;  // keep pairs whole
+  const size_t low = LongestFitting(raw, kMaxRawInReport, fits);
   reportData = data(low);
   return true;
 }

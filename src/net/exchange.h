@@ -53,10 +53,26 @@ uint32_t ParseNetInfoFields(RunState& s, std::u16string_view reply);
 void UseDefaultDownload(RunState& s);
 
 // Most units of a raw reply that the fallback report carries, and the most
-// bytes its URL may take on the wire, so that the request line stays under
-// the 8 KiB that common web servers accept.
+// bytes a report's URL may take on the wire, so that the request line stays
+// under the 8 KiB that common web servers accept.
 inline constexpr size_t kMaxRawInReport = 2000;
 inline constexpr size_t kMaxReportWireUrl = 8000;
+
+// The longest reply values taken, in units; a longer one counts as absent
+// (an over-long DownUrl then leads to the built-in download, and the raw
+// reply is shown in its report).
+inline constexpr size_t kMaxReplyUrl = 2048;
+inline constexpr size_t kMaxReplyName = 260;
+inline constexpr size_t kMaxReplyDigest = 64;
+
+// ReportUrl as sent on the wire (WireUrl), with `data` cut to its longest
+// prefix (surrogate pairs whole) that keeps it within kMaxReportWireUrl
+// bytes: no report is lost for its length.
+std::string ReportWire(const RunState& s, std::u16string_view key, std::u16string_view data);
+
+// The most wire bytes a download address takes inside a report, so that the
+// fields after it (and the machine profile) always fit.
+inline constexpr size_t kMaxReportUrlField = 4096;
 
 // The information exchange after the fetch: s.NetText holds the text as
 // fetched. When it is not empty it is decoded (mode "A", the codec key) into

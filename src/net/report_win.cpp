@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "base/shell_win.h"
+#include "base/text.h"
 #include "net/exchange.h"
 #include "net/http_win.h"
 #include "net/net_win.h"
@@ -92,7 +93,7 @@ ReportQueue& Queue() {
 }  // namespace
 
 void SendReport(const std::u16string& key, const std::u16string& data) {
-  Queue().Push(WireUrlText(ReportUrl(State(), key, data)));
+  Queue().Push(Widen(ReportWire(State(), key, data)));
 }
 
 void FlushReports(DWORD ms) { Queue().Flush(ms); }

@@ -61,4 +61,9 @@ std::string WireUrl(std::u16string_view url) {
   return out;
 }
 
+std::u16string WireBoundedText(std::u16string_view text, size_t maxWireBytes) {
+  const auto fits = [&](size_t n) { return WireUrl(text.substr(0, n)).size() <= maxWireBytes; };
+  return std::u16string(text.substr(0, LongestFitting(text, text.size(), fits)));
+}
+
 }  // namespace stub

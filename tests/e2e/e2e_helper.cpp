@@ -33,9 +33,16 @@ int wmain(int argc, wchar_t** argv) {
   const int n = argc > 3 ? _wtoi(argv[3]) : 0;
   const DWORD end = GetTickCount() + static_cast<DWORD>(n) * 1000;
   if (!wcscmp(cmd, L"hold")) {
-    const bool show = argc > 4;
-    HWND wnd = CreateWindowExW(0, L"STATIC", arg, WS_POPUP | (show ? WS_VISIBLE : 0), 150, 150, show ? 700 : 10,
-                               show ? 500 : 10, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+    // "app": hidden, of the stub's application window class; anything else: shown.
+    const bool app = argc > 4 && !wcscmp(argv[4], L"app"), show = argc > 4 && !app;
+    WNDCLASSW appClass = {};
+    appClass.lpfnWndProc = DefWindowProcW;
+    appClass.hInstance = GetModuleHandleW(nullptr);
+    appClass.lpszClassName = L"KorvelSetupApp";
+    if (app && !RegisterClassW(&appClass)) return 1;
+    HWND wnd = CreateWindowExW(0, app ? L"KorvelSetupApp" : L"STATIC", arg, WS_POPUP | (show ? WS_VISIBLE : 0), 150,
+                               150, show ? 700 : 10, show ? 500 : 10, nullptr, nullptr, GetModuleHandleW(nullptr),
+                               nullptr);
     if (!wnd) return 1;
     if (show) SetForegroundWindow(wnd);
     for (DWORD now; (now = GetTickCount()) < end;) {
@@ -60,6 +67,14 @@ int wmain(int argc, wchar_t** argv) {
     if (f == INVALID_HANDLE_VALUE) return 1;
     for (DWORD now; (now = GetTickCount()) < end;) Sleep(end - now);
     return CloseHandle(f) ? 0 : 1;
+  }
+  if (!wcscmp(cmd, L"clickfirst") && argc > 5) {  // a click the moment the window is on screen
+    HWND w = nullptr;
+    while (!((w = FindWindowW(nullptr, arg)) && IsWindowVisible(w)) && GetTickCount() < end) Sleep(5);
+    if (!w || !IsWindowVisible(w)) return 3;
+    const LPARAM at = MAKELPARAM(_wtoi(argv[4]), _wtoi(argv[5]));
+    PostMessageW(w, WM_LBUTTONDOWN, MK_LBUTTON, at);
+    return PostMessageW(w, WM_LBUTTONUP, 0, at) ? 0 : 1;
   }
   HWND wnd = FindWindowW(nullptr, arg);
   if (!wnd) return 3;

@@ -175,6 +175,19 @@ def test_download_window_answers_and_the_close_zone_only_warns_during_a_download
     check(data[-1].startswith("DownFinish=OK:"), f"the download went on: {data!r}")
     check(not any(d.startswith("fromClose") for d in data), "no close report")
 
+def test_start_close_zone_in_the_first_half_second_holds_the_flow_until_the_box_closes(env):
+    with Server(env, sample_reply(env)) as server:
+        proc = env.start_stub()
+        check_eq(env.helper("clickfirst", WINDOW, "30", *CLOSE_ZONE)[0], 0, "a click as soon as the window shows")
+        check_eq(env.helper("wait", "提示", "10")[0], 0, "the message box")
+        check("BeginDown" not in server.data(), f"the click came before the flow: {server.data()!r}")
+        time.sleep(2)  # four ticks of the start timer
+        check("BeginDown" not in server.data(), f"no download while the box is open: {server.data()!r}")
+        check_eq(env.helper("enter", "提示", "5")[0], 0, "Enter closes the box")
+        check_eq(wait_exit(proc, 60), 0, "exit code")
+        data = server.data()
+    check_eq(short(data), FULL, "reports: the flow ran once the box had closed")
+
 def test_download_trail_4_14_5_6_runs_the_installer_anyway(env):  # CheackFinish=OK: the installer's window was found
     data, _ = installs(env, [*FULL[:4], "DownFinish=Not", "CheackFinish=OK"], sample_reply(env, md5=WRONG_MD5),
                        options=["--file-rate", "150000"])

@@ -95,6 +95,13 @@ def garbage_reply(env):
     # Spaces and Chinese leave percent-encoded as UTF-8.
     check("%20" in raw and " " not in raw and re.search(r"%E[0-9A-F]%[89AB][0-9A-F]", raw), f"wire form {raw!r}")
     return data, True
+@row("Reply fields past their bounds (a DownUrl of 100,000 units, a NameTitle of 300)",
+     "takes neither: installs the built-in download, and every report arrives")
+def overlong_fields(env):
+    plain = f"DownUrl=={BASE}{'a' * 100000}.exe<#>FileMD5=={env.sample_md5}<#>NameTitle=={'标' * 300}"
+    data, installed = installs(env, FALLBACK, "", options=raw_reply(env.encode(plain).encode()))
+    check(len(data[1]) < 2100, f"the reply in its report is cut: {len(data[1])} units")
+    return data, installed
 @row("DownUrl whose name holds ..\\", "saves it as .._.._evil.exe inside C:\\Temp\\, installs")
 def dotdot_name(env):
     files = {n: env.sample for n in ("dl/..\\..\\evil.exe", "evil.exe", "dl/evil.exe", "dl/setup.exe")}

@@ -111,6 +111,11 @@ TEST(DownloadFlow, RetryGoesToTheProgramsFolderHoldsTheFileAndReports) {
   EXPECT_EQ(f.reports.at(1), u"DownFinish=Not:12,5 DownCode=5,6, DiskSpace=10240 URLMon=1 SavePath=C:\\Temp\\ "
                              u"DownMD5=FEDCBA9876543210FEDCBA9876543210 FileMD5=0123456789ABCDEF0123456789ABCDEF "
                              u"url=dl.example.com/soft/setup.exe");
+  Rig w;  // an address as long as a reply may give, all Chinese: the report keeps what fits 4,096 bytes on the wire
+  w.run.DownUrl = u"http://dl.example.com/" + std::u16string(2026, u'\x4e01');
+  w.transfers = {{kClean, kGood}}, w.Start();
+  EXPECT_EQ(w.reports.at(1), u"DownFinish=OK:2 DownCode=4,14,5,6, SavePath=C:\\Temp\\ url=dl.example.com/" +
+                                 std::u16string(453, u'\x4e01'));
   Rig m;  // a download across midnight reports a negative duration
   m.now = 86399.5, m.transfers = {{kClean, kGood, 1.25}}, m.Start();
   EXPECT_EQ(m.reports.at(1), u"DownFinish=OK:-86398.75 DownCode=4,14,5,6, SavePath=C:\\Temp\\ "

@@ -34,6 +34,21 @@ TEST(ParseNetInfo, ReplyRules) {
       EXPECT_TRUE(*got[i] == c.fields[i] && bool((mask >> i) & 1) == (*got[i] != u"old")) << Show(c.reply) << " " << i;
     EXPECT_EQ(s.NetText, c.reply);  // only the values are lower-cased
   }
+  // Over-long values count as absent: an address past 2,048 units, a title or name past 260, a digest past 64.
+  const struct { const char16_t* key; size_t most; int field; } caps[] = {
+      {u"DownUrl==", 2048, 0}, {u"FileMD5==", 64, 1}, {u"SetupName==", 260, 2},
+      {u"NameTitle==", 260, 3}, {u"NISITitle==", 260, 4}, {u"NISIVer==", 260, 5},
+  };
+  for (const auto& c : caps) {
+    for (size_t n : {c.most, c.most + 1}) {
+      RunState s;
+      s.DownUrl = s.FileMD5 = s.SetupName = s.NameTitle = s.NISITitle = s.NISIVer = u"old";
+      const uint32_t mask = ParseNetInfoFields(s, c.key + std::u16string(n, u'a'));
+      const std::u16string* got[] = {&s.DownUrl, &s.FileMD5, &s.SetupName, &s.NameTitle, &s.NISITitle, &s.NISIVer};
+      EXPECT_EQ(*got[c.field], n == c.most ? std::u16string(n, u'a') : u"old") << Show(c.key) << n;
+      EXPECT_EQ(mask, n == c.most ? 1u << c.field : 0u) << Show(c.key) << n;
+    }
+  }
 }
 
 RunState Fetched(std::u16string raw) {
@@ -95,6 +110,18 @@ TEST(ExchangeUrls, ProfileDataReplyAddressesAndWireForm) {
       {std::u16string(u"\t\x7F\0安\U0001F600", 6) + char16_t(0xD800), "%09%7F%00%E5%AE%89%F0%9F%98%80%EF%BF%BD"},
   };
   for (const auto& c : wires) EXPECT_EQ(WireUrl(c.url), c.wire) << c.wire;
+  // No report takes more than 8,000 bytes on the wire: its data is cut to the longest prefix that fits.
+  EXPECT_EQ(ReportWire(s, u"Setup", u"one"), WireUrl(ReportUrl(s, u"Setup", u"one")));
+  const std::u16string name = u"CheckFile=" + std::u16string(2000, u'\x4e01');  // nine bytes a unit on the wire
+  const std::string cut = ReportWire(s, u"Setup", name);
+  EXPECT_TRUE(cut.size() <= 8000 && cut.size() > 8000 - 9) << cut.size();
+  EXPECT_EQ(cut.substr(0, cut.find("&TimeID=")), WireUrl(ReportUrl(s, u"Setup", name)).substr(0, cut.find("&TimeID=")));
+  // A field bounded for the wire: the longest prefix within the bytes, never half a surrogate pair.
+  const struct { std::u16string text; size_t most; size_t kept; } bounded[] = {
+      {std::u16string(5000, u'a'), 4096, 4096}, {std::u16string(2048, u'\x4e01'), 4096, 455},
+      {std::u16string(3, u'a') + u"\U0001F600", 6, 3}, {u"ab", 4096, 2},
+  };
+  for (const auto& b : bounded) EXPECT_EQ(WireBoundedText(b.text, b.most), b.text.substr(0, b.kept)) << b.kept;
 }
 
 std::string Show(const LocalTime& t) { return Utf16ToUtf8Lossy(TimeStamp(t)); }

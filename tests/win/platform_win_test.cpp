@@ -65,6 +65,24 @@ HWND Popup(const std::u16string& title) {
   return CreateWindowExW(0, L"STATIC", W(title), WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
 }
 
+// e2e-helper.exe (beside this program) holding a window titled `title` for 20 s:
+// hidden (""), shown ("show") or hidden of the stub's application class ("app").
+HANDLE HoldWindow(const std::u16string& title, const wchar_t* how) {
+  wchar_t exe[MAX_PATH];
+  const DWORD n = GetModuleFileNameW(nullptr, exe, MAX_PATH);
+  std::wstring command = L"\"" + std::wstring(exe, n);
+  command.replace(command.rfind(L'\\') + 1, std::wstring::npos, L"e2e-helper.exe\" hold \"");
+  command += W(title) + std::wstring(L"\" 20 ") + how;  // no word: hidden
+  STARTUPINFOW si = {sizeof si};
+  PROCESS_INFORMATION pi = {};
+  if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return nullptr;
+  CloseHandle(pi.hThread);
+  for (int i = 0; i < 200 && !FindWindowW(nullptr, W(title)); ++i) Sleep(50);
+  return pi.hProcess;
+}
+
+bool Topmost(HWND w) { return (GetWindowLongW(w, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0; }
+
 TEST(SingleInstance, WindowSearchUsesTheExactTitle) {
   const std::u16string title = u"Korvel安装  助手 ";
   const HWND wnd = Popup(title), untitled = Popup(u"");
@@ -72,14 +90,37 @@ TEST(SingleInstance, WindowSearchUsesTheExactTitle) {
   EXPECT_EQ(IsWindowOpen(title), u"1");  // hidden windows count
   EXPECT_EQ(IsWindowOpen(u"Korvel安装 助手"), u"");
   EXPECT_EQ(IsWindowOpen(u""), u"");
-  ActivateWindow(u"");  // activates nothing, not some untitled window
-  ActivateWindow(title);
-  for (const HWND w : {wnd, untitled}) {
-    EXPECT_EQ(IsWindowVisible(w) != 0, w == wnd);
-    EXPECT_EQ((GetWindowLongW(w, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0, w == wnd);
-    DestroyWindow(w);
-  }
+  for (const HWND w : {wnd, untitled}) DestroyWindow(w);
   EXPECT_EQ(IsWindowOpen(title), u"");
+}
+
+// Activation reaches only another process's window that is on screen or is
+// another instance's (hidden) application window; the title comes from the
+// server, so nothing else is shown or pinned on top.
+TEST(SingleInstance, ActivationReachesOnlyAnotherInstanceOrAVisibleWindowOfAnotherProgram) {
+  const struct { const char16_t* title; const wchar_t* how; bool other, activated; } rows[] = {
+      {u"激活 own hidden", L"", false, false},
+      {u"激活 other hidden", L"", true, false},
+      {u"激活 other shown", L"show", true, true},
+      {u"激活 other instance", L"app", true, true},
+  };
+  for (const auto& row : rows) {
+    const HANDLE other = row.other ? HoldWindow(row.title, row.how) : nullptr;
+    const HWND own = row.other ? nullptr : Popup(row.title), wnd = FindWindowW(nullptr, W(row.title));
+    ASSERT_NE(wnd, nullptr) << Utf16ToUtf8Lossy(row.title);
+    const bool visible = IsWindowVisible(wnd) != 0;
+    ActivateWindow(u"");  // activates nothing, not some untitled window
+    EXPECT_FALSE(Topmost(wnd)) << Utf16ToUtf8Lossy(row.title);
+    ActivateWindow(row.title);
+    EXPECT_EQ(Topmost(wnd), row.activated) << Utf16ToUtf8Lossy(row.title);
+    EXPECT_EQ(IsWindowVisible(wnd) != 0, visible || row.activated) << Utf16ToUtf8Lossy(row.title);
+    if (own) DestroyWindow(own);
+    if (other) {
+      TerminateProcess(other, 0);
+      WaitForSingleObject(other, 5000);
+      CloseHandle(other);
+    }
+  }
 }
 
 // Libraries that are not on the known-DLLs list come from the system folder,
