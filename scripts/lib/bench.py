@@ -1,5 +1,5 @@
-"""Measurements behind the benchmark scripts (scripts/bench-wait, bench-download,
-bench-start). Runs the stub and the benchmark program under Wine against
+"""Measurements behind the benchmark scripts (scripts/bench wait, download,
+start). Runs the stub and the benchmark program under Wine against
 report-server on the benchmark port and prints figures; never judges them.
 
     python3 scripts/lib/bench.py wait|download|start BUILD_DIR [--kv] [--runs N]

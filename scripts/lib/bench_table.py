@@ -4,8 +4,8 @@ with their goals, a line for each goal missed, the machine and the method.
     python3 scripts/lib/bench_table.py --md5 FILE --download FILE --wait FILE \
         --start FILE --load-start LOAD
 
-FILE arguments are the saved outputs of scripts/bench-md5 (its table) and of
-bench-download, bench-wait and bench-start run with --kv.
+FILE arguments are the saved outputs of scripts/bench md5 (its table) and of
+scripts/bench download, wait and start run with --kv.
 """
 import argparse
 import os
@@ -94,7 +94,7 @@ def read_kv(path):
 
 
 def read_md5(path):
-    """Seconds per tool from the table that scripts/bench-md5 prints."""
+    """Seconds per tool from the table that scripts/bench md5 prints."""
     names = {"stubtool md5 (native)": "native", "md5sum": "md5sum", "openssl md5": "openssl",
              "stub digest under Wine (stubtool.exe)": "wine"}
     out = {}
@@ -226,9 +226,9 @@ def table(args):
 METHOD = """
 ## How the figures are taken
 
-- **MD5** (`scripts/bench-md5`): a 1 GiB file in the page cache, best of 5 wall times per
+- **MD5** (`scripts/bench md5`): a 1 GiB file in the page cache, best of 5 wall times per
   tool; the Wine figure includes starting the Wine process.
-- **Download** (`scripts/bench-download`): report-server serves a 256 MiB file over
+- **Download** (`scripts/bench download`): report-server serves a 256 MiB file over
   loopback. `engine-bench` (tools/bench) times inside the Windows process: `engine` runs
   `URLDownFile::DownloadFile` through the real `DownloadController::StartDownFile`, so every
   notification goes through the real `DownloadController::OnProgress` (into a view that
@@ -236,7 +236,7 @@ METHOD = """
   same folder. Best of 3, interleaved. Under Wine every URL download, with or without the
   no-cache bind flags, is first written to Wine's internet cache and then copied to the
   target, which is why both Windows figures trail curl.
-- **CPU** (`scripts/bench-wait`): utime + stime of the stub's own process (under Wine the
+- **CPU** (`scripts/bench wait`): utime + stime of the stub's own process (under Wine the
   process that `wine` starts is the program's), sampled from /proc/PID/stat every 5 ms and
   taken exactly from wait4 at the exit, against the moments report-server records the Info
   request, the `GetNetIsnull=''` report (end of the fetch wait) and the `DownFinish=OK:`
@@ -246,7 +246,7 @@ METHOD = """
   window and the bounded report flush; its wall time is about 4 s because Wine's X11 driver
   waits up to 2 s for a window manager to confirm the hidden window, and the benchmark's
   virtual screen has none.
-- **Start-up** (`scripts/bench-start`): report-server answers at once; the time runs from
+- **Start-up** (`scripts/bench start`): report-server answers at once; the time runs from
   starting `wine setup.exe` until xdotool (polled every 10 ms) finds the download window
   mapped on the screen, nothing subtracted, best of 5. Peak memory is VmHWM from
   /proc/PID/status, polled until the process ends over the whole run (window, download of
@@ -259,7 +259,7 @@ time), so under 0.08 s for the 2-second wait; the window is up within a second o
 start; the executable stays at or under 100 KiB (a small static program that pulls in
 libstdc++'s streams and locales is already about 260 KB); and the stub needs at most twice the memory
 of a minimal window program under Wine, whose own DLLs make up most of both figures. The
-digest goals are those of `scripts/bench-md5`.
+digest goals are those of `scripts/bench md5`.
 """
 
 

@@ -9,9 +9,9 @@
 # The same figures for a minimal statically linked window program
 # (engine-bench window) show what any program costs under Wine.
 #
-#   scripts/bench-start [BUILD_DIR] [--kv] [--runs N]     (BUILD_DIR default: build-bench)
+#   scripts/bench start [BUILD_DIR] [--kv] [--runs N]     (BUILD_DIR default: build-bench)
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
+root=$(cd "$(dirname "$0")/../../.." && pwd)
 cd "$root"
 build="build-bench"
 args=()

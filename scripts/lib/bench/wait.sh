@@ -9,9 +9,9 @@
 # CPU is utime + stime of the process from /proc/PID/stat (exact at the exit,
 # from wait4); best of 3 runs. A spinning wait would burn about its wall time.
 #
-#   scripts/bench-wait [BUILD_DIR] [--kv] [--runs N]     (BUILD_DIR default: build-bench)
+#   scripts/bench wait [BUILD_DIR] [--kv] [--runs N]     (BUILD_DIR default: build-bench)
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
+root=$(cd "$(dirname "$0")/../../.." && pwd)
 cd "$root"
 build="build-bench"
 args=()

@@ -9,9 +9,9 @@
 # The Windows figures are timed inside the program (no Wine start-up); best of
 # 3 runs each, interleaved; prints MiB/s and the ratios.
 #
-#   scripts/bench-download [BUILD_DIR] [--kv] [--runs N]  (BUILD_DIR default: build-bench)
+#   scripts/bench download [BUILD_DIR] [--kv] [--runs N]  (BUILD_DIR default: build-bench)
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
+root=$(cd "$(dirname "$0")/../../.." && pwd)
 cd "$root"
 build="build-bench"
 args=()

@@ -6,12 +6,12 @@
 # Prints a Markdown section; with --save it replaces the "Report server under
 # load" section of docs/benchmarks.md (the other sections are kept).
 #
-#   scripts/bench-server [BUILD_DIR] [--save] [--seconds N]   (BUILD_DIR default: build-bench)
+#   scripts/bench server [BUILD_DIR] [--save] [--seconds N]   (BUILD_DIR default: build-bench)
 #
 # Everything listens on loopback; each run lasts N seconds (default 10).
 # Run it through /work/tools/isolated or on an otherwise quiet machine.
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
+root=$(cd "$(dirname "$0")/../../.." && pwd)
 cd "$root"
 build=build-bench
 save=

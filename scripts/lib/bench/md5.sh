@@ -3,9 +3,9 @@
 # openssl, and the stub's own digest under Wine (stubtool.exe shares it).
 # Prints MB/s for each and the ratios the goals are stated in.
 #
-#   scripts/bench-md5 [BUILD_DIR]
+#   scripts/bench md5 [BUILD_DIR]
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
+root=$(cd "$(dirname "$0")/../../.." && pwd)
 build=${1:-build}
 cd "$root"
 scripts/setup
