@@ -102,7 +102,7 @@ add_library(shell STATIC
   src/base/system_dll_win.cpp
   src/app/instance_win.cpp
   src/net/http_win.cpp
-  src/net/charset_win.cpp
+  src/base/charset_win.cpp
   src/net/fetch_win.cpp
   src/net/report_win.cpp
   src/profile/profile_win.cpp

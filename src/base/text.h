@@ -39,4 +39,10 @@ std::u16string ReplaceAll(std::u16string_view text, std::u16string_view from,
 // Decimal text of a signed 32-bit value.
 std::u16string DecimalText(int64_t value);
 
+// Decodes bytes in a named character set (or, for an empty name, the system
+// ANSI code page). Provided by the Windows shell (DecodeCharset); may be null.
+// Returns false when it does not know the character set or cannot convert.
+using CharsetDecoder = bool (*)(std::string_view charset, std::string_view bytes,
+                                std::u16string& out);
+
 }  // namespace stub

@@ -2,9 +2,9 @@
 
 #include <shellapi.h>
 
+#include "base/clock_win.h"
 #include "base/shell_win.h"
 #include "codec/md5_file.h"
-#include "net/clock.h"
 #include "net/net_win.h"
 
 namespace stub {
@@ -48,11 +48,7 @@ int32_t ErrorNumber() {
 
 }  // namespace
 
-double WinClock::TimeOfDay() {
-  SYSTEMTIME t;
-  GetLocalTime(&t);
-  return t.wHour * 3600.0 + t.wMinute * 60.0 + t.wSecond + t.wMilliseconds / 1000.0;
-}
+double WinClock::TimeOfDay() { return stub::TimeOfDay(LocalNow()); }
 
 std::u16string WinClock::TimeStamp() { return stub::TimeStamp(LocalNow()); }
 

@@ -40,12 +40,6 @@ DWORD UntilNextSecond() {
 
 }  // namespace
 
-LocalTime LocalNow() {
-  SYSTEMTIME t;
-  GetLocalTime(&t);
-  return {t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond, t.wMilliseconds};
-}
-
 void FetchPage(RunState& s, const std::u16string& url, int32_t timeoutSeconds) {
   s.NetText.clear();
   s.NetDone = false;

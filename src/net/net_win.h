@@ -5,17 +5,11 @@
 #include <cstdint>
 #include <string>
 
+#include "base/clock_win.h"
 #include "base/run_state.h"
-#include "net/clock.h"
 #include "net/page_text.h"
 
 namespace stub {
-
-// The local date and time now.
-LocalTime LocalNow();
-
-// Decodes bytes of a named character set (empty: the ANSI code page).
-bool DecodeCharset(std::string_view charset, std::string_view bytes, std::u16string& out);
 
 // Fetches the page text of `url` into s.NetText (empty when nothing usable
 // arrived in time) and sets s.NetDone. The thread keeps dispatching window

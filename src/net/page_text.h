@@ -6,16 +6,12 @@
 #include <string>
 #include <string_view>
 
+#include "base/text.h"  // CharsetDecoder
+
 namespace stub {
 
 // Page body bound: callers read at most this many bytes.
 inline constexpr size_t kMaxPageBytes = 1 << 20;
-
-// Decodes bytes in a named character set (or, for an empty name, the system
-// ANSI code page). Provided by the Windows shell; may be null. Returns false
-// when it does not know the character set or cannot convert.
-using CharsetDecoder = bool (*)(std::string_view charset, std::string_view bytes,
-                                std::u16string& out);
 
 // Visible text of a page. text/plain: the body as text. text/html (or no type
 // and a body that starts with markup): the text outside tags, comments and

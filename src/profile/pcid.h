@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "net/page_text.h"  // CharsetDecoder
+#include "base/text.h"  // CharsetDecoder
 
 namespace stub {
 

@@ -5,8 +5,8 @@
 
 #include <array>
 
+#include "base/clock_win.h"
 #include "base/handle_win.h"
-#include "net/net_win.h"
 #include "profile/pcid.h"
 #include "profile/profile_win.h"
 

@@ -2,9 +2,8 @@
 
 #include <windows.h>
 
+#include "base/clock_win.h"
 #include "base/text.h"
-#include "net/clock.h"
-#include "net/net_win.h"
 #include "profile/profile.h"
 
 namespace stub {

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 #include "base/text.h"
 #include "codec/codec.h"
-#include "net/clock.h"
+#include "base/clock.h"
 #include "net/wire.h"
 
 namespace stub { namespace {

@@ -1,4 +1,4 @@
-#include "net/clock.h"
+#include "base/clock.h"
 
 namespace stub {
 namespace {

@@ -1,8 +1,9 @@
-// Character sets of server pages, through the platform's code pages.
+// The local clock, and the character sets of server pages and device texts
+// through the platform's code pages.
 #include <windows.h>
 
+#include "base/clock_win.h"
 #include "base/text.h"
-#include "net/net_win.h"
 
 namespace stub {
 namespace {
@@ -50,6 +51,12 @@ bool DecodeCharset(std::string_view charset, std::string_view bytes, std::u16str
   out.resize(n);
   return MultiByteToWideChar(cp, 0, bytes.data(), static_cast<int>(bytes.size()),
                              reinterpret_cast<wchar_t*>(&out[0]), n) == n;
+}
+
+LocalTime LocalNow() {
+  SYSTEMTIME t;
+  GetLocalTime(&t);
+  return {t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond, t.wMilliseconds};
 }
 
 }  // namespace stub
