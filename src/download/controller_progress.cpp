@@ -40,7 +40,7 @@ void DownloadController::OnProgress(int32_t lMax, int32_t lProgress, int32_t lSt
     if (since < 0) since = DownCount < 0 ? 0 : DownCount;
     if (since > INT32_MAX) since = INT32_MAX;
     Downbyte = static_cast<int32_t>(since);
-    view_.SetStatus(dl::kSpeedPrefix + ToKBMB(Downbyte, u""));
+    view_.SetStatus(dl::kSpeedPrefix + ToKBMB(Downbyte));
     Timerold = now;
     Downbyte = DownCount;
   }

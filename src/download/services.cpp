@@ -56,11 +56,7 @@ std::u16string FormatRounded(double value, int decimals) {
   return out;
 }
 
-std::u16string ToKBMB(double size, std::u16string_view X) {
-  if (X == u"1024") {
-    if (size <= 1024) return FormatRounded(size, 0) + u"KB";
-    return FormatRounded(size / 1024, 1) + u"MB";
-  }
+std::u16string ToKBMB(double size) {
   const double mb = size / 1024 / 1024;
   if (mb > 1) return FormatRounded(mb, 1) + u"MB";
   return FormatRounded(size / 1024, 0) + u"KB";

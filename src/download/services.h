@@ -14,8 +14,8 @@ namespace stub {
 // (0 -> "", 0.5 -> ".5" with one decimal). Non-finite input counts as 0.
 std::u16string FormatRounded(double value, int decimals);
 
-// A byte count (or, with X == "1024", a count of kilobytes) as "1KB", "1.4MB"...
-std::u16string ToKBMB(double size, std::u16string_view X);
+// A byte count as "1KB", "1.4MB"...: megabytes from just above 1 MiB.
+std::u16string ToKBMB(double size);
 
 // Seconds rounded to hundredths (half to even), shortest form: "12.5", "3", "-0.25".
 std::u16string FormatSeconds(double seconds, std::u16string_view decimalSeparator);

@@ -91,6 +91,25 @@ TEST(DownloadFlow, Runs) {
   }
 }
 
+// Every wait of the flow at its exact length: 1 s after a transfer, after a failure report and before the
+// retry; after a launch 2 s (1 s for a reused file); 1 s once the installer's window was seen.
+TEST(DownloadFlow, EveryWaitAtItsExactLength) {
+  const struct { void (*setup)(Rig&); std::vector<Transfer> transfers; std::vector<double> waits; } rows[] = {
+      {nullptr, {{kClean, kGood}}, {1, 2}},
+      {[](Rig& r) { r.Put(kC + kSetup, kGood); }, {}, {1}},
+      {nullptr, {{kBroken, kBad}, {kClean, kGood}}, {1, 1, 1, 1, 2}},
+      {Titled, {{kClean, kBad}}, {1, 1, 2, 1}},
+      {nullptr, Twice({kBroken, kBad}), {1, 1, 1, 1, 1}},
+  };
+  for (size_t i = 0; i < std::size(rows); ++i) {
+    Rig r;
+    r.transfers = rows[i].transfers;
+    if (rows[i].setup) rows[i].setup(r);
+    r.Start();
+    EXPECT_EQ(r.waits, rows[i].waits) << "row " << i;
+  }
+}
+
 TEST(DownloadFlow, RetryGoesToTheProgramsFolderHoldsTheFileAndReports) {
   Rig r;
   r.existing = {u"C:\\App\\setup.exe"}, r.transfers = {{kBroken, kBad}, {kClean, kGood}};
