@@ -59,10 +59,11 @@ TEST(VisibleText, DecoderNamesBoundAndPageTags) {  // the decoder is asked with 
   const std::string late = "<p>" + std::string(1100, 'x') + "</p><meta charset=gbk>\xB0\xB2";
   EXPECT_EQ(VisibleText("text/html", late, FakeDecoder).back(), u'安');  // a <meta> past the first KiB is ignored
   EXPECT_EQ(g_calls, (std::vector<std::string>{"gbk", "", ""}));
-  std::string body(kMaxPageBytes, 'a');
-  EXPECT_EQ(VisibleText("text/plain", body + "T", nullptr).size(), kMaxPageBytes);
-  body.replace(kMaxPageBytes - 1, 1, "\xE5\xAE\x89"), g_calls.clear();  // half a character at the bound: still UTF-8
-  EXPECT_TRUE(VisibleText("text/plain", body, FakeDecoder) == std::u16string(kMaxPageBytes - 1, u'a') && g_calls.empty());
+  constexpr size_t kMiB = 1048576;  // a page's body is read up to 1 MiB
+  std::string body(kMiB, 'a');
+  EXPECT_EQ(VisibleText("text/plain", body + "T", nullptr).size(), kMiB);
+  body.replace(kMiB - 1, 1, "\xE5\xAE\x89"), g_calls.clear();  // half a character at the bound: still UTF-8
+  EXPECT_TRUE(VisibleText("text/plain", body, FakeDecoder) == std::u16string(kMiB - 1, u'a') && g_calls.empty());
   // Only the twelve exact page tags are removed, one pass per tag: a tag formed by removal stays.
   const struct { std::u16string in, out; } cases[] = {
       {u"<HTML><HEAD></HEAD><BODY>w</BODY></HTML>", u"w"}, {u"<html><head></head><body>w</body></html>", u"w"},
