@@ -108,6 +108,8 @@ add_library(shell STATIC
   src/profile/pcid_win.cpp
   src/download/engine_win.cpp
   src/download/platform_win.cpp
+  src/download/signature_win.cpp
+  src/codec/sha256_win.cpp
   src/download/face_win.cpp
   src/download/window_win.cpp
   src/decor/report_win.cpp
@@ -119,7 +121,9 @@ target_link_libraries(shell PUBLIC core wininet urlmon ole32 oleaut32 wbemuuid u
 target_compile_options(shell PRIVATE ${STUB_SMALL_CODE})
 
 # The DLLs the stub may import: system libraries that every supported Windows
-# ships. Anything else (a compiler runtime DLL, say) fails the build.
+# ships. Anything else (a compiler runtime DLL, say) fails the build. The
+# signature check's wintrust.dll and crypt32.dll are not imported: they are
+# loaded from the system folder when a pinned build first needs them.
 set(STUB_SYSTEM_DLLS "kernel32.dll,user32.dll,gdi32.dll,advapi32.dll,shell32.dll,ole32.dll,oleaut32.dll,msvcrt.dll,wininet.dll,urlmon.dll")
 
 function(stub_program name builtins_lib)

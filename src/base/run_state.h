@@ -31,6 +31,9 @@ struct RunState {
   std::u16string DefaultFileMD5;
   std::u16string SaveName;
   std::u16string SaveDir;
+  // Built in: SHA-256 fingerprints of the certificates allowed to sign the
+  // installer ("hex,hex,..."); empty when the build pins none.
+  std::u16string InstallerSigners;
 
   std::u16string OS;
   std::u16string Scr;

@@ -17,6 +17,11 @@ inline const wchar_t* W(const std::u16string& s) {
   return reinterpret_cast<const wchar_t*>(s.c_str());
 }
 
+// A library of the system folder, loaded from there only: never from the
+// program's own folder, where a download may have put a file of that name.
+// Null when it cannot be loaded.
+HMODULE LoadSystemLibrary(const wchar_t* name);
+
 // Full path of the running executable.
 std::u16string ModulePath();
 
