@@ -45,7 +45,9 @@ def main(argv):
     if code != 0:
         problem = f"osslsigncode could not sign it: {text[-600:]}"
     else:
-        code, text = run(["verify", "-CAfile", a.ca or SYSTEM_CAS, "-ignore-cdp", "-in", signing])
+        # Older releases lack the switch (and the fetching it turns off).
+        offline = ["-ignore-cdp"] if "-ignore-cdp" in run(["--help"])[1] else []
+        code, text = run(["verify", "-CAfile", a.ca or SYSTEM_CAS, *offline, "-in", signing])
         if code != 0:
             reasons = [line for line in text.splitlines() if "rror" in line or "ailed" in line]
             problem = (f"its signature does not verify against {a.ca or SYSTEM_CAS} "
