@@ -261,7 +261,8 @@ foreach(row
 endforeach()
 # Signing a program (the pinned test copy shows a PEM chain at every build):
 # from a PKCS#12 file, and the refusal of a signature whose chain does not
-# reach the given root.
+# reach the given root. Any program will do; this one is built for the
+# static checks on every machine.
 set(pub ${STUB_TEST_PUBLISHER})
 foreach(row
     "from-pkcs12|${pub}/publisher.p12;--key;${pub}/publisher.pass;--ca;${pub}/root.pem|signed .SHA-256. by /CN=Korvel Test Publisher"
@@ -270,7 +271,7 @@ foreach(row
   list(GET row 0 test_name)
   list(POP_BACK row test_expect)
   list(SUBLIST row 1 -1 test_args)
-  add_test(NAME sign-${test_name} COMMAND ${sign_pe} $<TARGET_FILE:sample-installer>
+  add_test(NAME sign-${test_name} COMMAND ${sign_pe} $<TARGET_FILE:pe-fixed-base>
            --out ${CMAKE_BINARY_DIR}/sign-${test_name}.exe --cert ${test_args})
   set_tests_properties(sign-${test_name} PROPERTIES LABELS static PASS_REGULAR_EXPRESSION "${test_expect}")
 endforeach()
@@ -304,6 +305,7 @@ target_link_libraries(win-tests PRIVATE shell builtins stubtool-lib gtest ws2_32
 target_include_directories(win-tests PRIVATE tests/unit)
 target_link_options(win-tests PRIVATE ${STUB_STATIC_LINK})
 gtest_add_tests(TARGET win-tests TEST_LIST win_tests)
+add_dependencies(win-tests signed-samples)  # the signature tests read them beside the program
 
 # Servers for the network tests, on loopback: report-server from the host
 # build trickling its file, stalling it, and serving TLS with a self-signed
