@@ -19,6 +19,12 @@ foreach(stall 0 86401 4294968 5x)
   set_tests_properties(gen-settings-refuses-stall-${stall} PROPERTIES
     PASS_REGULAR_EXPRESSION "STUB_STALL_SECONDS must be 1 to 86400")
 endforeach()
+# So does a pinned signer that is not a SHA-256 fingerprint.
+add_test(NAME gen-settings-refuses-a-short-signer
+  COMMAND gen-settings ${CMAKE_BINARY_DIR}/signer-test.h http://x/ x ${STUB_FALLBACK_FILE}
+          "${STUB_TITLE_1}" "${STUB_TITLE_2}" 60 http wlpq "0000000000000000000000000000000000000000000000000000000000000000,AB:CD")
+set_tests_properties(gen-settings-refuses-a-short-signer PROPERTIES
+  PASS_REGULAR_EXPRESSION "STUB_INSTALLER_SIGNERS: 'AB:CD' is not a SHA-256")
 
 add_library(stubtool-lib STATIC tools/stubtool/stubtool.cpp tools/stubtool/sha256_posix.cpp)
 target_include_directories(stubtool-lib PUBLIC tools)

@@ -24,23 +24,39 @@ set(STUB_STALL_SECONDS "60" CACHE STRING
 if(NOT STUB_STALL_SECONDS MATCHES "^[0-9]+$" OR STUB_STALL_SECONDS LESS 1 OR STUB_STALL_SECONDS GREATER 86400)
   message(FATAL_ERROR "STUB_STALL_SECONDS must be 1 to 86400 seconds, not '${STUB_STALL_SECONDS}'")
 endif()
+set(STUB_INSTALLER_SIGNERS "" CACHE STRING
+    "SHA-256 fingerprints of the certificates allowed to sign the installer (empty: no signature check)")
+# Signing the stub itself (Windows configuration; see cmake/sign_pe.py).
+set(STUB_SIGN_CERT "" CACHE FILEPATH
+    "PEM certificate chain (or a .p12/.pfx file) the stub is signed with; empty: unsigned")
+set(STUB_SIGN_KEY "" CACHE FILEPATH
+    "PEM private key of STUB_SIGN_CERT (for a .p12/.pfx: a file holding its password, or empty)")
+set(STUB_SIGN_CA "" CACHE FILEPATH
+    "PEM root certificates the signed stub must verify against (default: the system's CA bundle)")
+set(STUB_SIGN_TIMESTAMP_URL "" CACHE STRING "Time-stamping server for the stub's signature (optional)")
 
 # Generates NAME/build_settings.h with the program GEN (a path; GEN_DEPENDS is
 # a target or nothing) and the library NAME that holds the built-in values
 # for the given server URL and fallback download scheme and host, and the
-# channel given as an optional last argument (default STUB_CHANNEL).
+# channel and the pinned installer signers given as optional last arguments
+# (default STUB_CHANNEL and STUB_INSTALLER_SIGNERS).
 function(stub_builtins name server scheme host gen gen_depends fallback fallback_depends)
   set(channel ${STUB_CHANNEL})
+  set(signers "${STUB_INSTALLER_SIGNERS}")
   if(ARGC GREATER 8)
     set(channel ${ARGV8})
   endif()
+  if(ARGC GREATER 9)
+    set(signers "${ARGV9}")
+  endif()
+  string(REPLACE ";" "," signers "${signers}")  # a CMake list is one argument too
   set(dir ${CMAKE_BINARY_DIR}/generated/${name})
   set(out ${dir}/build_settings.h)
   file(MAKE_DIRECTORY ${dir})
   add_custom_command(
     OUTPUT ${out}
     COMMAND ${gen} ${out} "${server}" "${host}" "${fallback}"
-            "${STUB_TITLE_1}" "${STUB_TITLE_2}" "${STUB_STALL_SECONDS}" "${scheme}" "${channel}"
+            "${STUB_TITLE_1}" "${STUB_TITLE_2}" "${STUB_STALL_SECONDS}" "${scheme}" "${channel}" "${signers}"
     DEPENDS ${gen_depends} ${fallback} ${fallback_depends}
     COMMENT "Generating the built-in settings of ${name}"
     VERBATIM)

@@ -41,6 +41,41 @@ foreach(variant sample-installer sample-installer-error)
 endforeach()
 target_compile_definitions(sample-installer-error PRIVATE SAMPLE_ERROR)
 
+# A throwaway test publisher (scripts/lib/publisher.py), made once per build
+# folder when it is first configured and shared by both targets: a root, the
+# publisher's code-signing certificate, another one under the same root and
+# one with the publisher's name under a root nobody trusts. The sample
+# installer signed by each (and once changed after signing) is what the
+# signature tests and the demo check.
+get_filename_component(STUB_TEST_PUBLISHER "${STUB_HOST_BIN}/../../test-publisher" ABSOLUTE)
+execute_process(COMMAND python3 ${CMAKE_SOURCE_DIR}/scripts/lib/publisher.py make ${STUB_TEST_PUBLISHER}
+  RESULT_VARIABLE publisher_failed ERROR_VARIABLE publisher_error)
+if(publisher_failed)
+  message(FATAL_ERROR "cannot make the test publisher in ${STUB_TEST_PUBLISHER}: ${publisher_error}")
+endif()
+file(STRINGS ${STUB_TEST_PUBLISHER}/publisher.sha256 STUB_TEST_PUBLISHER_SHA256 LIMIT_COUNT 1)
+set(sign_pe python3 ${CMAKE_SOURCE_DIR}/cmake/sign_pe.py)
+set(signed_samples "")
+foreach(row "signed|publisher|root" "other|other|root" "impostor|impostor|impostor-root")
+  string(REPLACE "|" ";" row "${row}")  # file suffix, certificate, its root
+  list(GET row 0 suffix)
+  list(GET row 1 cert)
+  list(GET row 2 root)
+  set(out ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/sample-installer-${suffix}.exe)
+  add_custom_command(OUTPUT ${out}
+    COMMAND ${sign_pe} $<TARGET_FILE:sample-installer> --out ${out} --cert ${STUB_TEST_PUBLISHER}/${cert}.pem
+            --key ${STUB_TEST_PUBLISHER}/${cert}.key --ca ${STUB_TEST_PUBLISHER}/${root}.pem
+    DEPENDS sample-installer ${CMAKE_SOURCE_DIR}/cmake/sign_pe.py VERBATIM)
+  list(APPEND signed_samples ${out})
+endforeach()
+set(signed_sample ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/sample-installer-signed.exe)
+set(tampered_sample ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/sample-installer-tampered.exe)
+add_custom_command(OUTPUT ${tampered_sample}  # one byte of its code changed after signing
+  COMMAND python3 -c "import sys; d = bytearray(open(sys.argv[1], 'rb').read()); d[0x400] ^= 1; open(sys.argv[2], 'wb').write(d)"
+          ${signed_sample} ${tampered_sample}
+  DEPENDS ${signed_sample} VERBATIM)
+add_custom_target(signed-samples ALL DEPENDS ${signed_samples} ${tampered_sample})
+
 if(NOT STUB_FALLBACK_FILE)
   set(fallback $<TARGET_FILE:sample-installer>)
   set(fallback_target sample-installer)
@@ -109,6 +144,8 @@ add_library(shell STATIC
   src/profile/pcid_win.cpp
   src/download/engine_win.cpp
   src/download/platform_win.cpp
+  src/download/signature_win.cpp
+  src/codec/sha256_win.cpp
   src/download/face_win.cpp
   src/download/window_win.cpp
   src/decor/report_win.cpp
@@ -122,11 +159,24 @@ target_compile_options(shell PRIVATE ${STUB_SMALL_CODE})
 # The DLLs the stub may import: only those on Windows' known-DLLs list, which
 # the loader takes from the system folder whatever lies beside the program.
 # Anything else (the HTTP library, or a compiler runtime DLL) fails the
-# build: the libraries the stub needs that are not on that list are loaded
-# by full path from the system folder (src/base/system_dll_win.cpp).
+# build: the libraries the stub needs that are not on that list (the HTTP
+# and URL download libraries, and the signature check's wintrust.dll and
+# crypt32.dll) are loaded by full path from the system folder
+# (src/base/system_dll_win.cpp).
 set(STUB_SYSTEM_DLLS "kernel32.dll,user32.dll,gdi32.dll,advapi32.dll,shell32.dll,ole32.dll,oleaut32.dll,msvcrt.dll")
 
+# A stub program with the given built-in values. The build signs it with
+# CERT and KEY, checked against CA (cmake/sign_pe.py), after the static
+# checks: the size limit applies to the unsigned image. Without CERT the
+# publisher's STUB_SIGN_* settings apply (none: unsigned).
 function(stub_program name builtins_lib)
+  cmake_parse_arguments(PARSE_ARGV 2 sign "" "CERT;KEY;CA" "")
+  if(NOT sign_CERT)
+    set(sign_CERT "${STUB_SIGN_CERT}")
+    set(sign_KEY "${STUB_SIGN_KEY}")
+    set(sign_CA "${STUB_SIGN_CA}")
+    set(sign_TIMESTAMP "${STUB_SIGN_TIMESTAMP_URL}")
+  endif()
   add_executable(${name} WIN32
     src/app/main_win.cpp
     src/app/rt_win.cpp
@@ -142,6 +192,17 @@ function(stub_program name builtins_lib)
     COMMAND python3 ${CMAKE_SOURCE_DIR}/cmake/check_pe.py $<TARGET_FILE:${name}>
             --machine ${STUB_PE_MACHINE} --limit ${STUB_SIZE_LIMIT} --imports ${STUB_SYSTEM_DLLS} --remove
     VERBATIM)
+  if(sign_CERT)
+    set(sign_args --cert ${sign_CERT})
+    foreach(part KEY CA TIMESTAMP)
+      string(TOLOWER ${part} option)
+      if(sign_${part})
+        list(APPEND sign_args --${option} ${sign_${part}})
+      endif()
+    endforeach()
+    add_custom_command(TARGET ${name} POST_BUILD
+      COMMAND ${sign_pe} $<TARGET_FILE:${name}> ${sign_args} --remove VERBATIM)
+  endif()
 endfunction()
 stub_program(stub builtins)
 
@@ -161,6 +222,13 @@ stub_program(stub-tls builtins-tls)
 stub_builtins(builtins-beta "${STUB_SERVER_URL}" "${STUB_DOWNLOAD_SCHEME}" "${STUB_DOWNLOAD_HOST}"
   ${STUB_HOST_BIN}/gen-settings "" ${fallback} "${fallback_target}" beta)
 stub_program(stub-beta builtins-beta)
+
+# A test copy that pins the test publisher, signed by it: its installers must
+# carry the publisher's signature. Its built-in download is the signed sample.
+stub_builtins(builtins-pinned "${STUB_SERVER_URL}" "${STUB_DOWNLOAD_SCHEME}" "${STUB_DOWNLOAD_HOST}"
+  ${STUB_HOST_BIN}/gen-settings "" ${signed_sample} signed-samples "${STUB_CHANNEL}" "${STUB_TEST_PUBLISHER_SHA256}")
+stub_program(stub-pinned builtins-pinned CERT ${STUB_TEST_PUBLISHER}/publisher.pem
+  KEY ${STUB_TEST_PUBLISHER}/publisher.key CA ${STUB_TEST_PUBLISHER}/root.pem)
 
 # ---- static checks of the built programs ----------------------------------------
 # They read the files and run nothing, so they run on every machine, even one
@@ -195,6 +263,22 @@ foreach(row
   add_test(NAME pe-${test_name} COMMAND ${check_pe} ${test_file} ${test_args})
   set_tests_properties(pe-${test_name} PROPERTIES LABELS static PASS_REGULAR_EXPRESSION "${test_expect}")
 endforeach()
+# Signing a program (the pinned test copy shows a PEM chain at every build):
+# from a PKCS#12 file, and the refusal of a signature whose chain does not
+# reach the given root. Any program will do; this one is built for the
+# static checks on every machine.
+set(pub ${STUB_TEST_PUBLISHER})
+foreach(row
+    "from-pkcs12|${pub}/publisher.p12;--key;${pub}/publisher.pass;--ca;${pub}/root.pem|signed .SHA-256. by /CN=Korvel Test Publisher"
+    "refuses-an-unknown-root|${pub}/impostor.pem;--key;${pub}/impostor.key;--ca;${pub}/root.pem|does not verify against")
+  string(REPLACE "|" ";" row "${row}")  # name, --cert and the other arguments, expected output
+  list(GET row 0 test_name)
+  list(POP_BACK row test_expect)
+  list(SUBLIST row 1 -1 test_args)
+  add_test(NAME sign-${test_name} COMMAND ${sign_pe} $<TARGET_FILE:pe-fixed-base>
+           --out ${CMAKE_BINARY_DIR}/sign-${test_name}.exe --cert ${test_args})
+  set_tests_properties(sign-${test_name} PROPERTIES LABELS static PASS_REGULAR_EXPRESSION "${test_expect}")
+endforeach()
 
 # ---- host tool for Windows (and the digest benchmark under Wine) ---------------
 add_library(stubtool-lib STATIC tools/stubtool/stubtool.cpp tools/stubtool/sha256_win.cpp)
@@ -226,6 +310,7 @@ target_link_libraries(win-tests PRIVATE shell builtins stubtool-lib gtest ws2_32
 target_include_directories(win-tests PRIVATE tests/unit)
 target_link_options(win-tests PRIVATE ${STUB_STATIC_LINK})
 gtest_add_tests(TARGET win-tests TEST_LIST win_tests)
+add_dependencies(win-tests signed-samples)  # the signature tests read them beside the program
 
 # Servers for the network tests, on loopback: report-server from the host
 # build trickling its file, stalling it, and serving TLS with a self-signed
@@ -263,11 +348,26 @@ list(FILTER net_tests INCLUDE REGEX "^(HttpGetWin|URLDownFile)\\.")
 set_tests_properties(${net_tests} PROPERTIES FIXTURES_REQUIRED win-servers TIMEOUT 60 ENVIRONMENT
   "STUB_TEST_TRICKLE_URL=http://127.0.0.1:18476/;STUB_TEST_STALL_URL=http://127.0.0.1:18477/;STUB_TEST_UNTRUSTED_URL=https://localhost:18478/")
 
+# The signature tests read the signed samples beside the test program, with
+# the test publisher's root trusted in the prefix only while they run.
+add_test(NAME win-publisher-trust COMMAND python3 ${CMAKE_SOURCE_DIR}/scripts/lib/publisher.py
+         trust ${CMAKE_BINARY_DIR} win-tests-publisher ${STUB_TEST_PUBLISHER})
+add_test(NAME win-publisher-forget COMMAND python3 ${CMAKE_SOURCE_DIR}/scripts/lib/publisher.py
+         forget ${CMAKE_BINARY_DIR} win-tests-publisher)
+set_tests_properties(win-publisher-trust PROPERTIES FIXTURES_SETUP win-publisher)
+set_tests_properties(win-publisher-forget PROPERTIES FIXTURES_CLEANUP win-publisher)
+set(signature_tests ${win_tests})
+list(FILTER signature_tests INCLUDE REGEX "^WinSignature\\.")
+set_tests_properties(${signature_tests} PROPERTIES FIXTURES_REQUIRED win-publisher
+  ENVIRONMENT "STUB_TEST_PUBLISHER_SHA256=${STUB_TEST_PUBLISHER_SHA256}")
+
 # ---- helpers for the end-to-end runs -------------------------------------------
 add_executable(e2e-helper tests/e2e/e2e_helper.cpp)
 target_compile_options(e2e-helper PRIVATE -municode)
 target_link_options(e2e-helper PRIVATE -municode ${STUB_STATIC_LINK})
-add_dependencies(win-tests e2e-helper)  # the single-instance tests hold windows in it
+# The single-instance tests hold windows in e2e-helper; the library tests look
+# past planted.dll beside the program.
+add_dependencies(win-tests e2e-helper planted)
 
 # A library that ends any process that loads it, planted beside the stub
 # under the names of the system libraries it loads from the system folder.

@@ -2,7 +2,7 @@
 // compiled with. Digests and coded titles are computed here, never typed.
 //
 //   gen-settings OUT SERVER_URL DOWNLOAD_HOST FALLBACK_FILE TITLE1 TITLE2 STALL_SECONDS
-//                DOWNLOAD_SCHEME
+//                DOWNLOAD_SCHEME [CHANNEL [INSTALLER_SIGNERS]]
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -11,6 +11,7 @@
 #include "base/text.h"
 #include "codec/codec.h"
 #include "codec/md5_file.h"
+#include "download/signature.h"
 
 namespace {
 
@@ -28,11 +29,16 @@ std::string Array(const char* name, const std::u16string& s) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 9 && argc != 10)
+  if (argc < 9 || argc > 11)
     return Fail("usage: gen-settings OUT SERVER_URL DOWNLOAD_HOST FALLBACK_FILE TITLE1 TITLE2 "
-                "STALL_SECONDS DOWNLOAD_SCHEME [CHANNEL]");
-  std::u16string server, host, fallback, title1, title2, scheme, channel = u"wlpq";
-  if (argc == 10 && !stub::Utf8ToUtf16(argv[9], channel)) return Fail("settings must be valid UTF-8");
+                "STALL_SECONDS DOWNLOAD_SCHEME [CHANNEL [INSTALLER_SIGNERS]]");
+  std::u16string server, host, fallback, title1, title2, scheme, channel = u"wlpq", signersText, signers, bad;
+  if ((argc >= 10 && !stub::Utf8ToUtf16(argv[9], channel)) ||
+      (argc == 11 && !stub::Utf8ToUtf16(argv[10], signersText)))
+    return Fail("settings must be valid UTF-8");
+  if (!stub::ParseSigners(signersText, signers, bad))
+    return Fail("STUB_INSTALLER_SIGNERS: '" + stub::Utf16ToUtf8Lossy(bad) +
+                "' is not a SHA-256 fingerprint (64 hex digits, ':' between bytes allowed)");
   // The channel travels raw in every request's query.
   if (channel.empty() || channel.find_first_of(u"&#?%= ") != std::u16string::npos)
     return Fail("STUB_CHANNEL must be a non-empty name without & # ? % = or spaces");
@@ -79,6 +85,7 @@ int main(int argc, char** argv) {
   out += Array("kCodedTitle1", coded1);
   out += Array("kCodedTitle2", coded2);
   out += Array("kChannel", channel);
+  out += Array("kInstallerSigners", signers);
   out += "inline constexpr int kStallSeconds = " + std::to_string(stall) + ";\n";
   out += "#ifdef STUB_SETTINGS_PLAIN_TITLES\n";
   out += Array("kPlainTitle1", title1);

@@ -31,18 +31,33 @@ def wine_reg(*args):  # output to nowhere: Wine's helpers must not inherit a pip
     return subprocess.run(["wine", "reg", *args], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                           stderr=subprocess.DEVNULL, timeout=60).returncode
 
-def forget(build, folder):
-    """Takes the roots a run recorded out of the prefix's Root store, then deletes the certificates."""
-    record = os.path.join(build, folder + "-trusted.txt")
+def forget_roots(build, record):
+    """Takes the roots that trust_root recorded under `record` out of the prefix's Root store."""
+    record = os.path.join(build, record + "-trusted.txt")
     if os.path.exists(record):
         for thumb in open(record).read().split():
             wine_reg("delete", ROOT_STORE + "\\" + thumb, "/f")
         os.remove(record)
+
+def trust_root(build, record, pem):
+    """Adds the root certificate `pem` to the prefix's Root store, recorded first under `record`."""
+    forget_roots(build, record)  # a root that a killed earlier run left
+    der = ssl.PEM_cert_to_DER_cert(open(pem).read())
+    thumbprint = hashlib.sha1(der).hexdigest().upper()
+    pathlib.Path(build, record + "-trusted.txt").write_text(thumbprint + "\n")  # first: a killed run is cleaned up
+    # The registry form of a stored certificate: property 32 holds the encoded certificate.
+    blob = struct.pack("<III", 32, 1, len(der)) + der
+    if wine_reg("add", ROOT_STORE + "\\" + thumbprint, "/v", "Blob", "/t", "REG_BINARY", "/d", blob.hex(), "/f"):
+        raise RuntimeError("could not add the test root to the prefix's Root store")
+
+def forget(build, folder):
+    """Takes the roots a run recorded out of the prefix's Root store, then deletes the certificates."""
+    forget_roots(build, folder)
     shutil.rmtree(os.path.join(build, folder), ignore_errors=True)
 
 def trust(build, folder):
     """Makes the certificates in BUILD/FOLDER and trusts their root in the prefix; returns that folder."""
-    forget(build, folder)  # a root that a killed earlier run left
+    forget(build, folder)
     d = os.path.join(build, folder)
     os.makedirs(os.path.join(d, "ca", "new"))
     openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "root.key", "-out", "root.pem", "-days", "2",
@@ -64,13 +79,7 @@ def trust(build, folder):
                 "-in", kind + ".csr", "-out", kind + ".pem", "-extensions", "x", "-notext", *dates, cwd=d)
     os.remove(os.path.join(d, "root.key"))
     shutil.rmtree(os.path.join(d, "ca"))
-    der = ssl.PEM_cert_to_DER_cert(open(os.path.join(d, "root.pem")).read())
-    thumbprint = hashlib.sha1(der).hexdigest().upper()
-    pathlib.Path(build, folder + "-trusted.txt").write_text(thumbprint + "\n")  # first: a killed run is cleaned up
-    # The registry form of a stored certificate: property 32 holds the encoded certificate.
-    blob = struct.pack("<III", 32, 1, len(der)) + der
-    if wine_reg("add", ROOT_STORE + "\\" + thumbprint, "/v", "Blob", "/t", "REG_BINARY", "/d", blob.hex(), "/f"):
-        raise RuntimeError("could not add the test root to the prefix's Root store")
+    trust_root(build, folder, os.path.join(d, "root.pem"))
     return d
 
 if __name__ == "__main__":

@@ -7,7 +7,8 @@ namespace stub {
 const BuiltIns& BuiltInSettings() {
   static const BuiltIns kBuiltIns{settings::kServerUrl, settings::kDefaultDownUrl,
                                   settings::kDefaultFileMD5, settings::kCodedTitle1,
-                                  settings::kCodedTitle2, settings::kChannel};
+                                  settings::kCodedTitle2, settings::kChannel,
+                                  settings::kInstallerSigners};
   return kBuiltIns;
 }
 

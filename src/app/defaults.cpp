@@ -20,6 +20,7 @@ void LoadDefaults(RunState& s, const BuiltIns& b, std::u16string_view exeName,
   s.NameTitle = u"Korvel安装";
   s.DefaultDownUrl = b.DefaultDownUrl;
   s.DefaultFileMD5 = b.DefaultFileMD5;
+  s.InstallerSigners = b.InstallerSigners;
 }
 
 bool IsDownloadScheme(std::u16string_view scheme) {

@@ -16,6 +16,7 @@ struct BuiltIns {
   std::u16string_view CodedTitle1;  // 10 units, coded
   std::u16string_view CodedTitle2;  // 6 units, coded
   std::u16string_view Channel = u"wlpq";  // the publisher's channel name
+  std::u16string_view InstallerSigners = {};  // pinned signing certificates, "hex,hex,..."
 };
 
 // The settings this executable was built with.

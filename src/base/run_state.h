@@ -25,10 +25,15 @@ struct RunState {
   std::u16string DownUrl;
   std::u16string DownMD5;
   std::u16string FileMD5;
+  std::u16string FileSHA256;      // the reply's exact SHA-256 of the installer
+  bool FileSHA256Given = false;   // the reply announced one, well-formed or not
   std::u16string DefaultDownUrl;
   std::u16string DefaultFileMD5;
   std::u16string SaveName;
   std::u16string SaveDir;
+  // Built in: SHA-256 fingerprints of the certificates allowed to sign the
+  // installer ("hex,hex,..."); empty when the build pins none.
+  std::u16string InstallerSigners;
 
   std::u16string OS;
   std::u16string Scr;

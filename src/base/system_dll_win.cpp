@@ -24,13 +24,17 @@ void RestrictDllSearch() {
 }
 
 HMODULE LoadSystemLibrary(const wchar_t* name) {
-  wchar_t path[MAX_PATH + 32];
-  UINT n = GetSystemDirectoryW(path, MAX_PATH);
-  if (n == 0 || n >= MAX_PATH) return nullptr;
-  path[n++] = L'\\';
-  for (; *name && n < MAX_PATH + 31; ++name) path[n++] = *name;
-  path[n] = 0;
-  return LoadLibraryW(path);  // a full path: no folder is searched
+  HMODULE dll = LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  if (dll || GetLastError() != ERROR_INVALID_PARAMETER) return dll;
+  // Systems without the search flags (Windows 7 before KB2533623, Vista, XP)
+  // take the full path; the library's own dependencies are then looked for
+  // beside it first.
+  wchar_t path[MAX_PATH + 16];
+  const UINT n = GetSystemDirectoryW(path, MAX_PATH);
+  if (n == 0 || n >= MAX_PATH || lstrlenW(name) > 14) return nullptr;
+  path[n] = L'\\';
+  lstrcpyW(path + n + 1, name);
+  return LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 
 bool LoadNetLibraries() {

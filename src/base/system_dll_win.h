@@ -19,7 +19,9 @@ namespace stub {
 // current folder.
 void RestrictDllSearch();
 
-// `name` from the system folder, by full path; null when it is not there.
+// A library of the system folder, loaded from there only: never from the
+// program's own folder, where a download may have put a file of that name.
+// Null when it cannot be loaded.
 HMODULE LoadSystemLibrary(const wchar_t* name);
 
 // The HTTP and URL download functions.

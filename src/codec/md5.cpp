@@ -112,16 +112,20 @@ void MD5Blocks(Md5State& s, const uint8_t* p, size_t blocks) {
   s.word[0] = a, s.word[1] = b, s.word[2] = c, s.word[3] = d;
 }
 
-std::u16string MD5Hex(const Md5State& s) {
+std::u16string HexText(const uint8_t* bytes, size_t size) {
   static const char kHex[] = "0123456789abcdef";
-  uint8_t bytes[16];
-  std::memcpy(bytes, s.word, 16);
-  std::u16string out(32, u'0');
-  for (int i = 0; i < 16; ++i) {
+  std::u16string out(2 * size, u'0');
+  for (size_t i = 0; i < size; ++i) {
     out[2 * i] = kHex[bytes[i] >> 4];
     out[2 * i + 1] = kHex[bytes[i] & 15];
   }
   return out;
+}
+
+std::u16string MD5Hex(const Md5State& s) {
+  uint8_t bytes[16];
+  std::memcpy(bytes, s.word, 16);
+  return HexText(bytes, 16);
 }
 
 void Md5::Update(const void* data, size_t size) {

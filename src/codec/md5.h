@@ -14,6 +14,9 @@ struct Md5State {
 void MD5Init(Md5State& s);
 // Applies the compression function to `blocks` consecutive 64-byte blocks.
 void MD5Blocks(Md5State& s, const uint8_t* data, size_t blocks);
+// Two lower-case hex digits per byte, in order.
+std::u16string HexText(const uint8_t* bytes, size_t size);
+
 // 32 lower-case hex digits of the state bytes in memory order.
 std::u16string MD5Hex(const Md5State& s);
 

@@ -62,6 +62,9 @@ void DownloadController::IsDownEmp() {
       const std::u16string digest = ToUpper(files_.DigestAndHold(folder + name));
       if (Ended()) return;  // the digest lets window messages through
       if (!Matches(digest)) continue;
+      const bool admitted = Admits();
+      if (Ended()) return;
+      if (!admitted) continue;  // a refused file is not reused; the search goes on
       view_.SetFillWidth(view_.FullWidth());
       view_.SetStatus(kPreparing);
       Report(kReuseFound);
@@ -152,7 +155,9 @@ void DownloadController::StartDownFile(const std::u16string& url, const std::u16
 // mismatch is reported; a transfer that went through exactly the statuses
 // 4, 14, 5, 6 is run anyway, and the program ends if the installer's window
 // shows up. Otherwise the first failure retries once into the program's
-// folder and the second leaves the window with the browser button.
+// folder and the second leaves the window with the browser button. Either
+// launch also needs the checks beyond the MD5 (Admits); a file they refuse
+// fails as a mismatch does.
 void DownloadController::DownFinish() {
   if (Ended()) return;
   Enter(DownState::Judging);
@@ -162,11 +167,16 @@ void DownloadController::DownFinish() {
   DownEnd = kEnd;
   const int32_t r = CheckFileMD5();
   if (Ended()) return;
+  // Only a file that was read and is held can be judged further, or run.
+  const bool held = !run_.DownMD5.empty() && run_.DownMD5.find(u"ERR") == std::u16string::npos;
+  verdict_ = SignVerdict::Unsigned;  // what a file that could not be read reports
+  const bool admitted = held && Admits();
+  if (Ended()) return;
   const std::u16string secs = FormatSeconds(etime - btime, shell_.DecimalSeparator());
 
-  if (r == 1) {
+  if (r == 1 && admitted) {
     Report(kFinishOk + secs + u" DownCode=" + DownCode + u" SavePath=" + run_.SaveDir + u" url=" +
-           ReportedUrl());
+           ReportedUrl() + SignField());
     RunInstaller(SavePath());
     WaitSeconds(2);
     if (Ended()) return;
@@ -178,14 +188,13 @@ void DownloadController::DownFinish() {
   Report(kFinishNot + secs + u" DownCode=" + DownCode + u" DiskSpace=" +
          DecimalText(GetDiskFreeMB(run_.SaveDir)) + u" URLMon=" + TestUrlmon() + u" SavePath=" +
          run_.SaveDir + u" DownMD5=" + run_.DownMD5 + u" FileMD5=" + run_.FileMD5 + u" url=" +
-         ReportedUrl());
+         ReportedUrl() + SignField());
   WaitSeconds(1);
   if (Ended()) return;
 
   // The clean-transfer rule looks at this transfer's own statuses, not the
-  // trail the reports carry, and only at a file that was read and is held.
-  const bool held = !run_.DownMD5.empty() && run_.DownMD5.find(u"ERR") == std::u16string::npos;
-  if (transferCode_ == u"4,14,5,6," && transferEnd_ != TransferEnd::Aborted && held) {
+  // trail the reports carry, and only at a held file the other checks admit.
+  if (transferCode_ == u"4,14,5,6," && transferEnd_ != TransferEnd::Aborted && admitted) {
     RunInstaller(SavePath());
     WaitSeconds(2);
     if (Ended()) return;

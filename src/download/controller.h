@@ -1,6 +1,7 @@
 // The download window's flow, from the start timer to the end of the program:
 // reuse of an installer saved earlier, choice of a folder and a free name,
-// the download with its progress display, the digest check, the launch, one
+// the download with its progress display, the digest check (and, where the
+// reply or the build ask for them, the SHA-256 and signature checks), the launch, one
 // automatic retry and the browser fallback. Every step is reported under the
 // key "Setup". Runs on the window's thread; the platform comes in through the
 // interfaces of ports.h.
@@ -86,6 +87,8 @@ class DownloadController : public ProgressSink {
   void EndProgram();  // CloseAll; afterwards every entry point returns at once
   std::u16string SavePath() const { return run_.SaveDir + run_.SaveName; }
   bool Matches(const std::u16string& digest) const;
+  bool Admits();                   // the held file passes the checks beyond its MD5
+  std::u16string SignField() const;  // " Sign=..." in a build that pins signers, else ""
 
   RunState& run_;
   Clock& clock_;
@@ -97,6 +100,7 @@ class DownloadController : public ProgressSink {
   DownState state_ = DownState::Waiting;
   std::u16string transferCode_;  // DownCode of the current transfer alone
   TransferEnd transferEnd_ = TransferEnd::Failed;
+  SignVerdict verdict_ = SignVerdict::Unsigned;  // of the file judged last
 };
 
 }  // namespace stub

@@ -36,6 +36,22 @@ int32_t DownloadController::CheckFileMD5() {
   return Matches(run_.DownMD5) ? 1 : 2;
 }
 
+// An announced SHA-256 must name the held file exactly; in a build that
+// pins signers, its signature must verify, chain to a root the machine
+// trusts and name a pinned certificate. The signature is judged even when
+// the SHA-256 already refused the file, so the reports say what it was.
+bool DownloadController::Admits() {
+  const bool exact = !run_.FileSHA256Given || Sha256Matches(run_.FileSHA256, files_.HeldSHA256());
+  if (run_.InstallerSigners.empty() || Ended()) return exact;
+  verdict_ = JudgeSignature(files_.HeldSignature(), run_.InstallerSigners);
+  return exact && verdict_ == SignVerdict::Ok;
+}
+
+std::u16string DownloadController::SignField() const {
+  if (run_.InstallerSigners.empty()) return {};
+  return u" Sign=" + std::u16string(SignText(verdict_));
+}
+
 void DownloadController::RunInstaller(const std::u16string& path) {
   if (Ended()) return;
   shell_.Launch(path, LaunchKind(path));

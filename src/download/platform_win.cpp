@@ -5,6 +5,8 @@
 #include "base/clock_win.h"
 #include "base/shell_win.h"
 #include "codec/md5_file.h"
+#include "codec/sha256_win.h"
+#include "download/signature_win.h"
 #include "net/net_win.h"
 
 namespace stub {
@@ -92,8 +94,14 @@ std::u16string WinFileSystem::DigestAndHold(const std::u16string& path) {
   HoldingDigestFile file;
   std::u16string digest = MD5File(path, file);
   UniqueFile handle = file.Take();
-  if (digest.size() == 32) held_ = std::move(handle);
+  if (digest.size() == 32) held_ = std::move(handle), heldPath_ = path;
   return digest;
+}
+
+std::u16string WinFileSystem::HeldSHA256() { return held_ ? Sha256File(held_.get()) : std::u16string(); }
+
+SignatureFacts WinFileSystem::HeldSignature() {
+  return held_ ? FileSignature(heldPath_, held_.get()) : SignatureFacts();
 }
 
 void WinShell::Open(const std::u16string& target) {

@@ -30,9 +30,12 @@ class WinFileSystem final : public FileSystem {
                 uint32_t& freeClusters, uint32_t& totalClusters) override;
   std::u16string DigestAndHold(const std::u16string& path) override;
   void ReleaseHold() override { held_.reset(); }
+  std::u16string HeldSHA256() override;
+  SignatureFacts HeldSignature() override;
 
  private:
   UniqueFile held_;
+  std::u16string heldPath_;
 };
 
 class WinShell final : public Shell {

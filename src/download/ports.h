@@ -7,6 +7,7 @@
 #include <string>
 
 #include "download/services.h"
+#include "download/signature.h"
 
 namespace stub {
 
@@ -41,6 +42,10 @@ class FileSystem {
   // DigestAndHold(), so nobody can change it between the check and the launch.
   virtual std::u16string DigestAndHold(const std::u16string& path) = 0;
   virtual void ReleaseHold() = 0;
+  // Of the held file: its SHA-256 (64 lower-case hex digits, "" when none is held or it cannot be
+  // hashed), and what the platform says about its signature. Both let window messages through.
+  virtual std::u16string HeldSHA256() = 0;
+  virtual SignatureFacts HeldSignature() = 0;
 };
 
 class ProgressSink {

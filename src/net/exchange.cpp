@@ -25,6 +25,7 @@ constexpr ReplyKey kReplyKeys[] = {
     {u"NameVer==", nullptr, 0, 0},
     {u"NISITitle==", &RunState::NISITitle, kReplyNISITitle, kMaxReplyName},
     {u"NISIVer==", &RunState::NISIVer, kReplyNISIVer, kMaxReplyName},
+    {u"FileSHA256==", &RunState::FileSHA256, kReplyFileSHA256, kMaxReplyDigest},
 };
 
 constexpr std::u16string_view kRecordSeparator = u"<#>";
@@ -121,6 +122,9 @@ uint32_t ParseNetInfoFields(RunState& s, std::u16string_view reply) {
     seen |= ParseRecord(s, text.substr(begin, end - begin));
     begin = end + kRecordSeparator.size();
   }
+  // An announced SHA-256 binds even when its value is malformed: a damaged
+  // value must refuse the file, not switch the check off.
+  if (seen & kReplyFileSHA256) s.FileSHA256Given = true;
   return seen;
 }
 
@@ -129,6 +133,9 @@ void ParseNetInfo(RunState& s, std::u16string_view reply) { ParseNetInfoFields(s
 void UseDefaultDownload(RunState& s) {
   s.DownUrl = s.DefaultDownUrl;
   s.FileMD5 = s.DefaultFileMD5;
+  // A SHA-256 from the reply describes the reply's download, not this one.
+  s.FileSHA256.clear();
+  s.FileSHA256Given = false;
 }
 
 bool FinishGetNet(RunState& s, std::u16string& reportData) {

@@ -37,19 +37,21 @@ enum ReplyField : uint32_t {
   kReplyNameTitle = 1u << 3,
   kReplyNISITitle = 1u << 4,
   kReplyNISIVer = 1u << 5,
+  kReplyFileSHA256 = 1u << 6,
 };
 
 // Applies a decoded reply to `s`: the whole reply lower-cased, split at
 // "<#>"; in each record, for each key in table order that occurs in it (case
 // ignored), the field takes the text after the record's first "==" up to its
 // second "==" or its end. No trimming; later records win; "NameVer==" is
-// accepted with no effect. An empty reply does nothing.
+// accepted with no effect. An empty reply does nothing. A "FileSHA256=="
+// record also sets FileSHA256Given, whatever its value.
 void ParseNetInfo(RunState& s, std::u16string_view reply);
 
 // ParseNetInfo that also tells which fields it set (a mask of ReplyField).
 uint32_t ParseNetInfoFields(RunState& s, std::u16string_view reply);
 
-// DownUrl = DefaultDownUrl, FileMD5 = DefaultFileMD5.
+// DownUrl = DefaultDownUrl, FileMD5 = DefaultFileMD5, and no SHA-256.
 void UseDefaultDownload(RunState& s);
 
 // Most units of a raw reply that the fallback report carries, and the most

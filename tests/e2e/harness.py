@@ -13,6 +13,7 @@ import sys
 import uuid
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts", "lib"))
+import publisher  # noqa: E402  the build's test publisher, its root trusted in the prefix, shared with scripts/demo
 import tls  # noqa: E402  certificates and the prefix's trust in them, shared with scripts/demo
 
 PORT, ADMIN_PORT = 18471, 18472
@@ -38,7 +39,7 @@ class Env:
     """The Wine prefix of $WINEPREFIX on the display of $DISPLAY."""
 
     def __init__(self, build):
-        self.build, self.certs = build, None
+        self.build, self.certs, self.trusts_publisher = build, None, False
         self.host_bin = os.path.join(build, "host", "bin")
         # The Windows build this machine runs (scripts/lib/wine.sh): the 32-bit product, or x86-64.
         self.win_bin = os.environ.get("STUB_WIN_BIN") or os.path.join(build, "windows", "bin")
@@ -53,6 +54,16 @@ class Env:
         self.certs = self.certs or tls.trust(self.build, "e2e-tls-" + os.environ.get("E2E_LANE", "0"))
         return self.certs
 
+    def signed(self, kind):
+        """The sample installer as the build signed it (signed, other, impostor, tampered); on first use the test
+        publisher's root becomes trusted in the prefix, as stub-pinned.exe's publisher is on a real machine."""
+        if not self.trusts_publisher:
+            publisher.trust(self.build, self.publisher_record, os.path.join(self.build, "test-publisher"))
+            self.trusts_publisher = True
+        return os.path.join(self.win_bin, f"sample-installer-{kind}.exe")
+
+    publisher_record = "e2e-publisher-" + os.environ.get("E2E_LANE", "0")
+
     def tool(self, *args, stdin=None):
         return subprocess.run([os.path.join(self.host_bin, "stubtool"), *args], input=stdin,
                               capture_output=True, check=True).stdout
@@ -65,7 +76,9 @@ class Env:
         root = self.path(windows_folder)
         return sorted(os.listdir(root)) if os.path.isdir(root) else []
 
-    def close(self): self.certs and tls.forget(self.build, os.path.basename(self.certs))
+    def close(self):
+        self.certs and tls.forget(self.build, os.path.basename(self.certs))
+        self.trusts_publisher and publisher.forget(self.build, self.publisher_record)
     def encode(self, plain): return self.tool("encode", stdin=plain.encode()).decode()
     def exists(self, windows_path): return os.path.exists(self.path(windows_path))
     def map_d(self, folder=None): os.symlink(folder or tempfile.mkdtemp(prefix="e2e-drive-d-"), self.d_link)
@@ -319,15 +332,16 @@ def run_to_failure_and_close(env, server, done=None, **start):  # then ends it w
 
 FAILED = [*FULL[:4], "DownFinish=Not", "AutoReDown", "BeginDown", "DownFinish=Not"]  # both downloads failed
 
-def failing(env, events=FAILED, reply=None, done=None, **server):
-    """Runs the stub against Server(**server) until Alt+F4 ends its wait after two failures: it reported `events`."""
+def failing(env, events=FAILED, reply=None, done=None, build="stub.exe", **server):
+    """Runs `build` against Server(**server) until Alt+F4 ends its wait after two failures: it reported `events`."""
     with Server(env, sample_reply(env) if reply is None else reply, **server) as s:
-        data = run_to_failure_and_close(env, s, done)
+        data = run_to_failure_and_close(env, s, done, build=build)
     check_eq(short(data), events, "reports")
     return data, False
 
-def short(data):  # reports as the checks and the fault table show them: the event, not its values
-    return [d.split(":")[0] if d.startswith("DownFinish=") else
+def short(data):  # reports as the checks and the fault table show them: the event (and signature verdict), no values
+    return [d.split(":")[0] + (" Sign=" + d.rsplit(" Sign=", 1)[1] if " Sign=" in d else "")
+            if d.startswith("DownFinish=") else
             "GetNetIsnull='…'" if d.startswith("GetNetIsnull='") and len(d) > 20 else d for d in data]
 
 def profile_query(event):  # the profile part of a request as the stub must have built it

@@ -3,6 +3,7 @@ server (rules, dashboard) and two servers on PostgreSQL."""
 import collections
 import concurrent.futures
 import filecmp
+import hashlib
 import http.client
 import os
 import pathlib
@@ -198,6 +199,16 @@ def test_download_trail_4_14_5_6_runs_the_installer_anyway(env):  # CheackFinish
 def test_download_trail_4_14_5_6_with_an_installer_error(env):
     failing(env, [*FAILED[:5], "NSISError", *FAILED[5:], "NSISError"], files={FALLBACK_PATH: env.sample_error},
             options=["--file-rate", "150000"], done=lambda d: d.count("NSISError") >= 2)
+
+def test_download_signed_installer_for_a_stub_that_pins_its_publisher(env):
+    signed = env.signed("signed")  # by the test publisher, whose root the prefix now trusts
+    sha256 = hashlib.sha256(pathlib.Path(signed).read_bytes()).hexdigest()
+    reply = sample_reply(env, md5=env.tool("md5", signed).decode().strip()) + "<#>FileSHA256==" + sha256
+    with Server(env, reply, files={FALLBACK_PATH: signed}) as server:
+        data = run_to_end(env, server, build="stub-pinned.exe")
+    check_eq(short(data), [*FULL[:4], "DownFinish=OK Sign=ok"], "reports")
+    check(re.fullmatch(OK_RE + " Sign=ok", data[-1]), f"the verdict ends the report: {data[-1]!r}")
+    check(env.exists(RAN), "the signed installer was checked and started")
 
 def tls_server(env, reply="", tls="localhost", port=TLS_PORT, **kw):  # or with DL_PORT the download host
     return Server(env, reply, port=port, tls=tls, **kw)

@@ -294,6 +294,32 @@ def planted_dlls(env):
     check_eq(short(data), FULL, "reports")
     return data, True
 
+def refused(env, installer, verdict, md5=None, **server):
+    """The pinned test copy refuses `installer`, served at the built-in path, with this signature verdict."""
+    finish = "DownFinish=Not Sign=" + verdict
+    return failing(env, [*FAILED[:4], finish, "AutoReDown", "BeginDown", finish], build="stub-pinned.exe",
+                   reply=sample_reply(env, md5=md5 or env.tool("md5", installer).decode().strip()),
+                   files={FALLBACK_PATH: installer}, **server)
+
+def clean_trail(data):  # both failures came after a transfer through exactly 4, 14, 5, 6
+    for report in (data[4], data[7]):
+        check(" DownCode=4,14,5,6, " in report, f"a 4,14,5,6 transfer: {report!r}")
+    return data, False
+
+@row("Installer without a signature for a stub that pins its publisher; digest wrong, a 4,14,5,6 transfer", "never starts it, not by the 4,14,5,6 rule either (Sign=unsigned); both attempts fail, stays with the browser button", cost=15)
+def unsigned_installer(env):
+    return clean_trail(refused(env, env.sample, "unsigned", md5="0" * 32, options=["--file-rate", "150000"])[0])
+@row("Installer changed after signing (stub pins its publisher)", "refuses it (Sign=bad-digest); both attempts fail, stays with the browser button")
+def changed_installer(env): return refused(env, env.signed("tampered"), "bad-digest")
+@row("Installer signed by another certificate under the trusted root (stub pins its publisher)", "refuses it (Sign=not-pinned); both attempts fail, stays with the browser button")
+def other_signer(env): return refused(env, env.signed("other"), "not-pinned")
+@row("Installer signed in the publisher's name under a root the machine does not trust (stub pins its publisher)", "refuses it (Sign=untrusted-root), though Wine's WinVerifyTrust accepts it; both attempts fail, stays with the browser button")
+def impostor_signer(env): return refused(env, env.signed("impostor"), "untrusted-root")
+@row("Reply whose FileSHA256 names another file; digest right, a 4,14,5,6 transfer", "refuses it whatever the MD5 and the status trail say; both attempts fail, stays with the browser button", cost=15)
+def sha256_mismatch(env):
+    return clean_trail(failing(env, reply=sample_reply(env) + "<#>FileSHA256==" + "0" * 64,
+                               options=["--file-rate", "150000"])[0])
+
 def table_problem(build, results):
     """What is wrong with the table of docs/faults.md against this run's rows (nothing after a partial run)."""
     if not all(run in results for *_, run in ROWS):

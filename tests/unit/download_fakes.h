@@ -12,6 +12,7 @@ namespace stub::test {
 
 inline constexpr char16_t kGood[] = u"0123456789abcdef0123456789abcdef";
 inline constexpr char16_t kBad[] = u"fedcba9876543210fedcba9876543210";
+inline const std::u16string kSha(64, u'5');  // the SHA-256 of every file unless `sha256s` says otherwise
 using Texts = std::vector<std::u16string>;
 using S = DownState;
 
@@ -29,7 +30,9 @@ struct Rig : Clock, MessageWaiter, FileSystem, DownloadEngine, DownloadView, She
   double now = 36000, stepCap = 1e9;  // a message arriving ends a wait after stepCap seconds
   std::vector<double> waits;
   std::set<std::u16string> existing, unwritable, windows;  // unwritable: folders, with '\'
-  std::map<std::u16string, std::u16string> digests;
+  std::map<std::u16string, std::u16string> digests, sha256s;
+  std::map<std::u16string, SignatureFacts> signatures;  // per path; any other file has `signature`
+  SignatureFacts signature;
   std::map<std::u16string, Disk> disks;  // per root; a missing root fails
   std::u16string held, status, separator = u".";
   std::vector<Transfer> transfers;  // played one per download; none saves nothing
@@ -85,6 +88,8 @@ struct Rig : Clock, MessageWaiter, FileSystem, DownloadEngine, DownloadView, She
     return d;
   }
   void ReleaseHold() override { Touch(held.empty() ? u"" : u"release:" + held), held.clear(); }
+  std::u16string HeldSHA256() override { return Touch(), held.empty() ? u"" : sha256s.count(held) ? sha256s[held] : kSha; }
+  SignatureFacts HeldSignature() override { return Touch(), signatures.count(held) ? signatures[held] : signature; }
   TransferEnd DownloadFile(const std::u16string& url, const std::u16string& path, ProgressSink& sink) override {
     Touch(u"download:" + path), urls.push_back(url);
     const Transfer t = urls.size() <= transfers.size() ? transfers[urls.size() - 1] : Transfer{};

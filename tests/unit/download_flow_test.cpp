@@ -10,8 +10,9 @@ const Texts kTwice = {u"BeginDown", u"Not", u"AutoReDown", u"BeginDown", u"Not"}
 std::u16string Open(const std::u16string& path) { return u"open:" + path; }
 std::u16string Check(const char16_t* n) { return u"CheckFile-setup(" + std::u16string(n) + u").exe"; }
 
-Texts Brief(Texts reports) {  // the long finish texts cut to "OK" / "Not"
-  for (auto& r : reports) r = r.rfind(u"DownFinish=", 0) ? r : r.substr(11, r.find(u':') - 11);
+Texts Brief(Texts reports) {  // the long finish texts cut to "OK" / "Not", and their " Sign=..." when they carry it
+  for (auto& r : reports)
+    if (!r.rfind(u"DownFinish=", 0)) r = r.substr(11, r.find(u':') - 11) + r.substr(std::min(r.find(u" Sign="), r.size()));
   return reports;
 }
 std::vector<Transfer> Twice(const Transfer& t) { return {t, t}; }
@@ -107,6 +108,50 @@ TEST(DownloadFlow, EveryWaitAtItsExactLength) {
     if (rows[i].setup) rows[i].setup(r);
     r.Start();
     EXPECT_EQ(r.waits, rows[i].waits) << "row " << i;
+  }
+}
+
+// Pinned signers and an announced SHA-256 hold on every launch path: a digest match, a reused file, the 4,14,5,6 rule.
+TEST(DownloadFlow, SignatureAndSha256DecideOnEveryLaunchPath) {
+  const std::u16string P(64, u'a'), PQ = std::u16string(64, u'b') + u"," + P, runC = Open(kC + kSetup), longSha = kSha + u"5";
+  const SignatureFacts ok{0, 0, P}, bare{}, changed{kTrustBadDigest}, wineRoot{0, kChainPartial, P},
+      windowsRoot{kTrustUntrustedRoot, kChainNone, P}, other{0, 0, std::u16string(64, u'b')};
+  const auto twice = [](std::u16string v) { return Texts{u"BeginDown", v, u"AutoReDown", u"BeginDown", v}; };
+  const std::vector<Transfer> got = {{kClean, kGood}}, clean = Twice({kClean, kBad});  // clean: the 4,14,5,6 rule
+  static const auto reuse = [](Rig& r) { r.Put(kC + kSetup, kGood), r.signatures[kC + kSetup] = {}; };
+  const Texts second = {Check(u"1"), u"BeginDown", u"OK"};  // downloaded anew beside the refused file
+  const struct { std::u16string pins; const char16_t* sha; SignatureFacts facts; void (*setup)(Rig&);
+                 std::vector<Transfer> transfers; Texts reports, opened; } cases[] = {
+      {P, nullptr, ok, nullptr, got, {u"BeginDown", u"OK Sign=ok"}, {runC}},
+      {PQ, nullptr, ok, nullptr, got, {u"BeginDown", u"OK Sign=ok"}, {runC}},  // one of several
+      {u"", nullptr, bare, nullptr, got, kOk, {runC}},  // nothing pinned: as without signatures
+      {P, nullptr, bare, nullptr, Twice(got[0]), twice(u"Not Sign=unsigned"), {}},
+      {P, nullptr, changed, nullptr, Twice(got[0]), twice(u"Not Sign=bad-digest"), {}},
+      {P, nullptr, wineRoot, nullptr, Twice(got[0]), twice(u"Not Sign=untrusted-root"), {}},  // Wine's WinVerifyTrust passes it
+      {P, nullptr, windowsRoot, nullptr, Twice(got[0]), twice(u"Not Sign=untrusted-root"), {}},
+      {P, nullptr, other, nullptr, Twice(got[0]), twice(u"Not Sign=not-pinned"), {}},
+      {P, nullptr, ok, Titled, clean, {u"BeginDown", u"Not Sign=ok", u"CheackFinish=OK"}, {runC}},
+      {P, nullptr, bare, Titled, clean, twice(u"Not Sign=unsigned"), {}},
+      // A refused earlier download is not reused: the search goes on, else downloads.
+      {P, nullptr, ok, reuse, got, {Check(u"1"), u"BeginDown", u"OK Sign=ok"}, {Open(kC + u"setup(1).exe")}},
+      {P, nullptr, ok, [](Rig& r) { reuse(r), r.Put(kD + kSetup, kGood); }, {}, {u"IsDownEmp=OK"}, {Open(kD + kSetup)}},
+      // An announced SHA-256 is compared exactly; a mismatch refuses whatever the MD5 and the status trail say.
+      {u"", kSha.c_str(), bare, nullptr, got, kOk, {runC}},
+      {u"", u"55555", bare, nullptr, Twice(got[0]), kTwice, {}},
+      {u"", u"", bare, Titled, clean, kTwice, {}},
+      {u"", kSha.c_str(), bare, [](Rig& r) { r.sha256s[kC + kSetup] = u"0", r.Put(kC + kSetup, kGood); }, got, second,
+       {Open(kC + u"setup(1).exe")}},
+      {P, longSha.c_str(), ok, Titled, clean, twice(u"Not Sign=ok"), {}},
+  };
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    const auto& c = cases[i];
+    Rig r;
+    r.run.InstallerSigners = c.pins, r.signature = c.facts, r.transfers = c.transfers;
+    if (c.sha) r.run.FileSHA256 = c.sha, r.run.FileSHA256Given = true;
+    if (c.setup) c.setup(r);
+    r.Start();
+    EXPECT_EQ(Brief(r.reports), c.reports) << "row " << i;
+    EXPECT_EQ(r.With(u"open:"), c.opened) << "row " << i;
   }
 }
 

@@ -10,9 +10,10 @@ namespace stub { namespace {
 std::string Show(std::u16string_view s) { return Utf16ToUtf8Lossy(s); }
 std::u16string Coded(std::u16string_view plain) { return Encode(plain, u"A", kCodecKey); }
 
-// Every reply field starts as "old", so a field the reply leaves alone shows; the mask names the others.
+// Every reply field starts as "old" (a missing column too), so a field the reply leaves alone shows; the mask names
+// the others.
 TEST(ParseNetInfo, ReplyRules) {
-  const struct { const char16_t* reply; const char16_t* fields[6]; } cases[] = {
+  const struct { const char16_t* reply; const char16_t* fields[7]; } cases[] = {
       // Other text before the key: the value is still after the record's first "==", up to the second.
       {u"xyzDownUrl==http://H/X.exe", {u"http://h/x.exe", u"old", u"old", u"old", u"old", u"old"}},
       {u"DownUrl==A==B", {u"a", u"old", u"old", u"old", u"old", u"old"}},
@@ -24,14 +25,21 @@ TEST(ParseNetInfo, ReplyRules) {
       {u"NISITitle==t NISIVer==v", {u"old", u"old", u"old", u"old", u"t nisiver", u"t nisiver"}},  // one piece
       {u"Foo==bar<#><#>just text<#>NameVer==3", {u"old", u"old", u"old", u"old", u"old", u"old"}},
       {u"DownUrl==a<#b<#>FileMD5==c#>", {u"a<#b", u"c#>", u"old", u"old", u"old", u"old"}},  // exact separator
+      // A SHA-256 is one more key, announced even when its value is empty.
+      {u"FileSHA256==AB<#>FileMD5==C", {u"old", u"c", u"old", u"old", u"old", u"old", u"ab"}},
+      {u"FileSHA256==", {u"old", u"old", u"old", u"old", u"old", u"old", u""}},
   };
   for (const auto& c : cases) {
     RunState s;
-    s.DownUrl = s.FileMD5 = s.SetupName = s.NameTitle = s.NISITitle = s.NISIVer = u"old", s.NetText = c.reply;
+    s.DownUrl = s.FileMD5 = s.SetupName = s.NameTitle = s.NISITitle = s.NISIVer = s.FileSHA256 = u"old";
+    s.NetText = c.reply;
     const uint32_t mask = ParseNetInfoFields(s, s.NetText);
-    const std::u16string* got[] = {&s.DownUrl, &s.FileMD5, &s.SetupName, &s.NameTitle, &s.NISITitle, &s.NISIVer};
-    for (int i = 0; i < 6; ++i)
-      EXPECT_TRUE(*got[i] == c.fields[i] && bool((mask >> i) & 1) == (*got[i] != u"old")) << Show(c.reply) << " " << i;
+    const std::u16string* got[] = {&s.DownUrl, &s.FileMD5, &s.SetupName, &s.NameTitle, &s.NISITitle, &s.NISIVer,
+                                   &s.FileSHA256};
+    for (int i = 0; i < 7; ++i)
+      EXPECT_TRUE(*got[i] == (c.fields[i] ? c.fields[i] : u"old") && bool((mask >> i) & 1) == (*got[i] != u"old"))
+          << Show(c.reply) << " " << i;
+    EXPECT_EQ(s.FileSHA256Given, s.FileSHA256 != u"old");
     EXPECT_EQ(s.NetText, c.reply);  // only the values are lower-cased
   }
   // Over-long values count as absent: an address past 2,048 units, a title or name past 260, a digest past 64.
@@ -61,9 +69,9 @@ RunState Fetched(std::u16string raw) {
 TEST(FinishGetNet, FallsBackToTheBuiltInDownloadAndReportsTheCodedReplyCut) {  // nullptr: the built-in value
   const struct { std::u16string raw; bool report; const char16_t *downUrl, *fileMD5, *nameTitle; } cases[] = {
       {u"", true, nullptr, nullptr, u"Korvel安装"},
-      // Without DownUrl the reply's titles stay, but its digest gives way too.
-      {Coded(u"NameTitle==新标题<#>FileMD5==ABC"), true, nullptr, nullptr, u"新标题"},
-      {Coded(u"DownUrl==HTTP://Srv/Setup.exe<#>NameTitle==X"), false, u"http://srv/setup.exe", u"", u"x"},
+      // Without DownUrl the reply's titles stay, but its digests give way too.
+      {Coded(u"NameTitle==新标题<#>FileMD5==ABC<#>FileSHA256==AB"), true, nullptr, nullptr, u"新标题"},
+      {Coded(u"DownUrl==HTTP://Srv/Setup.exe<#>NameTitle==X<#>FileSHA256==AB"), false, u"http://srv/setup.exe", u"", u"x"},
   };
   for (const auto& c : cases) {
     RunState s = Fetched(c.raw);
@@ -73,6 +81,7 @@ TEST(FinishGetNet, FallsBackToTheBuiltInDownloadAndReportsTheCodedReplyCut) {  /
     EXPECT_EQ(s.DownUrl, c.downUrl ? c.downUrl : s.DefaultDownUrl);
     EXPECT_EQ(s.FileMD5, c.fileMD5 ? c.fileMD5 : s.DefaultFileMD5);
     EXPECT_TRUE(s.NameTitle == c.nameTitle && Coded(s.NetText) == c.raw);  // NetText holds the decoded reply
+    EXPECT_TRUE(s.FileSHA256Given == !c.report && s.FileSHA256 == (c.report ? u"" : u"ab"));
   }
   for (char16_t unit : {u'x', u'\x4e01', char16_t(0xD83D)}) {  // a huge raw reply is cut so the report gets through
     RunState s = Fetched(std::u16string(1 << 20, unit));  // a 1 MiB page of garbage

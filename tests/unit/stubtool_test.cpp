@@ -53,10 +53,11 @@ TEST(StubTool, CommandsRepliesAndBadUsage) {
     EXPECT_TRUE(Tool({cmd, "--help"}).code == 0 && help.find("  " + std::string(cmd) + " ") != std::string::npos) << cmd;
   EXPECT_TRUE(StubToolReadsInput({"reply", "--plain"}) && !StubToolReadsInput({"reply", "--help"}));
   const struct { std::u16string reply; std::string json; } replies[] = {  // the fields the reply sets
-      {u"DownUrl==HTTP://Dl/A.exe<#>FileMD5==ABC", R"({"DownUrl":"http://dl/a.exe","FileMD5":"abc","SetupName":null,)"
-                                                    R"("NameTitle":null,"NISITitle":null,"NISIVer":null})"},
+      {u"DownUrl==HTTP://Dl/A.exe<#>FileMD5==ABC<#>FileSHA256==AB", R"({"DownUrl":"http://dl/a.exe","FileMD5":"abc",)"
+       R"("SetupName":null,"NameTitle":null,"NISITitle":null,"NISIVer":null,"FileSHA256":"ab"})"},
       {u"NameTitle==新\"标题\"\\<#>NISIVer==<#>NameVer==9<#>SetupName==a\tb\n",
-       R"({"DownUrl":null,"FileMD5":null,"SetupName":"a\tb\n","NameTitle":"新\"标题\"\\","NISITitle":null,"NISIVer":""})"},
+       R"({"DownUrl":null,"FileMD5":null,"SetupName":"a\tb\n","NameTitle":"新\"标题\"\\","NISITitle":null,"NISIVer":"",)"
+       R"("FileSHA256":null})"},
   };
   for (const auto& c : replies) {
     EXPECT_EQ(Tool({"reply"}, Coded(c.reply)).out, c.json + "\n");

@@ -9,6 +9,7 @@
 #include "base/text.h"
 #include "codec/md5_file.h"
 #include "download/platform_win.h"
+#include "download/signature.h"
 #include "download/texts.h"
 #include "net/net_win.h"
 #include "net/page_text.h"
@@ -43,6 +44,42 @@ TEST(WinFileSystem, TheCheckedFileIsReadableButCannotChangeUntilReleased) {
   CloseHandle(reader);
   EXPECT_EQ(fs.DigestAndHold(folder), kErrOpen);  // a failed check lets go of the last
   EXPECT_TRUE(DeleteFileW(W(path)));
+}
+
+// The held file's SHA-256 (a known answer, read from its start across many reads) and the verdict on its signature: the sample
+// installer as built, signed by the build's test publisher (pinned), changed after signing, signed by another
+// certificate of its root, and by a certificate of the same name under a root this prefix does not trust.
+TEST(WinSignature, HeldFilesSha256AndSignatureVerdicts) {
+  const TempDir dir;
+  const std::u16string folder = Utf8ToUtf16Lossy(dir.path().u8string()) + u"\\", bin = GetAppPath();
+  wchar_t pins[80] = L"";
+  ASSERT_EQ(GetEnvironmentVariableW(L"STUB_TEST_PUBLISHER_SHA256", pins, 80), 64u);
+  const struct { std::u16string path; std::string content; const char16_t* sha; SignVerdict verdict; } rows[] = {
+      {folder + u"a.exe", std::string(1000000, 'a'), u"cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0",
+       SignVerdict::Unsigned},
+      {bin + u"sample-installer.exe", "", nullptr, SignVerdict::Unsigned},
+      {bin + u"sample-installer-signed.exe", "", nullptr, SignVerdict::Ok},
+      {bin + u"sample-installer-tampered.exe", "", nullptr, SignVerdict::BadDigest},
+      {bin + u"sample-installer-other.exe", "", nullptr, SignVerdict::NotPinned},
+      {bin + u"sample-installer-impostor.exe", "", nullptr, SignVerdict::UntrustedRoot},
+  };
+  WinFileSystem fs;
+  for (const auto& row : rows) {
+    if (!row.content.empty()) {
+      HANDLE f = Open(row.path, GENERIC_WRITE, 0, CREATE_ALWAYS);
+      DWORD n;
+      WriteFile(f, row.content.data(), static_cast<DWORD>(row.content.size()), &n, nullptr);
+      CloseHandle(f);
+    }
+    const std::string name = Utf16ToUtf8Lossy(row.path);
+    ASSERT_EQ(fs.DigestAndHold(row.path).size(), 32u) << name;
+    if (row.sha) EXPECT_EQ(fs.HeldSHA256(), row.sha) << name;
+    const SignatureFacts facts = fs.HeldSignature();
+    EXPECT_EQ(JudgeSignature(facts, reinterpret_cast<const char16_t*>(pins)), row.verdict)
+        << name << ": trust " << std::hex << facts.trust << ", chain " << facts.chainErrors;
+  }
+  fs.ReleaseHold();
+  EXPECT_TRUE(fs.HeldSHA256().empty() && fs.HeldSignature().trust == kTrustNoSignature);  // nothing held
 }
 
 // A page without a charset that is not UTF-8 is read in the system's ANSI code page.
@@ -124,8 +161,8 @@ TEST(SingleInstance, ActivationReachesOnlyAnotherInstanceOrAVisibleWindowOfAnoth
 }
 
 // Libraries that are not on the known-DLLs list come from the system folder,
-// whatever lies beside the program (this test program's own name is a file
-// there, and is not found).
+// whatever lies beside the program: planted.dll is there (and would end this
+// program if it were loaded).
 TEST(SystemDll, LoadedByFullPathFromTheSystemFolderOnly) {
   wchar_t system[MAX_PATH], loaded[MAX_PATH], self[MAX_PATH];
   const UINT n = GetSystemDirectoryW(system, MAX_PATH);
@@ -135,7 +172,9 @@ TEST(SystemDll, LoadedByFullPathFromTheSystemFolderOnly) {
   loaded[n] = 0;
   EXPECT_EQ(lstrcmpiW(loaded, system), 0);
   GetModuleFileNameW(nullptr, self, MAX_PATH);
-  EXPECT_EQ(LoadSystemLibrary(wcsrchr(self, L'\\') + 1), nullptr);
+  lstrcpyW(wcsrchr(self, L'\\') + 1, L"planted.dll");
+  ASSERT_NE(GetFileAttributesW(self), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(LoadSystemLibrary(L"planted.dll"), nullptr);
 }
 
 // The profile in the build that runs: a 32-bit program in a 32-bit prefix, the

@@ -55,7 +55,8 @@ constexpr char kReplyHelp[] =
     "it (a trailing newline counts as part of the last value), decodes it with mode A\n"
     "and key 4713 unless --plain says it is already plain, parses it as the setup\n"
     "program does and prints one JSON object with the fields it sets:\n"
-    "  {\"DownUrl\":...,\"FileMD5\":...,\"SetupName\":...,\"NameTitle\":...,\"NISITitle\":...,\"NISIVer\":...}\n"
+    "  {\"DownUrl\":...,\"FileMD5\":...,\"SetupName\":...,\"NameTitle\":...,\"NISITitle\":...,\"NISIVer\":...,\n"
+    "   \"FileSHA256\":...}\n"
     "A field the reply does not set is null. Values come out in lower case, as the\n"
     "setup program uses them. Exit codes: 0 done, 2 bad usage or input that is not\n"
     "valid UTF-8.\n";
@@ -202,6 +203,7 @@ int Reply(const std::vector<std::string>& args, const std::string& in, std::stri
       {"DownUrl", kReplyDownUrl, s.DownUrl},       {"FileMD5", kReplyFileMD5, s.FileMD5},
       {"SetupName", kReplySetupName, s.SetupName}, {"NameTitle", kReplyNameTitle, s.NameTitle},
       {"NISITitle", kReplyNISITitle, s.NISITitle}, {"NISIVer", kReplyNISIVer, s.NISIVer},
+      {"FileSHA256", kReplyFileSHA256, s.FileSHA256},
   };
   // A lone surrogate has no UTF-8 form and becomes U+FFFD.
   nlohmann::ordered_json json;
