@@ -365,9 +365,10 @@ set_tests_properties(${signature_tests} PROPERTIES FIXTURES_REQUIRED win-publish
 add_executable(e2e-helper tests/e2e/e2e_helper.cpp)
 target_compile_options(e2e-helper PRIVATE -municode)
 target_link_options(e2e-helper PRIVATE -municode ${STUB_STATIC_LINK})
-# The single-instance tests hold windows in e2e-helper; the library tests look
-# past planted.dll beside the program.
-add_dependencies(win-tests e2e-helper planted)
+# The single-instance tests hold windows in e2e-helper, the library tests look
+# past planted.dll beside the program, the launch tests start copies of the
+# sample installer.
+add_dependencies(win-tests e2e-helper planted sample-installer)
 
 # A library that ends any process that loads it, planted beside the stub
 # under the names of the system libraries it loads from the system folder.

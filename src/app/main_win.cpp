@@ -46,7 +46,7 @@ void Main() {
     static WinWaiter waiter;
     static WinFileSystem files;
     static URLDownFile engine(settings::kStallSeconds);
-    static WinShell shell(window.hwnd());
+    static WinShell shell(window.hwnd(), &files);
     static DownloadController controller(s, clock, waiter, files, engine, window, shell);
     window.SetController(&controller);
     g_window = &window;

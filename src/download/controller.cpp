@@ -68,7 +68,7 @@ void DownloadController::IsDownEmp() {
       view_.SetFillWidth(view_.FullWidth());
       view_.SetStatus(kPreparing);
       Report(kReuseFound);
-      RunInstaller(folder + name);
+      if (!RunInstaller(folder + name)) continue;  // what started was not this file: ended, search on
       WaitSeconds(1);
       if (Ended()) return;
       view_.Hide();
@@ -174,15 +174,19 @@ void DownloadController::DownFinish() {
   if (Ended()) return;
   const std::u16string secs = FormatSeconds(etime - btime, shell_.DecimalSeparator());
 
-  if (r == 1 && admitted) {
+  const bool verified = r == 1 && admitted;
+  if (verified) {
     Report(kFinishOk + secs + u" DownCode=" + DownCode + u" SavePath=" + run_.SaveDir + u" url=" +
            ReportedUrl() + SignField());
-    RunInstaller(SavePath());
-    WaitSeconds(2);
-    if (Ended()) return;
-    view_.Hide();
-    EndProgram();
-    return;
+    if (RunInstaller(SavePath())) {
+      WaitSeconds(2);
+      if (Ended()) return;
+      view_.Hide();
+      EndProgram();
+      return;
+    }
+    // What started was not the checked file: it was ended before it ran, and
+    // the download counts as failed.
   }
 
   Report(kFinishNot + secs + u" DownCode=" + DownCode + u" DiskSpace=" +
@@ -194,18 +198,19 @@ void DownloadController::DownFinish() {
 
   // The clean-transfer rule looks at this transfer's own statuses, not the
   // trail the reports carry, and only at a held file the other checks admit.
-  if (transferCode_ == u"4,14,5,6," && transferEnd_ != TransferEnd::Aborted && admitted) {
-    RunInstaller(SavePath());
-    WaitSeconds(2);
-    if (Ended()) return;
-    if (NSISError()) Report(kNsisError);
-    if (NSISSoftTitle()) {
-      Report(kInstallerSeen);
-      WaitSeconds(1);
+  if (transferCode_ == u"4,14,5,6," && transferEnd_ != TransferEnd::Aborted && admitted && !verified) {
+    if (RunInstaller(SavePath())) {
+      WaitSeconds(2);
       if (Ended()) return;
-      view_.Hide();
-      EndProgram();
-      return;
+      if (NSISError()) Report(kNsisError);
+      if (NSISSoftTitle()) {
+        Report(kInstallerSeen);
+        WaitSeconds(1);
+        if (Ended()) return;
+        view_.Hide();
+        EndProgram();
+        return;
+      }
     }
   } else {
     files_.ReleaseHold();  // this file is not going to be run

@@ -66,7 +66,7 @@ class DownloadController : public ProgressSink {
 
   // Checks and services.
   int32_t CheckFileMD5();  // 1 match, 2 mismatch, 0 no usable digest; sets DownMD5, upper-cases FileMD5
-  void RunInstaller(const std::u16string& path);
+  bool RunInstaller(const std::u16string& path);  // false: what started was not the checked file
   bool NSISError();
   bool NSISSoftTitle();
   void WaitSeconds(int32_t n);  // keeps the window alive; never runs past 86395 s after midnight

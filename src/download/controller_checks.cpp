@@ -52,11 +52,11 @@ std::u16string DownloadController::SignField() const {
   return u" Sign=" + std::u16string(SignText(verdict_));
 }
 
-void DownloadController::RunInstaller(const std::u16string& path) {
-  if (Ended()) return;
-  shell_.Launch(path, LaunchKind(path));
-  // Once the installer's process has the file, the hold has done its job.
-  files_.ReleaseHold();
+bool DownloadController::RunInstaller(const std::u16string& path) {
+  if (Ended()) return false;
+  if (!shell_.Launch(path, LaunchKind(path))) return false;
+  files_.KeepHeld();  // the installer may read its file again at any time
+  return true;
 }
 
 bool DownloadController::NSISError() { return shell_.WindowExists(kNsisErrorTitle); }

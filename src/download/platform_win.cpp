@@ -43,6 +43,26 @@ class HoldingDigestFile final : public DigestFile {
   UniqueFile file_;
 };
 
+// Whether the process's image is the file `held` refers to. Without the
+// query (Windows XP) the hold alone keeps the checked file in place.
+bool ImageIs(HANDLE process, HANDLE held) {
+  using QueryImageFn = BOOL(WINAPI*)(HANDLE, DWORD, LPWSTR, PDWORD);
+  const auto query = reinterpret_cast<QueryImageFn>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleW(L"kernel32"), "QueryFullProcessImageNameW")));
+  if (!query) return true;
+  wchar_t image[1024];
+  DWORD n = 1024;
+  if (!query(process, 0, image, &n)) return false;
+  // Attributes only: no sharing conflict with the hold.
+  const UniqueFile file(CreateFileW(image, FILE_READ_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, 0, nullptr));
+  BY_HANDLE_FILE_INFORMATION a, b;
+  return file && GetFileInformationByHandle(file.get(), &a) && GetFileInformationByHandle(held, &b) &&
+         a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+         a.nFileIndexLow == b.nFileIndexLow;
+}
+
 int32_t ErrorNumber() {
   const DWORD e = GetLastError();
   return e ? static_cast<int32_t>(e) : -1;  // a failure is never reported as 0
@@ -98,6 +118,10 @@ std::u16string WinFileSystem::DigestAndHold(const std::u16string& path) {
   return digest;
 }
 
+void WinFileSystem::KeepHeld() {
+  if (held_) started_.push_back(std::move(held_));
+}
+
 std::u16string WinFileSystem::HeldSHA256() { return held_ ? Sha256File(held_.get()) : std::u16string(); }
 
 SignatureFacts WinFileSystem::HeldSignature() {
@@ -110,8 +134,8 @@ void WinShell::Open(const std::u16string& target) {
   ShellExecuteW(owner_, L"open", W(target), nullptr, nullptr, SW_SHOWNORMAL);
 }
 
-void WinShell::Launch(const std::u16string& path, LaunchAs how) {
-  if (how == LaunchAs::Handler) return Open(path);
+bool WinShell::Launch(const std::u16string& path, LaunchAs how) {
+  if (how == LaunchAs::Handler) return Open(path), true;
   // A name without a known extension would get its own handler (or the
   // "choose an app" dialog): start it as a program. With the module named
   // separately no extension is assumed or appended.
@@ -121,14 +145,20 @@ void WinShell::Launch(const std::u16string& path, LaunchAs how) {
   si.wShowWindow = SW_SHOWNORMAL;
   PROCESS_INFORMATION pi = {};
   std::u16string command = u"\"" + path + u"\"";
-  if (CreateProcessW(W(path), reinterpret_cast<wchar_t*>(&command[0]), nullptr, nullptr, FALSE, 0,
-                     nullptr, nullptr, &si, &pi)) {
+  // Its own error mode, not the stub's; suspended until its image is known
+  // to be the checked file.
+  const HANDLE held = files_ ? files_->Held() : nullptr;
+  if (CreateProcessW(W(path), reinterpret_cast<wchar_t*>(&command[0]), nullptr, nullptr, FALSE,
+                     CREATE_DEFAULT_ERROR_MODE | CREATE_SUSPENDED, nullptr, nullptr, &si, &pi)) {
+    const bool checked = !held || ImageIs(pi.hProcess, held);
+    if (checked) ResumeThread(pi.hThread);
+    else TerminateProcess(pi.hProcess, 1);
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);
-    return;
+    return checked;
   }
   constexpr DWORD kElevationRequired = 740;  // ERROR_ELEVATION_REQUIRED, missing from our headers
-  if (GetLastError() != kElevationRequired) return;  // shows up as no installer window
+  if (GetLastError() != kElevationRequired) return true;  // shows up as no installer window
   // An installer that asks for elevation goes through the shell, still as a
   // program: the class of executables, not the name's own.
   SHELLEXECUTEINFOW info = {};
@@ -140,6 +170,7 @@ void WinShell::Launch(const std::u16string& path, LaunchAs how) {
   info.lpClass = L"exefile";
   info.nShow = SW_SHOWNORMAL;
   ShellExecuteExW(&info);
+  return true;
 }
 
 bool WinShell::WindowExists(const std::u16string& title) {

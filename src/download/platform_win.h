@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <vector>
+
 #include "base/handle_win.h"
 #include "download/ports.h"
 
@@ -30,19 +32,26 @@ class WinFileSystem final : public FileSystem {
                 uint32_t& freeClusters, uint32_t& totalClusters) override;
   std::u16string DigestAndHold(const std::u16string& path) override;
   void ReleaseHold() override { held_.reset(); }
+  void KeepHeld() override;
   std::u16string HeldSHA256() override;
   SignatureFacts HeldSignature() override;
+  HANDLE Held() const { return held_.get(); }  // null when nothing is held
 
  private:
   UniqueFile held_;
   std::u16string heldPath_;
+  std::vector<UniqueFile> started_;  // files that were started: held until the process ends
 };
 
 class WinShell final : public Shell {
  public:
-  explicit WinShell(HWND owner) : owner_(owner) {}
+  // `files` holds the checked file that Launch may start.
+  WinShell(HWND owner, const WinFileSystem* files) : owner_(owner), files_(files) {}
   void Open(const std::u16string& target) override;
-  void Launch(const std::u16string& path, LaunchAs how) override;
+  // A program starts suspended and runs only when its image is the held file
+  // (same volume and file index); otherwise it is ended and false returned.
+  // Files started through their handler (.msi) stay held, nothing more.
+  bool Launch(const std::u16string& path, LaunchAs how) override;
   bool WindowExists(const std::u16string& title) override;
   std::u16string AppPath() override;
   void SendReport(const std::u16string& key, const std::u16string& data) override;
@@ -51,6 +60,7 @@ class WinShell final : public Shell {
 
  private:
   HWND owner_;
+  const WinFileSystem* files_;
 };
 
 // The program's folder with a trailing "\", in short form where the system

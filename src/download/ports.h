@@ -42,6 +42,9 @@ class FileSystem {
   // DigestAndHold(), so nobody can change it between the check and the launch.
   virtual std::u16string DigestAndHold(const std::u16string& path) = 0;
   virtual void ReleaseHold() = 0;
+  // The held file has been started: it stays held, unchangeable, until the program ends (an
+  // installer reads its own file again later, msiexec opens a package long after its start).
+  virtual void KeepHeld() = 0;
   // Of the held file: its SHA-256 (64 lower-case hex digits, "" when none is held or it cannot be
   // hashed), and what the platform says about its signature. Both let window messages through.
   virtual std::u16string HeldSHA256() = 0;
@@ -84,7 +87,8 @@ class Shell {
   virtual ~Shell() = default;
   virtual void Open(const std::u16string& target) = 0;  // verb "open", shown normally, window as owner
   // Starts a saved file, shown normally, window as owner: through its handler or as a program.
-  virtual void Launch(const std::u16string& path, LaunchAs how) = 0;
+  // False when the program that started was not the held file (it is ended before it runs).
+  virtual bool Launch(const std::u16string& path, LaunchAs how) = 0;
   virtual bool WindowExists(const std::u16string& title) = 0;  // a top-level window with exactly this title
   virtual std::u16string AppPath() = 0;                  // the program's folder, short form, ending in "\"
   virtual void SendReport(const std::u16string& key, const std::u16string& data) = 0;

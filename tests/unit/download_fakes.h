@@ -30,6 +30,7 @@ struct Rig : Clock, MessageWaiter, FileSystem, DownloadEngine, DownloadView, She
   double now = 36000, stepCap = 1e9;  // a message arriving ends a wait after stepCap seconds
   std::vector<double> waits;
   std::set<std::u16string> existing, unwritable, windows;  // unwritable: folders, with '\'
+  std::set<std::u16string> swapped;  // files whose start ran another image
   std::map<std::u16string, std::u16string> digests, sha256s;
   std::map<std::u16string, SignatureFacts> signatures;  // per path; any other file has `signature`
   SignatureFacts signature;
@@ -88,6 +89,7 @@ struct Rig : Clock, MessageWaiter, FileSystem, DownloadEngine, DownloadView, She
     return d;
   }
   void ReleaseHold() override { Touch(held.empty() ? u"" : u"release:" + held), held.clear(); }
+  void KeepHeld() override { Touch(u"keep:" + held), held.clear(); }
   std::u16string HeldSHA256() override { return Touch(), held.empty() ? u"" : sha256s.count(held) ? sha256s[held] : kSha; }
   SignatureFacts HeldSignature() override { return Touch(), signatures.count(held) ? signatures[held] : signature; }
   TransferEnd DownloadFile(const std::u16string& url, const std::u16string& path, ProgressSink& sink) override {
@@ -108,8 +110,9 @@ struct Rig : Clock, MessageWaiter, FileSystem, DownloadEngine, DownloadView, She
     Touch(u"message:" + text + u"|" + title), Call(onMessage);
   }
   void Open(const std::u16string& target) override { Touch(u"open:" + target); }
-  void Launch(const std::u16string& path, LaunchAs how) override {
+  bool Launch(const std::u16string& path, LaunchAs how) override {
     Touch(u"open:" + path + (how == LaunchAs::Program ? u" as a program" : u""));
+    return swapped.count(path) == 0;  // another image started: ended by the shell
   }
   bool WindowExists(const std::u16string& title) override { return Touch(), windows.count(title) > 0; }
   std::u16string AppPath() override { return Touch(), u"C:\\App\\"; }

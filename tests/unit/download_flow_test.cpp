@@ -61,6 +61,12 @@ TEST(DownloadFlow, Runs) {
        {u"BeginDown", u"Not", u"NSISError", u"AutoReDown", u"BeginDown", u"Not", u"NSISError"},
        {runC, Open(kApp + kSetup)}, S::Failed},
       {Titled, {{kClean, kBad}}, {u"BeginDown", u"Not", u"CheackFinish=OK"}, {runC}, S::Ended},
+      // What started was not the checked file (the shell ended it): a failure, on every launch path.
+      {[](Rig& r) { r.swapped = {kC + kSetup}; }, Twice(got[0]),
+       {u"BeginDown", u"OK", u"Not", u"AutoReDown", u"IsDownEmp=OK", u"BeginDown", u"OK"},
+       {runC, runC, Open(kApp + kSetup)}, S::Ended},
+      {[](Rig& r) { Titled(r), r.swapped = {kC + kSetup, kApp + kSetup}; }, Twice({kClean, kBad}), kTwice,
+       {runC, Open(kApp + kSetup)}, S::Failed},
       // Any other status list, a file that could not be read or a stalled transfer: never run.
       {Titled, Twice({{{9, 1, 4}, {9, 1, 5}, {9, 1, 14}, {9, 9, 6}}, kBad}), kTwice, {}, S::Failed},
       {Titled, {{{{9, 1, 4}, {9, 1, 14}}, kBad}, {{{9, 1, 5}, {9, 9, 6}}, kBad}}, kTwice, {}, S::Failed},  // each its own
@@ -166,7 +172,7 @@ TEST(DownloadFlow, RetryGoesToTheProgramsFolderHoldsTheFileAndReports) {
   const auto at = [&](const char16_t* e) { return std::find(r.log.begin(), r.log.end(), e) - r.log.begin(); };
   EXPECT_LT(at(u"release:C:\\Temp\\setup.exe"), at(u"report:AutoReDown"));  // the failed file is let go first
   EXPECT_EQ(r.Tail(6), (Texts{u"hold:C:\\App\\setup(1).exe", u"report:" + r.reports[5], u"open:C:\\App\\setup(1).exe",
-                              u"release:C:\\App\\setup(1).exe", u"hide", u"closeall"}));
+                              u"keep:C:\\App\\setup(1).exe", u"hide", u"closeall"}));  // held until the end
   EXPECT_EQ(r.states, (std::vector<S>{S::ReuseCheck, S::Choosing, S::Downloading, S::Judging, S::Retrying,
                                       S::ReuseCheck, S::Choosing, S::Downloading, S::Judging, S::Ended}));
   Rig f;  // finish reports: the locale's decimal separator, 10 GB free, the 32-bit library on a 64-bit system

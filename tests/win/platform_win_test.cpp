@@ -177,6 +177,28 @@ TEST(SystemDll, LoadedByFullPathFromTheSystemFolderOnly) {
   EXPECT_EQ(LoadSystemLibrary(L"planted.dll"), nullptr);
 }
 
+// A program starts only when its image is the held (checked) file: a copy of
+// the same bytes at another path is ended before it runs.
+TEST(WinShell, StartsAProgramOnlyWhenItsImageIsTheHeldFile) {
+  const TempDir dir;
+  const std::u16string folder = Utf8ToUtf16Lossy(dir.path().u8string());
+  wchar_t sample[MAX_PATH];
+  GetModuleFileNameW(nullptr, sample, MAX_PATH);
+  lstrcpyW(wcsrchr(sample, L'\\') + 1, L"sample-installer.exe");
+  const std::u16string checked = folder + u"\\checked.exe", other = folder + u"\\other.exe";
+  ASSERT_TRUE(CopyFileW(sample, W(checked), FALSE) && CopyFileW(sample, W(other), FALSE));
+  WinFileSystem fs;
+  ASSERT_EQ(fs.DigestAndHold(checked).size(), 32u);
+  WinShell shell(nullptr, &fs);
+  EXPECT_FALSE(shell.Launch(other, LaunchAs::Program));
+  EXPECT_TRUE(shell.Launch(checked, LaunchAs::Program));
+  for (int i = 0; i < 200 && GetFileAttributesW(W(checked + u".ran")) == INVALID_FILE_ATTRIBUTES; ++i) Sleep(50);
+  EXPECT_NE(GetFileAttributesW(W(checked + u".ran")), INVALID_FILE_ATTRIBUTES);  // it ran
+  EXPECT_EQ(GetFileAttributesW(W(other + u".ran")), INVALID_FILE_ATTRIBUTES);    // it never did
+  fs.KeepHeld();  // started: held until this program ends
+  EXPECT_FALSE(DeleteFileW(W(checked)));
+}
+
 // The profile in the build that runs: a 32-bit program in a 32-bit prefix, the
 // x86-64 build in a 64-bit one (the harness names the prefix's kind in WINEARCH).
 TEST(Profile, BitnessAndTheUrlMonikerLibraryAreThoseOfTheSystem) {

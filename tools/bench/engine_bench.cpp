@@ -76,7 +76,7 @@ class NullView final : public stub::DownloadView {
 class NullShell final : public stub::Shell {
  public:
   void Open(const std::u16string&) override {}
-  void Launch(const std::u16string&, stub::LaunchAs) override {}
+  bool Launch(const std::u16string&, stub::LaunchAs) override { return true; }
   bool WindowExists(const std::u16string&) override { return false; }
   std::u16string AppPath() override { return u""; }
   void SendReport(const std::u16string&, const std::u16string&) override {}
