@@ -88,6 +88,9 @@ int32_t DownloadController::TestExeEmp(const std::u16string& file, const std::u1
     const int32_t err = files_.CreateFolder(folder);
     if (err != 0) return err;
   }
+  // Another user may have made the folder a junction or link to a place of
+  // theirs before this program made it: such a folder cannot be used.
+  if (files_.IsReparsePoint(folder)) return kErrReparsePoint;
   // The probe file stays: it is one byte and the next run writes it again.
   return files_.WriteFirstByte(folder + file);
 }

@@ -1,5 +1,7 @@
 #include "download/platform_win.h"
 
+#include <aclapi.h>
+#include <sddl.h>
 #include <shellapi.h>
 
 #include "base/clock_win.h"
@@ -12,6 +14,21 @@
 namespace stub {
 namespace {
 
+// Full access for the owner (the user who made it), the system and the
+// administrators, nothing inherited, and the same for what is made inside:
+// no other user can change, replace or add to what the stub downloads.
+constexpr wchar_t kPrivate[] = L"D:P(A;OICI;FA;;;OW)(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+
+// The private security descriptor, made once; null where the system cannot
+// express it (before Vista there is no owner-rights entry).
+PSECURITY_DESCRIPTOR Private() {
+  static PSECURITY_DESCRIPTOR sd = nullptr;
+  static bool made = false;
+  if (!made) made = ConvertStringSecurityDescriptorToSecurityDescriptorW(kPrivate, SDDL_REVISION_1, &sd, nullptr);
+  return sd;
+}
+
+
 // Digest access that keeps the file open after a successful digest: the
 // handle passes to the file system, which holds it until the launch.
 class HoldingDigestFile final : public DigestFile {
@@ -20,6 +37,19 @@ class HoldingDigestFile final : public DigestFile {
     return GetFileAttributesW(W(path)) != INVALID_FILE_ATTRIBUTES;
   }
   bool Open(const std::u16string& path) override {
+    // Made private before it is read, where the user may change its access
+    // list (a file of theirs): nobody else can then replace its contents.
+    file_ = UniqueFile(CreateFileW(W(path), GENERIC_READ | WRITE_DAC, FILE_SHARE_READ, nullptr,
+                                   OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (file_) {
+      BOOL present = FALSE, defaulted = FALSE;
+      PACL dacl = nullptr;
+      if (Private() && GetSecurityDescriptorDacl(Private(), &present, &dacl, &defaulted))
+        SetSecurityInfo(file_.get(), SE_FILE_OBJECT,
+                        DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                        dacl, nullptr);
+      return true;
+    }
     file_ = UniqueFile(CreateFileW(W(path), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                    FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     return static_cast<bool>(file_);
@@ -87,7 +117,13 @@ bool WinFileSystem::Exists(const std::u16string& path) {
 }
 
 int32_t WinFileSystem::CreateFolder(const std::u16string& path) {
-  return CreateDirectoryW(W(path), nullptr) ? 0 : ErrorNumber();
+  SECURITY_ATTRIBUTES sa = {sizeof sa, Private(), FALSE};
+  return CreateDirectoryW(W(path), &sa) ? 0 : ErrorNumber();
+}
+
+bool WinFileSystem::IsReparsePoint(const std::u16string& path) {
+  const DWORD attributes = GetFileAttributesW(W(path));
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
 int32_t WinFileSystem::WriteFirstByte(const std::u16string& path) {
@@ -97,6 +133,14 @@ int32_t WinFileSystem::WriteFirstByte(const std::u16string& path) {
   const BYTE one = 1;
   DWORD written = 0;
   if (!WriteFile(f.get(), &one, 1, &written, nullptr) || written != 1) return ErrorNumber();
+  // The folder written to is held open without delete sharing: nobody can
+  // remove, rename or replace it (by a junction, say) while the stub runs.
+  const std::u16string folder = path.substr(0, path.rfind(u'\\') + 1);
+  if (folder != lastFolder_) {
+    lastFolder_ = folder;
+    folders_[folderCount_++ % 4] = UniqueFile(CreateFileW(W(folder), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                                          nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  }
   return 0;
 }
 
@@ -119,7 +163,7 @@ std::u16string WinFileSystem::DigestAndHold(const std::u16string& path) {
 }
 
 void WinFileSystem::KeepHeld() {
-  if (held_) started_.push_back(std::move(held_));
+  if (held_) started_[startedCount_++ % 4] = std::move(held_);
 }
 
 std::u16string WinFileSystem::HeldSHA256() { return held_ ? Sha256File(held_.get()) : std::u16string(); }

@@ -4,8 +4,6 @@
 
 #include <windows.h>
 
-#include <vector>
-
 #include "base/handle_win.h"
 #include "download/ports.h"
 
@@ -27,6 +25,7 @@ class WinFileSystem final : public FileSystem {
  public:
   bool Exists(const std::u16string& path) override;
   int32_t CreateFolder(const std::u16string& path) override;
+  bool IsReparsePoint(const std::u16string& path) override;
   int32_t WriteFirstByte(const std::u16string& path) override;
   bool DiskFree(const std::u16string& root, uint32_t& sectorsPerCluster, uint32_t& bytesPerSector,
                 uint32_t& freeClusters, uint32_t& totalClusters) override;
@@ -40,7 +39,13 @@ class WinFileSystem final : public FileSystem {
  private:
   UniqueFile held_;
   std::u16string heldPath_;
-  std::vector<UniqueFile> started_;  // files that were started: held until the process ends
+  // Files that were started and folders written to, held until the process
+  // ends. A run starts at most three files (a reused one, a download, its
+  // retry) and writes to at most its three candidate folders; past that the
+  // oldest slot is reused.
+  UniqueFile started_[4], folders_[4];
+  unsigned startedCount_ = 0, folderCount_ = 0;
+  std::u16string lastFolder_;
 };
 
 class WinShell final : public Shell {

@@ -30,16 +30,21 @@ class FileSystem {
  public:
   virtual ~FileSystem() = default;
   virtual bool Exists(const std::u16string& path) = 0;           // file or folder of that name
-  virtual int32_t CreateFolder(const std::u16string& path) = 0;  // one level; 0 or an error number
+  // One level, private to the user (and the system and administrators); 0 or an error number.
+  virtual int32_t CreateFolder(const std::u16string& path) = 0;
+  // A junction, mount point or link: it may lead wherever another user chose.
+  virtual bool IsReparsePoint(const std::u16string& path) = 0;
   // Opens or creates (never truncates) for binary write, writes one byte of value 1 at the
-  // first position, closes; 0 or a non-zero error number.
+  // first position, closes; 0 or a non-zero error number. From then on the folder is held
+  // open, so that nobody can delete, rename or replace it until the program ends.
   virtual int32_t WriteFirstByte(const std::u16string& path) = 0;
   virtual bool DiskFree(const std::u16string& root, uint32_t& sectorsPerCluster,
                         uint32_t& bytesPerSector, uint32_t& freeClusters,
                         uint32_t& totalClusters) = 0;
   // The file digest text (32 lower-case hex, "" for a missing path, or "* ERR: ..." text). When a
   // digest results, the file stays open with read-only sharing until ReleaseHold() or the next
-  // DigestAndHold(), so nobody can change it between the check and the launch.
+  // DigestAndHold(), so nobody can change it between the check and the launch; before it is
+  // read, the file is made private to the user where the user may do so.
   virtual std::u16string DigestAndHold(const std::u16string& path) = 0;
   virtual void ReleaseHold() = 0;
   // The held file has been started: it stays held, unchangeable, until the program ends (an

@@ -31,6 +31,7 @@ struct Rig : Clock, MessageWaiter, FileSystem, DownloadEngine, DownloadView, She
   std::vector<double> waits;
   std::set<std::u16string> existing, unwritable, windows;  // unwritable: folders, with '\'
   std::set<std::u16string> swapped;  // files whose start ran another image
+  std::set<std::u16string> links;    // folders that are junctions or links, with '\'
   std::map<std::u16string, std::u16string> digests, sha256s;
   std::map<std::u16string, SignatureFacts> signatures;  // per path; any other file has `signature`
   SignatureFacts signature;
@@ -72,6 +73,7 @@ struct Rig : Clock, MessageWaiter, FileSystem, DownloadEngine, DownloadView, She
   int32_t CreateFolder(const std::u16string& path) override {
     return Touch(), unwritable.count(path) ? 76 : (existing.insert(path), 0);
   }
+  bool IsReparsePoint(const std::u16string& path) override { return Touch(), links.count(path) > 0; }
   int32_t WriteFirstByte(const std::u16string& path) override {  // refused in an unwritable folder
     return Touch(), unwritable.count(path.substr(0, path.rfind(u'\\') + 1)) ? 75 : (existing.insert(path), 0);
   }

@@ -49,6 +49,10 @@ TEST(DownloadFlow, Runs) {
       {[](Rig& r) { r.unwritable = {kC, kD, kApp}; }, Twice({kClean, kBad}),
        {u"TestEmp=Not", u"BeginDown", u"Not", u"AutoReDown", u"TestEmp=Not", u"BeginDown", u"Not"},
        {Open(kApp + u"setup(2).exe"), Open(kApp + u"setup(2).exe")}, S::Failed},
+      // A candidate folder that is a junction, mount point or link is passed over like one that cannot be written.
+      {[](Rig& r) { r.links = {kC}; }, got, kOk, {Open(kD + kSetup)}, S::Ended},
+      {[](Rig& r) { r.links = {kC, kD, kApp}; }, Twice({kBroken, kBad}),
+       {u"TestEmp=Not", u"BeginDown", u"Not", u"AutoReDown", u"TestEmp=Not", u"BeginDown", u"Not"}, {}, S::Failed},
       // Every name taken, or none to take: the browser gets the address.
       {[](Rig& r) { r.existing = {kApp + kSetup, kApp + u"setup(1).exe", kApp + u"setup(2).exe", kApp + u"setup(3).exe"};
          r.unwritable = {kC, kD}; }, {}, {Check(u"1"), Check(u"2"), u"SaveExe=Null"},
