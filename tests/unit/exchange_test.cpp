@@ -3,6 +3,7 @@
 #include "base/text.h"
 #include "codec/codec.h"
 #include "net/clock.h"
+#include "net/redirect.h"
 #include "net/wire.h"
 
 namespace stub { namespace {
@@ -95,6 +96,20 @@ TEST(ExchangeUrls, ProfileDataReplyAddressesAndWireForm) {
       {std::u16string(u"\t\x7F\0安\U0001F600", 6) + char16_t(0xD800), "%09%7F%00%E5%AE%89%F0%9F%98%80%EF%BF%BD"},
   };
   for (const auto& c : wires) EXPECT_EQ(WireUrl(c.url), c.wire) << c.wire;
+}
+
+TEST(Redirects, NeverOutOfTlsNorOffTheWeb) {  // from where the transfer began, to where it is sent
+  const std::u16string longest = u"https://h/" + std::u16string(kMaxRedirectUrl - 10, u'a');
+  const struct { const char16_t* from; std::u16string to; bool allowed; } cases[] = {
+      {u"https://h/", u"https://cdn/x", true}, {u"https://h/", u"http://cdn/x", false}, {u"HTTPS://h/", u"HTTP://c/", false},
+      {u"http://h/", u"http://cdn/x", true}, {u"http://h/", u"HTTPS://cdn:8443", true}, {u"http://h/", u"ftp://h/x", false},
+      {u"http://h/", u"file:///C:/x.exe", false}, {u"http://h/", u"\\\\h\\s\\x.exe", false}, {u"http://h/", u"c:x", false},
+      {u"https://h/", u"/x", false}, {u"https://h/", u"//cdn/x", false}, {u"https://h/", u"", false},  // relative or empty
+      {u"https://h/", u"https:///x", false}, {u"http://h/", u"http://?x", false}, {u"http://h/", u"http://h/a b", false},
+      {u"http://h/", u"http://h/\r\nx", false}, {u"https://h/", u"\xFFFF\xD800://x", false},  // no host, spaces, garbage
+      {u"https://h/", longest, true}, {u"https://h/", longest + u"a", false},  // at most the longest a browser takes
+  };
+  for (const auto& c : cases) EXPECT_EQ(RedirectAllowed(c.from, c.to), c.allowed) << Show(c.from) << " -> " << Show(c.to);
 }
 
 std::string Show(const LocalTime& t) { return Utf16ToUtf8Lossy(TimeStamp(t)); }
