@@ -114,5 +114,20 @@ TEST(URLDownFile, AStalledTransferIsAbortedNotLeftToEndAsASuccess) {
   EXPECT_EQ(Download("STUB_TEST_STALL_URL", 1, sink), TransferEnd::Aborted);
 }
 
+// The request helper against a server that redirects.
+TEST(RedirectsWin, FollowedOnTheWebAFewTimesNeverOffIt) {
+  const struct { std::u16string path; HttpFailure get; } rows[] = {
+      {u"to/ftp://127.0.0.1/x", HttpFailure::kRedirect},
+      {u"to/file:///C:/windows/win.ini", HttpFailure::kRedirect},
+      {u"to/f.bin", HttpFailure::kRedirect},  // relative, to itself: the sixth is refused
+      {u"to//ok", HttpFailure::kNone},        // relative, to another page
+      {u"to/" + ServerUrl("STUB_TEST_UNTRUSTED_URL", u"f.bin"), HttpFailure::kCertificate},
+  };
+  for (const auto& row : rows) {
+    const HttpResult r = HttpGet(ServerUrl("STUB_TEST_REDIRECT_URL", row.path.c_str()), 1000, 4096);
+    EXPECT_TRUE(r.failure == row.get && r.body == (r.ok() ? "redirector" : "")) << Utf16ToUtf8Lossy(row.path);
+  }
+}
+
 }  // namespace
 }  // namespace stub
