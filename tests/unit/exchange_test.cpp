@@ -45,14 +45,17 @@ RunState Fetched(std::u16string raw) {
 }
 
 TEST(FinishGetNet, FallsBackToTheBuiltInDownloadAndReportsTheCodedReplyCut) {  // nullptr: the built-in value
-  const struct { std::u16string raw; bool report; const char16_t *downUrl, *fileMD5, *nameTitle; } cases[] = {
+  const struct { std::u16string raw; bool report; const char16_t *downUrl, *fileMD5, *nameTitle; bool tls = false; } cases[] = {
       {u"", true, nullptr, nullptr, u"Korvel安装"},
       // Without DownUrl the reply's titles stay, but its digest gives way too.
       {Coded(u"NameTitle==新标题<#>FileMD5==ABC"), true, nullptr, nullptr, u"新标题"},
       {Coded(u"DownUrl==HTTP://Srv/Setup.exe<#>NameTitle==X"), false, u"http://srv/setup.exe", u"", u"x"},
+      {Coded(u"DownUrl==HTTP://Srv/Setup.exe<#>FileMD5==ABC<#>NameTitle==X"), true, nullptr, nullptr, u"x", true},  // TLS
+      {Coded(u"DownUrl==HTTPS://Srv/Setup.exe<#>FileMD5==ABC"), false, u"https://srv/setup.exe", u"abc", u"Korvel安装", true},
   };
   for (const auto& c : cases) {
     RunState s = Fetched(c.raw);
+    if (c.tls) s.ServerUrl = u"HTTPS://report.example.com/";
     std::u16string data = u"untouched";
     EXPECT_EQ(FinishGetNet(s, data), c.report);
     EXPECT_EQ(data, c.report ? u"GetNetIsnull='" + c.raw + u"'" : u"untouched");
