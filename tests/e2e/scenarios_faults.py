@@ -244,7 +244,7 @@ def two_together(env):
 
 def bad_tls_report_server(env, kind):
     """Nothing reaches a report server whose certificate is refused; the built-in download comes from its host."""
-    with tls_server(env, sample_reply(env), tls=kind) as server, tls_server(env, port=DL_PORT) as dl:
+    with tls_server(env, sample_reply(env, url=DL_BASE + FALLBACK_PATH), tls=kind) as server, tls_server(env, port=DL_PORT) as dl:
         data = run_to_end(env, server, build="stub-tls.exe")
         check_eq([f.split("?")[0] for f in dl.file_requests()], ["/" + FALLBACK_PATH], "the built-in download")
     check_eq(data, [], "nothing reached the refused server")
