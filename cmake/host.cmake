@@ -11,13 +11,25 @@ endif()
 stub_builtins(builtins "${STUB_SERVER_URL}" "${STUB_DOWNLOAD_SCHEME}" "${STUB_DOWNLOAD_HOST}"
   $<TARGET_FILE:gen-settings> gen-settings "${STUB_FALLBACK_FILE}" "")
 
-# A stall limit whose milliseconds would not fit 32 bits stops the build.
-foreach(stall 0 86401 4294968 5x)
-  add_test(NAME gen-settings-refuses-stall-${stall}
-    COMMAND gen-settings ${CMAKE_BINARY_DIR}/stall-test.h http://x/ x ${STUB_FALLBACK_FILE}
-            "${STUB_TITLE_1}" "${STUB_TITLE_2}" ${stall} http)
-  set_tests_properties(gen-settings-refuses-stall-${stall} PROPERTIES
-    PASS_REGULAR_EXPRESSION "STUB_STALL_SECONDS must be 1 to 86400")
+# Settings the build refuses: a stall limit whose milliseconds would not fit
+# 32 bits, and a TLS server with a download in the clear.
+# Rows: name, server URL, stall seconds, download scheme, expected message.
+foreach(row
+    "stall-0|http://x/|0|http|STUB_STALL_SECONDS must be 1 to 86400"
+    "stall-86401|http://x/|86401|http|STUB_STALL_SECONDS must be 1 to 86400"
+    "stall-4294968|http://x/|4294968|http|STUB_STALL_SECONDS must be 1 to 86400"
+    "stall-5x|http://x/|5x|http|STUB_STALL_SECONDS must be 1 to 86400"
+    "http-download-for-https-server|https://x/|60|http|STUB_DOWNLOAD_SCHEME must be https when STUB_SERVER_URL is https://")
+  string(REPLACE "|" ";" row "${row}")
+  list(GET row 0 name)
+  list(GET row 1 server)
+  list(GET row 2 stall)
+  list(GET row 3 scheme)
+  list(GET row 4 says)
+  add_test(NAME gen-settings-refuses-${name}
+    COMMAND gen-settings ${CMAKE_BINARY_DIR}/refused-settings.h ${server} x ${STUB_FALLBACK_FILE}
+            "${STUB_TITLE_1}" "${STUB_TITLE_2}" ${stall} ${scheme})
+  set_tests_properties(gen-settings-refuses-${name} PROPERTIES PASS_REGULAR_EXPRESSION "${says}")
 endforeach()
 # So does a pinned signer that is not a SHA-256 fingerprint.
 add_test(NAME gen-settings-refuses-a-short-signer

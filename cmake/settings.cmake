@@ -9,6 +9,10 @@ set_property(CACHE STUB_DOWNLOAD_SCHEME PROPERTY STRINGS http https)
 if(NOT STUB_DOWNLOAD_SCHEME MATCHES "^(http|https)$")
   message(FATAL_ERROR "STUB_DOWNLOAD_SCHEME must be http or https (got '${STUB_DOWNLOAD_SCHEME}')")
 endif()
+if(STUB_SERVER_URL MATCHES "^https://" AND NOT STUB_DOWNLOAD_SCHEME STREQUAL "https")
+  message(FATAL_ERROR "STUB_DOWNLOAD_SCHEME must be https when STUB_SERVER_URL is https:// "
+    "(got '${STUB_DOWNLOAD_SCHEME}' with '${STUB_SERVER_URL}'): the built-in download would leave TLS")
+endif()
 set(STUB_DOWNLOAD_HOST "dl.example.com" CACHE STRING
     "Host (and optional :port) of the fallback installer URL")
 set(STUB_FALLBACK_FILE "" CACHE FILEPATH

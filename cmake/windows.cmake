@@ -319,8 +319,9 @@ add_dependencies(win-tests signed-samples)  # the signature tests read them besi
 
 # Servers for the network tests, on loopback: report-server from the host
 # build trickling its file, stalling it, and serving TLS with a self-signed
-# certificate made for this run and trusted nowhere. The cleanup test stops
-# them, and `timeout` does if it never runs.
+# certificate made for this run and trusted nowhere, and a server that
+# redirects (tests/e2e/redirector.py). The cleanup test stops them, and
+# `timeout` does if it never runs.
 set(win_servers ${CMAKE_BINARY_DIR}/win-test-servers)
 add_test(NAME win-servers-start COMMAND sh -c [=[
 d=$1 server=$2
@@ -339,19 +340,24 @@ start() {  # NAME PORT OPTIONS...
 start trickle 18476 --file-rate 5000
 start stall 18477 --file-stall 0
 start untrusted 18478 --tls-cert "$d/cert.pem" --tls-key "$d/key.pem"
+timeout 1200 python3 -c 'import sys, threading; sys.path.insert(0, sys.argv[1]); import redirector
+with redirector.redirector(18479): print("redirector: listening", flush=True); threading.Event().wait()' \
+  "$3" </dev/null >"$d/redirector.log" 2>&1 &
+echo $! >>"$d/pids"
 for _ in $(seq 100); do
-  [ "$(cat "$d"/*.log | grep -c listening)" = 3 ] && exit 0
+  [ "$(cat "$d"/*.log | grep -c listening)" = 4 ] && exit 0
   sleep 0.1
 done
-kill $(cat "$d/pids"); cat "$d"/*.log; exit 1]=] sh ${win_servers} ${STUB_HOST_BIN}/report-server)
+kill $(cat "$d/pids"); cat "$d"/*.log; exit 1]=] sh ${win_servers} ${STUB_HOST_BIN}/report-server
+  ${CMAKE_SOURCE_DIR}/tests/e2e)
 add_test(NAME win-servers-stop COMMAND sh -c [=[kill $(cat "$1/pids")]=] sh ${win_servers})
 set_tests_properties(win-servers-start PROPERTIES FIXTURES_SETUP win-servers)
 set_tests_properties(win-servers-stop PROPERTIES FIXTURES_CLEANUP win-servers)
 set(net_tests ${win_tests})
-list(FILTER net_tests INCLUDE REGEX "^(HttpGetWin|URLDownFile)\\.")
+list(FILTER net_tests INCLUDE REGEX "^(HttpGetWin|URLDownFile|RedirectsWin)\\.")
 # A minute each: a transfer that is never aborted waits on the stalling server.
 set_tests_properties(${net_tests} PROPERTIES FIXTURES_REQUIRED win-servers TIMEOUT 60 ENVIRONMENT
-  "STUB_TEST_TRICKLE_URL=http://127.0.0.1:18476/;STUB_TEST_STALL_URL=http://127.0.0.1:18477/;STUB_TEST_UNTRUSTED_URL=https://localhost:18478/")
+  "STUB_TEST_TRICKLE_URL=http://127.0.0.1:18476/;STUB_TEST_STALL_URL=http://127.0.0.1:18477/;STUB_TEST_UNTRUSTED_URL=https://localhost:18478/;STUB_TEST_REDIRECT_URL=http://127.0.0.1:18479/")
 
 # The signature tests read the signed samples beside the test program, with
 # the test publisher's root trusted in the prefix only while they run.

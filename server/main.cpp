@@ -96,7 +96,7 @@ int main(int argc, char** argv) {
       return 0;
     }
     case CommandLine::Command::kCheck:
-      return stub::server::CheckRulesFile(cmd.rules, cmd.files, stdout, stderr);
+      return stub::server::CheckRulesFile(cmd.rules, cmd.files, stdout, stderr, cmd.tls);
     case CommandLine::Command::kServe:
       break;
   }

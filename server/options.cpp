@@ -71,7 +71,7 @@ std::string UsageText() {
          "  report-server --listen ADDR:PORT --db FILE (--rules FILE | --reply FILE) --files DIR [options]\n"
          "  report-server events --db FILE\n"
          "  report-server stats --db FILE [--since DATE] [--until DATE] [--channel NAME]\n"
-         "  report-server check RULES [--files DIR]\n"
+         "  report-server check RULES [--files DIR] [--tls]\n"
          "  report-server --help\n"
          "\n"
          "Records every request in the SQLite database FILE (or the PostgreSQL\n"
@@ -115,7 +115,9 @@ std::string UsageText() {
          "stats: prints the runs' funnel, failure reasons, time to install and the\n"
          "daily split as JSON lines (DATE is YYYY-MM-DD, UTC, inclusive).\n"
          "check: validates a rules file and prints each rule's plain and coded reply\n"
-         "(files named by rules are looked up under DIR, default the current folder).\n";
+         "(files named by rules are looked up under DIR, default the current folder);\n"
+         "with --tls as a server run with --tls-cert does, which refuses http://\n"
+         "download addresses.\n";
 }
 
 bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& out, std::string& error) {
@@ -142,9 +144,9 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& out, st
     }
     if (name.rfind("--", 0) != 0) return Fail(error, "unexpected argument '" + name + "'");
     const size_t eq = name.find('=');
-    const bool flag = name.substr(0, eq) == "--file-chunked";
+    const bool flag = name.substr(0, eq) == "--file-chunked" || name.substr(0, eq) == "--tls";
     if (eq != std::string::npos) {
-      if (flag) return Fail(error, "--file-chunked takes no value");
+      if (flag) return Fail(error, name.substr(0, eq) + " takes no value");
       value = name.substr(eq + 1);
       name.resize(eq);
     } else if (!flag) {
@@ -182,6 +184,8 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& out, st
   }
   if (out.command == CommandLine::Command::kCheck) {
     if (!take("--files", out.files)) out.files = ".";
+    std::string flag;
+    out.tls = take("--tls", flag);
     if (!values.empty()) return Fail(error, "unknown option " + values.begin()->first + " for check");
     return true;
   }

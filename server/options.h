@@ -43,6 +43,7 @@ struct CommandLine {
   std::string db;       // kEvents, kStats: SQLite file or postgresql:// URL
   std::string since, until, channel;  // kStats filter
   std::string rules, files;           // kCheck
+  bool tls = false;                   // kCheck: as a server answering over TLS checks them
 };
 
 // Parses the arguments after the program name. Options take their value as

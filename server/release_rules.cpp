@@ -142,12 +142,16 @@ std::string CheckReply(const std::string& rule, const std::string& plain) {
   return "";
 }
 
-bool LoadFixedReply(const std::string& bytes, RuleSet& out, std::string& error) {
+bool LoadFixedReply(const std::string& bytes, RuleSet& out, std::string& error, bool tls) {
   out = RuleSet();
   out.fixed = true;
   out.fixed_reply = PlainReply(bytes);
   if (out.fixed_reply.empty()) return true;
   error = CheckReply("--reply", out.fixed_reply);
+  // The stub finds the key anywhere in a record, in any case.
+  const std::u16string lower = ToLower(Utf8ToUtf16Lossy(out.fixed_reply));
+  if (error.empty() && tls && lower.find(u"downurl==http://") != std::u16string::npos)
+    error = std::string("--reply: DownUrl ") + kClearUnderTls;
   return error.empty();
 }
 

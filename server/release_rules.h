@@ -59,14 +59,25 @@ using DigestFn = std::function<FileDigests(const std::string& path)>;
 
 // Parses a TOML rules file. On failure returns false and `error` names the
 // rule and field (or the TOML line). Local files are looked up under
-// `files_dir`; every value is checked with CheckRelease.
+// `files_dir`; every value is checked with CheckRelease. A rule's plain
+// http:// download address is refused when download_base is https://, and
+// with `tls` (the replies go out over TLS) always: a stub that asked over
+// https:// would not take it.
 bool LoadRules(const std::string& toml_text, const std::string& source_name,
                const std::string& files_dir, const DigestFn& digest, RuleSet& out,
-               std::string& error);
+               std::string& error, bool tls = false);
 
 // A plain reply file's bytes as the simplest rule: a byte-order mark and one
-// trailing line end dropped, then checked like rule values.
-bool LoadFixedReply(const std::string& file_bytes, RuleSet& out, std::string& error);
+// trailing line end dropped, then checked like rule values (with `tls`, a
+// plain http:// DownUrl too).
+bool LoadFixedReply(const std::string& file_bytes, RuleSet& out, std::string& error,
+                    bool tls = false);
+
+// Why a stub that asked over TLS takes no download from a plain http://
+// address.
+inline constexpr char kClearUnderTls[] =
+    "is a plain http:// address, but the replies go out over TLS: a stub that asks over https:// "
+    "takes no download in the clear and uses its built-in download instead";
 
 // Checks one value the stub would receive; "" when it arrives as written,
 // else what is wrong with it.

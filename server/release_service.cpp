@@ -8,8 +8,8 @@
 
 namespace stub::server {
 
-ReleaseService::ReleaseService(std::string path, bool fixed, std::string files_dir)
-    : path_(std::move(path)), fixed_(fixed), files_dir_(std::move(files_dir)) {}
+ReleaseService::ReleaseService(std::string path, bool fixed, std::string files_dir, bool tls)
+    : path_(std::move(path)), fixed_(fixed), files_dir_(std::move(files_dir)), tls_(tls) {}
 
 ReleaseService::Stamp ReleaseService::Look() const {
   Stamp s;
@@ -28,13 +28,13 @@ bool ReleaseService::LoadNow(const Stamp& stamp, std::string* error) {
   std::string problem;
   bool ok;
   if (fixed_) {
-    ok = LoadFixedReply(stamp.exists ? ReadFileBytes(path_, kMaxReplyBytes) : "", *set, problem);
+    ok = LoadFixedReply(stamp.exists ? ReadFileBytes(path_, kMaxReplyBytes) : "", *set, problem, tls_);
   } else if (!stamp.exists) {
     ok = false;
     problem = "cannot read '" + path_ + "'";
   } else {
     ok = LoadRules(ReadFileBytes(path_, kMaxReplyBytes), path_, files_dir_,
-                   [this](const std::string& p) { return digests_.Digest(p); }, *set, problem);
+                   [this](const std::string& p) { return digests_.Digest(p); }, *set, problem, tls_);
   }
   if (!ok) {
     if (error) *error = problem;

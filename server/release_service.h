@@ -18,7 +18,9 @@ class ReleaseService {
  public:
   // `path` is a TOML rules file, or with `fixed` a plain reply file (a
   // missing reply file means no reply). Served files live under `files_dir`.
-  ReleaseService(std::string path, bool fixed, std::string files_dir);
+  // With `tls` the replies go out over TLS, and no download address may be
+  // a plain http:// one.
+  ReleaseService(std::string path, bool fixed, std::string files_dir, bool tls = false);
 
   // Loads the file; false with `error` naming rule and field when it is broken.
   bool Load(std::string* error);
@@ -63,6 +65,7 @@ class ReleaseService {
   const std::string path_;
   const bool fixed_;
   const std::string files_dir_;
+  const bool tls_;
   DigestCache digests_;
   std::mutex load_mutex_;  // one load at a time
   Stamp stamp_;            // of the last attempt, good or broken

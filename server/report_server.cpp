@@ -58,7 +58,7 @@ ReportServer::~ReportServer() { Stop(); }
 bool ReportServer::Start(std::string* error) {
   const bool fixed = config_.rules.empty();
   releases_ = std::make_unique<ReleaseService>(fixed ? config_.reply : config_.rules, fixed,
-                                               config_.files);
+                                               config_.files, !config_.tls_cert.empty());
   if (!releases_->Load(error)) {
     *error = (fixed ? config_.reply : config_.rules) + ": " + *error;
     return false;

@@ -16,8 +16,8 @@ std::string Joined(const char* name, const std::vector<std::string>& values) {
 }  // namespace
 
 int CheckRulesFile(const std::string& rules_path, const std::string& files_dir, std::FILE* out,
-                   std::FILE* err) {
-  ReleaseService service(rules_path, false, files_dir);
+                   std::FILE* err, bool tls) {
+  ReleaseService service(rules_path, false, files_dir, tls);
   std::string error;
   if (!service.Load(&error)) {
     std::fprintf(err, "report-server: %s: %s\n", rules_path.c_str(), error.c_str());

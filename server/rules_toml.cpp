@@ -27,6 +27,7 @@ const std::set<std::string> kReleaseKeys = {"file",      "url",       "md5",    
 struct Loader {
   const std::string& files_dir;
   const DigestFn& digest;
+  bool tls;
   std::string download_base;
   std::string error;
 
@@ -122,6 +123,12 @@ struct Loader {
       return true;
     }
     if (rel.url.empty()) return Fail(rule.name, "url", "or file is needed: the rule names no installer");
+    // A publisher whose files are on https:// means to deliver over TLS; a
+    // server answering over TLS talks to stubs that take nothing else.
+    if (rel.url.rfind("http://", 0) == 0 && tls) return Fail(rule.name, "url", kClearUnderTls);
+    if (rel.url.rfind("http://", 0) == 0 && download_base.rfind("https://", 0) == 0)
+      return Fail(rule.name, "url",
+                  "is a plain http:// address while download_base is https://; serve it over https:// too");
     if (rel.md5.empty() == rel.md5_of.empty())
       return Fail(rule.name, "md5", "or md5_of (one of them) must give the digest of an external address");
     if (!rel.md5_of.empty()) {
@@ -139,7 +146,7 @@ struct Loader {
 }  // namespace
 
 bool LoadRules(const std::string& text, const std::string& source, const std::string& files_dir,
-               const DigestFn& digest, RuleSet& out, std::string& error) {
+               const DigestFn& digest, RuleSet& out, std::string& error, bool tls) {
   out = RuleSet();
   toml::table root;
   try {
@@ -148,7 +155,7 @@ bool LoadRules(const std::string& text, const std::string& source, const std::st
     error = source + ":" + std::to_string(e.source().begin.line) + ": " + std::string(e.description());
     return false;
   }
-  Loader loader{files_dir, digest, "", ""};
+  Loader loader{files_dir, digest, tls, "", ""};
   for (const auto& [k, node] : root) {
     const std::string key(k.str());
     if (key == "download_base") {
@@ -157,6 +164,8 @@ bool LoadRules(const std::string& text, const std::string& source, const std::st
       if (!loader.download_base.empty() && loader.download_base.back() != '/') loader.download_base += '/';
       const std::string problem = CheckValue("DownUrl", loader.download_base);
       if (!problem.empty()) return (error = "download_base " + problem, false);
+      if (tls && loader.download_base.rfind("http://", 0) == 0)
+        return (error = std::string("download_base ") + kClearUnderTls, false);
     } else if (key != "rule" && key != "default") {
       error = "'" + key + "' is not a setting of a rules file (download_base, [[rule]], [default])";
       return false;

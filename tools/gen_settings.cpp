@@ -12,6 +12,7 @@
 #include "codec/codec.h"
 #include "codec/md5_file.h"
 #include "download/signature.h"
+#include "net/redirect.h"
 
 namespace {
 
@@ -54,6 +55,11 @@ int main(int argc, char** argv) {
     return Fail("STUB_DOWNLOAD_HOST must be a bare host[:port] (got '" + std::string(argv[3]) + "')");
   if (!stub::IsDownloadScheme(scheme))
     return Fail("STUB_DOWNLOAD_SCHEME must be http or https (got '" + std::string(argv[8]) + "')");
+  // A stub that asks its server over TLS never falls back to a download in
+  // the clear, where anyone on the path could swap the installer.
+  if (stub::IsHttpsAddress(server) && scheme != u"https")
+    return Fail("STUB_DOWNLOAD_SCHEME must be https when STUB_SERVER_URL is https:// (got '" +
+                std::string(argv[8]) + "' with '" + std::string(argv[2]) + "')");
   if (title1.size() != 10)
     return Fail("STUB_TITLE_1 must be exactly 10 UTF-16 units; '" + std::string(argv[5]) +
                 "' has " + std::to_string(title1.size()));

@@ -38,6 +38,8 @@ TEST(CommandLine, Commands) {
       ParseCommandLine({"stats", "--db", "x.db", "--since", "2026-12-01", "--channel", "beta"}, cmd, error));
   EXPECT_EQ(std::make_tuple(cmd.command, cmd.since, cmd.channel),
             std::make_tuple(CommandLine::Command::kStats, "2026-12-01", "beta"));
+  ASSERT_TRUE(ParseCommandLine({"check", "r.toml", "--tls", "--files", "f"}, cmd, error));
+  EXPECT_TRUE(cmd.command == CommandLine::Command::kCheck && cmd.rules == "r.toml" && cmd.files == "f" && cmd.tls);
 }
 
 TEST(CommandLine, BadUsageIsRefusedWithAMessage) {
@@ -107,11 +109,11 @@ std::string Sha256Hex(const std::string& bytes) {
 class RulesTest : public ::testing::Test {
  protected:
   void SetUp() override { WriteFile(files_ + "/a.exe", "installer a"), WriteFile(files_ + "/beta/b.exe", "b"); }
-  bool Load(const std::string& toml) {
+  bool Load(const std::string& toml, bool tls = false) {
     DigestCache cache;
     set_ = {}, error_.clear();
     const auto digest = [&](const std::string& p) { return cache.Digest(p); };
-    return LoadRules(toml, "rules.toml", files_, digest, set_, error_);
+    return LoadRules(toml, "rules.toml", files_, digest, set_, error_, tls);
   }
   TempDir tmp_;
   std::string dir_ = tmp_.path(), files_ = dir_ + "/files", error_;
@@ -149,7 +151,8 @@ TEST_F(RulesTest, BrokenRulesAreRefusedNamingRuleAndField) {
   const std::string def = kBase + "[default]\nfile = 'a.exe'\n";
   const std::string url = "[default]\nurl = 'https://c.example.com/s.exe'\n";
   const std::string kMd5 = "md5 = '0123456789abcdef0123456789abcdef'\n";
-  const std::pair<std::string, const char*> cases[] = {  // rules, the error ("" = accepted)
+  const std::string plain = "[default]\nurl = 'http://c.example.com/s.exe'\n" + kMd5, tlsBase = "download_base = 'https://dl/'\n";
+  const struct { std::string toml; const char* says; bool tls = false; } cases[] = {  // the error ("" = accepted), over TLS
       {def, ""},
       {kBase + "[[rule]]\nChannel='x'\nfile = 'a.exe'\n", "a [default] rule is required"},
       {"[default]\nfile = 'a.exe'\n", "rule 'default': file needs download_base"},
@@ -180,11 +183,19 @@ TEST_F(RulesTest, BrokenRulesAreRefusedNamingRuleAndField) {
       {kBase + "[[rule]]\nChannel = 3\n" + def.substr(kBase.size()), "rule 'rule 1': Channel must be a text"},
       {def + "NameTitle = 'a'\nNameTitle = 'b'\n", "rules.toml:5:"},
       {"colour = 'red'\n" + def, "'colour' is not a setting"},
+      {plain, ""}, {tlsBase + "[default]\nfile = 'a.exe'\n", "", true}, {url + kMd5, "", true},
+      {tlsBase + plain, "rule 'default': url is a plain http:// address while download_base is https://"},
+      {plain, "rule 'default': url is a plain http:// address, but the replies go out over TLS", true},
+      {def, "download_base is a plain http:// address, but the replies go out over TLS", true},
   };
-  for (const auto& [toml, says] : cases) {
-    EXPECT_EQ(Load(toml), !*says) << toml;
+  for (const auto& [toml, says, tls] : cases) {
+    EXPECT_EQ(Load(toml, tls), !*says) << toml;
     EXPECT_NE(error_.find(says), std::string::npos) << toml << "\n-> " << error_;
   }
+  for (const bool tls : {false, true})  // a plain reply's DownUrl, as the stub finds it
+    EXPECT_TRUE(LoadFixedReply("DownUrl==https://h/s.exe<#>NameTitle==http://x", set_, error_, tls) &&
+                LoadFixedReply("NameTitle==x<#>a DownUrl==http://h/s.exe", set_, error_, tls) == !tls &&
+                error_ == (tls ? std::string("--reply: DownUrl ") + kClearUnderTls : "")) << error_;
 }
 
 TEST_F(RulesTest, ServiceFollowsTheFilesAndKeepsTheOldRulesOnError) {
@@ -262,6 +273,7 @@ TEST_F(RulesTest, RepliesAnnounceTheInstallersDigests) {
   std::fclose(out);
   const std::string printed(buf, size);
   std::free(buf);
+  EXPECT_EQ(CheckRulesFile(path, files_, stdout, stderr, true), 1);  // as over TLS: refused, download_base is http://
   for (size_t i = 0; i < std::size(rules); ++i) {
     const std::string coded = service.AnswerFor(Request(std::to_string(i))).coded;
     EXPECT_EQ(Utf16ToUtf8Lossy(CodeText(Utf8ToUtf16Lossy(coded), u"A", kCodecKey)), rules[i].second);

@@ -42,7 +42,8 @@ bool LoadNetLibraries() {
   NetLibraries& n = g_net;
 #define STUB_FIND(module, function) Find(module, #function, n.function)
   return inet && url && STUB_FIND(inet, InternetOpenW) && STUB_FIND(inet, InternetConnectW) &&
-         STUB_FIND(inet, InternetCrackUrlW) && STUB_FIND(inet, InternetSetOptionW) &&
+         STUB_FIND(inet, InternetCrackUrlW) && STUB_FIND(inet, InternetCombineUrlW) &&
+         STUB_FIND(inet, InternetSetOptionW) &&
          STUB_FIND(inet, InternetReadFile) && STUB_FIND(inet, InternetCloseHandle) &&
          STUB_FIND(inet, HttpOpenRequestW) && STUB_FIND(inet, HttpSendRequestW) &&
          STUB_FIND(inet, HttpQueryInfoW) && STUB_FIND(url, URLDownloadToFileW);

@@ -29,6 +29,7 @@ struct NetLibraries {
   decltype(&::InternetOpenW) InternetOpenW;
   decltype(&::InternetConnectW) InternetConnectW;
   decltype(&::InternetCrackUrlW) InternetCrackUrlW;
+  decltype(&::InternetCombineUrlW) InternetCombineUrlW;
   decltype(&::InternetSetOptionW) InternetSetOptionW;
   decltype(&::InternetReadFile) InternetReadFile;
   decltype(&::InternetCloseHandle) InternetCloseHandle;

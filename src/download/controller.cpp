@@ -147,8 +147,14 @@ void DownloadController::StartDownFile(const std::u16string& url, const std::u16
     return;
   }
   // Whether the transfer succeeded is left to the digest; only an aborted
-  // one is remembered, so that its file is never started.
+  // or refused one is remembered, so that its file is never started.
   transferEnd_ = engine_.DownloadFile(url, path, *this);
+  // A refused redirect shows in the trail with a status of its own, which
+  // also keeps the 4,14,5,6 rule from taking the transfer for a clean one.
+  if (transferEnd_ == TransferEnd::Refused) {
+    AppendDownCode(DownCode, kRedirectRefused);
+    AppendDownCode(transferCode_, kRedirectRefused);
+  }
 }
 
 // Judges the file by its digest. A match is run and ends the program. A

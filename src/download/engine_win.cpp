@@ -2,6 +2,7 @@
 
 #include <windows.h>
 #include <urlmon.h>
+#include <wininet.h>
 
 #include <utility>
 #include <vector>
@@ -11,6 +12,7 @@
 #include "base/lock_win.h"
 #include "base/system_dll_win.h"
 #include "base/two_owners_win.h"
+#include "net/redirect.h"
 
 namespace stub {
 namespace {
@@ -27,6 +29,7 @@ struct Progress {
 // worker abandoned after a failed abort never touches freed memory.
 struct Transfer : TwoOwners<Transfer> {
   std::u16string url, path;
+  bool refused = false;          // a redirect was refused (worker only until done)
   DWORD stallMs = 0;
   HRESULT result = E_FAIL;
   UniqueHandle done;             // set when the worker has left
@@ -80,13 +83,14 @@ class Callback final : public IBindStatusCallback {
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE OnLowResource(DWORD) override { return S_OK; }
-  HRESULT STDMETHODCALLTYPE OnProgress(ULONG progress, ULONG max, ULONG status, LPCWSTR) override {
+  HRESULT STDMETHODCALLTYPE OnProgress(ULONG progress, ULONG max, ULONG status, LPCWSTR text) override {
+    if (!t_->refused && !Allowed(status, text)) t_->refused = true;
     HWND notify;
     {
       Lock hold(t_->lock);
       t_->lastActivity = GetTickCount();
       // Only notifications with a known total reach the window.
-      if (static_cast<LONG>(max) > 0)
+      if (static_cast<LONG>(max) > 0 && !t_->refused)
         t_->queue.push_back({static_cast<int32_t>(max), static_cast<int32_t>(progress),
                              static_cast<int32_t>(status)});
       notify = t_->notify;
@@ -94,7 +98,8 @@ class Callback final : public IBindStatusCallback {
     // Handed to the window's thread as a message; a modal loop running there
     // leaves it queued until it ends.
     PostMessageW(notify, kProgressMessage, 0, 0);
-    return S_OK;
+    // E_ABORT from a callback ends the download: the transfer fails.
+    return t_->refused ? E_ABORT : S_OK;
   }
   HRESULT STDMETHODCALLTYPE OnStopBinding(HRESULT, LPCWSTR) override {
     // The binding is let go by the worker once the watchdog has ended, so
@@ -112,8 +117,56 @@ class Callback final : public IBindStatusCallback {
   HRESULT STDMETHODCALLTYPE OnObjectAvailable(REFIID, IUnknown*) override { return S_OK; }
 
  private:
+  // Measured under Wine 8: its URL download follows redirects inside the
+  // HTTP library and never reports one, follows a redirect loop for ever
+  // (each hop shows as finding the host and connecting again), and does not
+  // follow a redirect to file: or ftp:, saving the redirect's body as the
+  // download with the redirect's status. The URL moniker documentation has
+  // every redirect reported (BINDSTATUS_REDIRECTING) before it is followed.
+  //
+  // Whether the transfer may go on after this notification. A redirect is
+  // judged before it is followed, against the address the transfer began at:
+  // one that began over TLS stays on it, and every one stays on the web.
+  // Where the system follows redirects without a word, each shows only as
+  // one more connection, and the address the data comes from is judged as
+  // the data begins, before any of it is saved.
+  bool Allowed(ULONG status, LPCWSTR text) {
+    switch (status) {
+      case BINDSTATUS_REDIRECTING:  // the status text is the new address in full
+        return ++redirects_ <= kMaxRedirects &&
+               RedirectAllowed(t_->url, text ? reinterpret_cast<const char16_t*>(text) : u"");
+      case BINDSTATUS_CONNECTING:
+        return ++connections_ <= kMaxRedirects + 1;
+      case BINDSTATUS_MIMETYPEAVAILABLE:
+      case BINDSTATUS_BEGINDOWNLOADDATA:
+        return SourceAllowed();
+    }
+    return true;
+  }
+
+  // Whether the data may come from where it comes from. A redirect status
+  // here is one the system did not follow (its target was not a web
+  // address): its body is never the installer. What cannot be asked is let
+  // through: the redirect reports stay the guard then.
+  bool SourceAllowed() {
+    IWinInetHttpInfo* info;
+    if (!t_->binding ||
+        t_->binding->QueryInterface(IID_IWinInetHttpInfo, reinterpret_cast<void**>(&info)) != S_OK)
+      return true;
+    DWORD code = 0, size = sizeof code;
+    wchar_t url[kMaxRedirectUrl + 2] = {};
+    DWORD length = sizeof url - sizeof *url;  // a terminating zero stays
+    info->QueryInfo(HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &code, &size, nullptr, nullptr);
+    const bool allowed = (code < 300 || code >= 400 || code == 304) &&
+                         (info->QueryOption(INTERNET_OPTION_URL, url, &length) != S_OK ||
+                          RedirectAllowed(t_->url, reinterpret_cast<const char16_t*>(url)));
+    info->Release();
+    return allowed;
+  }
+
   LONG refs_ = 1;
   Transfer* t_;
+  int redirects_ = 0, connections_ = 0;  // seen so far
 };
 
 // Aborts a transfer that has reported nothing for the stall time. It runs in
@@ -276,7 +329,9 @@ TransferEnd URLDownFile::DownloadFile(const std::u16string& url, const std::u16s
     Lock hold(t->lock);
     aborted = t->abortRequested;
   }
-  const TransferEnd end = w.abandoned || aborted ? TransferEnd::Aborted
+  // The worker has left (or was abandoned, and then `refused` is not read).
+  const TransferEnd end = !w.abandoned && t->refused ? TransferEnd::Refused
+                          : w.abandoned || aborted ? TransferEnd::Aborted
                           : thread && t->result == S_OK ? TransferEnd::Completed
                                                         : TransferEnd::Failed;
   // Late messages from an abandoned worker find no window and go nowhere.

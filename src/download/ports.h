@@ -62,9 +62,10 @@ class ProgressSink {
   virtual void OnProgress(int32_t lMax, int32_t lProgress, int32_t lStatusCode) = 0;
 };
 
-// How a transfer ended: the platform call succeeded, failed, or was aborted
-// (or abandoned) because it stalled.
-enum class TransferEnd { Completed, Failed, Aborted };
+// How a transfer ended: the platform call succeeded, failed, was aborted (or
+// abandoned) because it stalled, or was ended because it was redirected
+// somewhere it may not go (to a weaker scheme or away from the web).
+enum class TransferEnd { Completed, Failed, Aborted, Refused };
 
 class DownloadEngine {
  public:

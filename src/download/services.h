@@ -43,6 +43,10 @@ LaunchAs LaunchKind(std::u16string_view path);
 // True when `url` starts with "http://" or "https://" in any case.
 bool IsWebAddress(std::u16string_view url);
 
+// The status a transfer ended for a refused redirect carries in the trail,
+// above every status the URL download service reports.
+inline constexpr int32_t kRedirectRefused = 1003;
+
 // Appends `code` and "," to `trail` unless the code is listed already.
 void AppendDownCode(std::u16string& trail, int32_t code);
 

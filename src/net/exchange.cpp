@@ -2,6 +2,7 @@
 
 #include "base/text.h"
 #include "codec/codec.h"
+#include "net/redirect.h"
 #include "net/wire.h"
 
 namespace stub {
@@ -144,7 +145,10 @@ bool FinishGetNet(RunState& s, std::u16string& reportData) {
     s.NetText = CodeText(raw, u"A", kCodecKey);
     ParseNetInfo(s, s.NetText);
   }
-  if (!s.DownUrl.empty()) return false;
+  // A reply that came over TLS but names a download outside it would hand
+  // the installer to anyone on the path: it counts as no usable reply.
+  if (!s.DownUrl.empty() && (!IsHttpsAddress(s.ServerUrl) || IsHttpsAddress(s.DownUrl)))
+    return false;
   UseDefaultDownload(s);
   // The raw text goes into a URL: a page of up to 1 MiB would make a request
   // no server accepts, and the report would be lost. The cap counts units and

@@ -78,10 +78,10 @@ inline constexpr size_t kMaxReportUrlField = 4096;
 
 // The information exchange after the fetch: s.NetText holds the text as
 // fetched. When it is not empty it is decoded (mode "A", the codec key) into
-// NetText and parsed. If DownUrl is then empty, the built-in download is used
-// and true is returned with `reportData` = "GetNetIsnull='" + raw + "'" (raw
-// = the text as fetched). Returns false, `reportData` untouched, when no
-// report is due.
+// NetText and parsed. If DownUrl is then empty, or ServerUrl is https:// and
+// DownUrl is not, the built-in download is used and true is returned with
+// `reportData` = "GetNetIsnull='" + raw + "'" (raw = the text as fetched).
+// Returns false, `reportData` untouched, when no report is due.
 bool FinishGetNet(RunState& s, std::u16string& reportData);
 
 }  // namespace stub

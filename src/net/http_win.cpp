@@ -6,6 +6,7 @@
 #include "base/handle_win.h"
 #include "base/system_dll_win.h"
 #include "base/text.h"
+#include "net/redirect.h"
 #include "net/wire.h"
 
 namespace stub {
@@ -53,12 +54,8 @@ void SetTimeouts(HINTERNET h, DWORD ms) {
   Net().InternetSetOptionW(h, INTERNET_OPTION_RECEIVE_TIMEOUT, &ms, sizeof ms);
 }
 
-}  // namespace
-
-std::u16string WireUrlText(const std::u16string& url) { return Widen(WireUrl(url)); }
-
-HttpResult HttpGet(const std::u16string& wireUrl, DWORD timeoutMs, size_t maxBytes,
-                   DWORD answerMs) {
+HttpResult Get(const std::u16string& wireUrl, DWORD timeoutMs, size_t maxBytes, DWORD answerMs,
+               int redirectsLeft) {
   // Zero buffers with non-zero lengths ask for pointers into the URL itself.
   URL_COMPONENTSW uc = {};
   uc.dwStructSize = sizeof uc;
@@ -89,8 +86,11 @@ HttpResult HttpGet(const std::u16string& wireUrl, DWORD timeoutMs, size_t maxByt
   // INTERNET_FLAG_IGNORE_CERT_* or SECURITY_FLAG_IGNORE_* here - a certificate
   // the system does not trust, for another host or out of date must fail the
   // request (the caller then falls back or drops the report).
+  // NO_AUTO_REDIRECT: a redirect is judged below before it is followed, so a
+  // request that began over TLS is never sent again in the clear (some
+  // implementations follow such redirects silently).
   DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE |
-                INTERNET_FLAG_NO_UI;
+                INTERNET_FLAG_NO_UI | INTERNET_FLAG_NO_AUTO_REDIRECT;
   if (uc.nScheme == INTERNET_SCHEME_HTTPS) flags |= INTERNET_FLAG_SECURE;
   UniqueInternet request(
       Net().HttpOpenRequestW(connection.get(), L"GET", W(object), nullptr, nullptr, nullptr, flags, 0));
@@ -114,6 +114,25 @@ HttpResult HttpGet(const std::u16string& wireUrl, DWORD timeoutMs, size_t maxByt
   if (Net().HttpQueryInfoW(request.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status,
                      &statusLen, nullptr))
     r.status = status;
+  if (status >= 300 && status < 400 && status != 304) {
+    // Followed only where it may go; the system resolves a relative Location
+    // against this address. A Location too long for the buffers leaves
+    // `next` empty: refused. A redirect status without a Location is an
+    // answer like any other.
+    wchar_t location[kMaxRedirectUrl + 1], next[kMaxRedirectUrl + 1];
+    DWORD length = sizeof location, nextLength = kMaxRedirectUrl + 1;
+    const bool found =
+        Net().HttpQueryInfoW(request.get(), HTTP_QUERY_LOCATION, location, &length, nullptr);
+    if (found || GetLastError() != ERROR_HTTP_HEADER_NOT_FOUND) {
+      if (!found || !Net().InternetCombineUrlW(W(wireUrl), location, next, &nextLength, 0))
+        next[0] = 0;
+      const std::u16string to = reinterpret_cast<const char16_t*>(next);
+      if (redirectsLeft > 0 && RedirectAllowed(wireUrl, to))
+        return Get(to, timeoutMs, maxBytes, answerMs, redirectsLeft - 1);
+      r.failure = HttpFailure::kRedirect;
+      return r;
+    }
+  }
   wchar_t type[256];
   DWORD len = sizeof type;
   // No Content-Type header leaves the type empty.
@@ -130,6 +149,15 @@ HttpResult HttpGet(const std::u16string& wireUrl, DWORD timeoutMs, size_t maxByt
     if (r.body.size() >= maxBytes) break;
   }
   return r;
+}
+
+}  // namespace
+
+std::u16string WireUrlText(const std::u16string& url) { return Widen(WireUrl(url)); }
+
+HttpResult HttpGet(const std::u16string& wireUrl, DWORD timeoutMs, size_t maxBytes,
+                   DWORD answerMs) {
+  return Get(wireUrl, timeoutMs, maxBytes, answerMs, kMaxRedirects);
 }
 
 }  // namespace stub

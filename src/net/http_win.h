@@ -18,6 +18,7 @@ enum class HttpFailure {
   kRefused,      // the host answered but refused the connection
   kTimeout,      // the server stayed silent past the time-out
   kCertificate,  // the server's certificate is not trusted for this host
+  kRedirect,     // redirected to a weaker scheme, away from the web, or too often
   kOther,        // any other failure; `error` says which
 };
 
@@ -36,7 +37,8 @@ struct HttpResult {
 // GETs `wireUrl` (already percent-encoded for the wire) with per-operation
 // time-outs of `timeoutMs`; the wait for the answer once the request is sent
 // is `answerMs` instead when that is not 0. Reads at most `maxBytes` of the
-// body.
+// body. Follows at most kMaxRedirects redirects, each only where
+// RedirectAllowed lets it go.
 HttpResult HttpGet(const std::u16string& wireUrl, DWORD timeoutMs, size_t maxBytes,
                    DWORD answerMs = 0);
 

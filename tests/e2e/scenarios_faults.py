@@ -11,11 +11,13 @@ import time
 
 from harness import (APP_DIR, BASE, FAILED, FALLBACK_NAME, FALLBACK_PATH, FULL, ROOT, WINDOW, Server, check,
                      check_eq, failing, installs, raw_reply, run_to_end, run_to_failure, run_to_failure_and_close, sample_reply, short, wait_exit, wait_for)
+from redirector import redirector
 from scenarios import DL_BASE, DL_PORT, check_profile, tls_server
 
 ROWS = []      # (test name, fault, what the stub did, the test whose run it shares), in the table's order
 RESULTS = {}   # test name -> what the server recorded
 ALLOWED = ("C:\\Temp\\", "D:\\Temp\\", f"C:\\{APP_DIR}\\", f"D:\\{APP_DIR}\\")
+REDIRECT_PORT = 18479
 NULLED = ["Info", "GetNetIsnull=''", *FULL[1:]]
 FALLBACK = ["Info", "GetNetIsnull='…'", *FULL[1:]]
 
@@ -251,7 +253,7 @@ def two_together(env):
 
 def bad_tls_report_server(env, kind):
     """Nothing reaches a report server whose certificate is refused; the built-in download comes from its host."""
-    with tls_server(env, sample_reply(env), tls=kind) as server, tls_server(env, port=DL_PORT) as dl:
+    with tls_server(env, sample_reply(env, url=DL_BASE + FALLBACK_PATH), tls=kind) as server, tls_server(env, port=DL_PORT) as dl:
         data = run_to_end(env, server, build="stub-tls.exe")
         check_eq([f.split("?")[0] for f in dl.file_requests()], ["/" + FALLBACK_PATH], "the built-in download")
     check_eq(data, [], "nothing reached the refused server")
@@ -271,6 +273,22 @@ def tls_untrusted_download(env):
         check_eq(dl.events(), [], "nothing reached the refused download host")
     check_eq(short(data), FAILED, "reports")
     return data, False
+
+def refused_twice(data, redirecting):  # two downloads asked for, each refused with a status of its own
+    check(len(redirecting.requests) == 2 and all(" DownCode=1003, " in d for d in data[4:8:3]), f"refused twice: {data}")
+    return data, False
+
+@row("Download over https:// redirected to http://", "refuses the transfer as its data begins, before any is saved (status 1003; Wine follows the redirect before the stub hears of it, so the http:// host sees the request); starts nothing; both downloads fail, stays with the browser button; Alt+F4 ends it", cost=15)
+def tls_download_redirected_to_http(env):
+    cert, url = os.path.join(env.certificates(), "localhost.pem"), f"https://localhost:{REDIRECT_PORT}/to/{BASE}{FALLBACK_PATH}"
+    with Server(env), redirector(REDIRECT_PORT, cert) as redirecting, tls_server(env, sample_reply(env, url=url)) as server:
+        data = run_to_failure_and_close(env, server, build="stub-tls.exe")
+    check(short(data) == FAILED and not env.exists("C:\\Temp\\" + FALLBACK_NAME), f"nothing saved: {data}")
+    return refused_twice(data, redirecting)
+@row("Download redirected from http:// to file:///c:/x.exe", "refuses the transfer (status 1003), starts nothing; both downloads fail, stays with the browser button; Alt+F4 ends it", cost=15)
+def download_redirected_to_file(env):
+    with redirector(REDIRECT_PORT) as redirecting:
+        return refused_twice(failing(env, reply=sample_reply(env, url=f"http://127.0.0.1:{REDIRECT_PORT}/to/file:///c:/x.exe"))[0], redirecting)
 
 @row("wininet.dll and urlmon.dll planted beside the stub, native DLLs preferred",
      "loads the system's copies by full path, never the planted ones; installs")

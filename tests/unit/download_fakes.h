@@ -19,8 +19,8 @@ using S = DownState;
 struct Note { int32_t max, progress, code; };
 inline const std::vector<Note> kClean = {{1000, 0, 4}, {1000, 0, 14}, {1000, 500, 5}, {1000, 1000, 5}, {1000, 1000, 6}},
                                kBroken = {{0, 0, 1}, {1000, 200, 5}, {1000, 300, 6}};  // statuses of a transfer
-// digest: what the saved file hashes to, "" leaves no file; seconds spread over the notes; aborted: stalled.
-struct Transfer { std::vector<Note> notes; std::u16string digest; double seconds = 2; bool aborted = false; };
+// digest: what the saved file hashes to, "" leaves no file; seconds spread over the notes; aborted: stalled; refused.
+struct Transfer { std::vector<Note> notes; std::u16string digest; double seconds = 2; bool aborted = false, refused = false; };
 struct Disk { uint32_t spc, bps, freeClusters; };
 
 struct Rig : Clock, MessageWaiter, FileSystem, DownloadEngine, DownloadView, Shell {
@@ -101,6 +101,7 @@ struct Rig : Clock, MessageWaiter, FileSystem, DownloadEngine, DownloadView, She
     for (size_t i = 0; i < t.notes.size() && !closes; ++i)
       Advance(t.seconds / t.notes.size()), sink.OnProgress(t.notes[i].max, t.notes[i].progress, t.notes[i].code);
     if (!t.digest.empty()) Put(path, t.digest);
+    if (t.refused) return TransferEnd::Refused;
     return t.aborted ? TransferEnd::Aborted : t.digest.empty() ? TransferEnd::Failed : TransferEnd::Completed;
   }
   float FullWidth() override { return Touch(), full; }

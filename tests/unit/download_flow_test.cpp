@@ -76,6 +76,7 @@ TEST(DownloadFlow, Runs) {
       {Titled, {{{{9, 1, 4}, {9, 1, 14}}, kBad}, {{{9, 1, 5}, {9, 9, 6}}, kBad}}, kTwice, {}, S::Failed},  // each its own
       {Titled, Twice({kClean, u"* ERR: CANNOT OPEN FILE"}), kTwice, {}, S::Failed},
       {Titled, Twice({kClean, kBad, 2, true}), kTwice, {}, S::Failed},
+      {Titled, Twice({kClean, kBad, 2, false, true}), kTwice, {}, S::Failed},  // a redirect refused
       // Save names from the URL stay in the folder, for the download and the reuse search alike.
       {[](Rig& r) { r.run.DownUrl = u"http://h/..\\..\\evil.exe"; }, got, kOk, {Open(kC + u".._.._evil.exe")}, S::Ended},
       {[](Rig& r) { r.run.DownUrl = u"http://h/安装包.exe. "; }, got, kOk, {Open(kC + u"安装包.exe")}, S::Ended},
@@ -179,10 +180,10 @@ TEST(DownloadFlow, RetryGoesToTheProgramsFolderHoldsTheFileAndReports) {
                               u"keep:C:\\App\\setup(1).exe", u"hide", u"closeall"}));  // held until the end
   EXPECT_EQ(r.states, (std::vector<S>{S::ReuseCheck, S::Choosing, S::Downloading, S::Judging, S::Retrying,
                                       S::ReuseCheck, S::Choosing, S::Downloading, S::Judging, S::Ended}));
-  Rig f;  // finish reports: the locale's decimal separator, 10 GB free, the 32-bit library on a 64-bit system
+  Rig f;  // finish reports: the locale's decimal separator, 10 GB free, the 32-bit library on a 64-bit system, and
   f.separator = u",", f.disks[u"C:\\"] = {8, 512, 2621440}, f.existing = {u"C:\\Windows\\syswow64\\urlmon.dll"};
-  f.transfers = {{kBroken, kBad, 12.5}}, f.Start();
-  EXPECT_EQ(f.reports.at(1), u"DownFinish=Not:12,5 DownCode=5,6, DiskSpace=10240 URLMon=1 SavePath=C:\\Temp\\ "
+  f.transfers = {{kBroken, kBad, 12.5, false, true}}, f.Start();  // a refused redirect's status in the trail
+  EXPECT_EQ(f.reports.at(1), u"DownFinish=Not:12,5 DownCode=5,6,1003, DiskSpace=10240 URLMon=1 SavePath=C:\\Temp\\ "
                              u"DownMD5=FEDCBA9876543210FEDCBA9876543210 FileMD5=0123456789ABCDEF0123456789ABCDEF "
                              u"url=dl.example.com/soft/setup.exe");
   Rig w;  // an address as long as a reply may give, all Chinese: the report keeps what fits 4,096 bytes on the wire

@@ -3,6 +3,7 @@
 #include "base/text.h"
 #include "codec/codec.h"
 #include "base/clock.h"
+#include "net/redirect.h"
 #include "net/wire.h"
 
 namespace stub { namespace {
@@ -67,14 +68,18 @@ RunState Fetched(std::u16string raw) {
 }
 
 TEST(FinishGetNet, FallsBackToTheBuiltInDownloadAndReportsTheCodedReplyCut) {  // nullptr: the built-in value
-  const struct { std::u16string raw; bool report; const char16_t *downUrl, *fileMD5, *nameTitle; } cases[] = {
+  const struct { std::u16string raw; bool report; const char16_t *downUrl, *fileMD5, *nameTitle; bool tls = false; } cases[] = {
       {u"", true, nullptr, nullptr, u"Korvel安装"},
       // Without DownUrl the reply's titles stay, but its digests give way too.
       {Coded(u"NameTitle==新标题<#>FileMD5==ABC<#>FileSHA256==AB"), true, nullptr, nullptr, u"新标题"},
       {Coded(u"DownUrl==HTTP://Srv/Setup.exe<#>NameTitle==X<#>FileSHA256==AB"), false, u"http://srv/setup.exe", u"", u"x"},
+      {Coded(u"DownUrl==HTTP://Srv/Setup.exe<#>FileMD5==ABC<#>NameTitle==X"), true, nullptr, nullptr, u"x", true},  // TLS
+      {Coded(u"DownUrl==HTTPS://Srv/Setup.exe<#>FileMD5==ABC<#>FileSHA256==AB"), false, u"https://srv/setup.exe", u"abc",
+       u"Korvel安装", true},
   };
   for (const auto& c : cases) {
     RunState s = Fetched(c.raw);
+    if (c.tls) s.ServerUrl = u"HTTPS://report.example.com/";
     std::u16string data = u"untouched";
     EXPECT_EQ(FinishGetNet(s, data), c.report);
     EXPECT_EQ(data, c.report ? u"GetNetIsnull='" + c.raw + u"'" : u"untouched");
@@ -131,6 +136,20 @@ TEST(ExchangeUrls, ProfileDataReplyAddressesAndWireForm) {
       {std::u16string(3, u'a') + u"\U0001F600", 6, 3}, {u"ab", 4096, 2},
   };
   for (const auto& b : bounded) EXPECT_EQ(WireBoundedText(b.text, b.most), b.text.substr(0, b.kept)) << b.kept;
+}
+
+TEST(Redirects, NeverOutOfTlsNorOffTheWeb) {  // from where the transfer began, to where it is sent
+  const std::u16string longest = u"https://h/" + std::u16string(kMaxRedirectUrl - 10, u'a');
+  const struct { const char16_t* from; std::u16string to; bool allowed; } cases[] = {
+      {u"https://h/", u"https://cdn/x", true}, {u"https://h/", u"http://cdn/x", false}, {u"HTTPS://h/", u"HTTP://c/", false},
+      {u"http://h/", u"http://cdn/x", true}, {u"http://h/", u"HTTPS://cdn:8443", true}, {u"http://h/", u"ftp://h/x", false},
+      {u"http://h/", u"file:///C:/x.exe", false}, {u"http://h/", u"\\\\h\\s\\x.exe", false}, {u"http://h/", u"c:x", false},
+      {u"https://h/", u"/x", false}, {u"https://h/", u"//cdn/x", false}, {u"https://h/", u"", false},  // relative or empty
+      {u"https://h/", u"https:///x", false}, {u"http://h/", u"http://?x", false}, {u"http://h/", u"http://h/a b", false},
+      {u"http://h/", u"http://h/\r\nx", false}, {u"https://h/", u"\xFFFF\xD800://x", false},  // no host, spaces, garbage
+      {u"https://h/", longest, true}, {u"https://h/", longest + u"a", false},  // at most the longest a browser takes
+  };
+  for (const auto& c : cases) EXPECT_EQ(RedirectAllowed(c.from, c.to), c.allowed) << Show(c.from) << " -> " << Show(c.to);
 }
 
 std::string Show(const LocalTime& t) { return Utf16ToUtf8Lossy(TimeStamp(t)); }

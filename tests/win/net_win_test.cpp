@@ -96,10 +96,10 @@ struct ModalSink final : ProgressSink {
   static inline ModalSink* current = nullptr;
 };
 
-TransferEnd Download(const char* server, int stallSeconds, ModalSink& sink) {
+TransferEnd Download(const char* server, int stallSeconds, ModalSink& sink, const char16_t* path = u"f.bin") {
   const TempDir dir;
   const std::u16string file = Utf8ToUtf16Lossy((dir.path() / "f").u8string());
-  return URLDownFile(stallSeconds).DownloadFile(ServerUrl(server, u"f.bin"), file, sink);
+  return URLDownFile(stallSeconds).DownloadFile(ServerUrl(server, path), file, sink);
 }
 
 TEST(URLDownFile, ProgressWaitsWhileAModalLoopRunsAndCatchesUpAfter) {
@@ -112,6 +112,23 @@ TEST(URLDownFile, ProgressWaitsWhileAModalLoopRunsAndCatchesUpAfter) {
 TEST(URLDownFile, AStalledTransferIsAbortedNotLeftToEndAsASuccess) {
   ModalSink sink;
   EXPECT_EQ(Download("STUB_TEST_STALL_URL", 1, sink), TransferEnd::Aborted);
+}
+
+// The request helper and the download engine (whose system may follow redirects unreported) against redirects.
+TEST(RedirectsWin, FollowedOnTheWebAFewTimesNeverOffIt) {
+  const struct { std::u16string path; HttpFailure get; TransferEnd download; } rows[] = {
+      {u"to/ftp://127.0.0.1/x", HttpFailure::kRedirect, TransferEnd::Refused},
+      {u"to/file:///C:/windows/win.ini", HttpFailure::kRedirect, TransferEnd::Refused},
+      {u"to/f.bin", HttpFailure::kRedirect, TransferEnd::Refused},  // relative, to itself: the sixth is refused
+      {u"to//ok", HttpFailure::kNone, TransferEnd::Completed},     // relative, to another page
+      {u"to/" + ServerUrl("STUB_TEST_UNTRUSTED_URL", u"f.bin"), HttpFailure::kCertificate, TransferEnd::Failed},
+  };
+  for (const auto& row : rows) {
+    ModalSink sink;
+    const HttpResult r = HttpGet(ServerUrl("STUB_TEST_REDIRECT_URL", row.path.c_str()), 1000, 4096);
+    EXPECT_TRUE(r.failure == row.get && r.body == (r.ok() ? "redirector" : "")) << Utf16ToUtf8Lossy(row.path);
+    EXPECT_EQ(Download("STUB_TEST_REDIRECT_URL", 60, sink, row.path.c_str()), row.download) << Utf16ToUtf8Lossy(row.path);
+  }
 }
 
 }  // namespace
