@@ -32,3 +32,8 @@ void operator delete(void* p) noexcept { std::free(p); }
 void operator delete[](void* p) noexcept { std::free(p); }
 void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+
+// The runtime's default handler of math errors prints a message table the
+// stub never shows (it has no console): errors keep the functions' own
+// results, as they would with the handler's default answer.
+extern "C" int __cdecl _matherr(struct _exception*) { return 0; }

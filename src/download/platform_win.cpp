@@ -19,8 +19,8 @@ namespace {
 // no other user can change, replace or add to what the stub downloads.
 constexpr wchar_t kPrivate[] = L"D:P(A;OICI;FA;;;OW)(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
 
-// The private security descriptor, made once; null where the system cannot
-// express it (before Vista there is no owner-rights entry).
+}  // namespace
+
 PSECURITY_DESCRIPTOR Private() {
   static PSECURITY_DESCRIPTOR sd = nullptr;
   static bool made = false;
@@ -28,6 +28,7 @@ PSECURITY_DESCRIPTOR Private() {
   return sd;
 }
 
+namespace {
 
 // Digest access that keeps the file open after a successful digest: the
 // handle passes to the file system, which holds it until the launch.
@@ -122,7 +123,10 @@ int32_t WinFileSystem::CreateFolder(const std::u16string& path) {
 }
 
 bool WinFileSystem::IsReparsePoint(const std::u16string& path) {
-  const DWORD attributes = GetFileAttributesW(W(path));
+  // The folder's own attributes: a trailing "\" could lead through the link.
+  std::u16string name = path;
+  while (name.size() > 3 && name.back() == u'\\') name.pop_back();
+  const DWORD attributes = GetFileAttributesW(W(name));
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 

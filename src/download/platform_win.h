@@ -68,6 +68,11 @@ class WinShell final : public Shell {
   const WinFileSystem* files_;
 };
 
+// The access list of what the stub makes and checks: full access for the
+// owner, the system and the administrators, protected from inheritance. Made
+// once; null where the system cannot express it (before Vista).
+PSECURITY_DESCRIPTOR Private();
+
 // The program's folder with a trailing "\", in short form where the system
 // can shorten it.
 std::u16string GetAppPath();

@@ -202,6 +202,18 @@ def immutable(*folders):  # made where missing, then closed to every change
 def read_only_temp(env):
     with immutable(env.path("C:\\Temp\\")):
         return installs(env, then=lambda d: check(f"SavePath=C:\\{APP_DIR}\\ " in d[-1], f"in the app folder: {d[-1]!r}"))
+@row("C:\\Temp\\ made a link to another user's folder, no D: drive",
+     "passes it over and writes nothing through it: saves in the program's folder, installs")
+def linked_temp(env):
+    os.makedirs(env.path("C:\\theirs\\"), exist_ok=True)
+    os.symlink(env.path("C:\\theirs\\"), env.path("C:\\Temp"))  # Wine shows a host link as a reparse point
+    try:
+        data, ran = installs(env, then=lambda d: check(f"SavePath=C:\\{APP_DIR}\\ " in d[-1], f"in the app folder: {d[-1]!r}"))
+        check_eq(env.files_under("C:\\theirs\\"), [], "files written through the link")
+    finally:
+        os.unlink(env.path("C:\\Temp"))
+        os.rmdir(env.path("C:\\theirs\\"))
+    return data, ran
 @row("Every folder read-only", "reports TestEmp=Not, both downloads fail, stays with the browser button")
 def read_only_everywhere(env):
     with immutable(env.path("C:\\Temp\\"), os.path.dirname(env.install_copy())), Server(env, sample_reply(env)) as s:

@@ -199,6 +199,21 @@ TEST(WinShell, StartsAProgramOnlyWhenItsImageIsTheHeldFile) {
   EXPECT_FALSE(DeleteFileW(W(checked)));
 }
 
+// What the stub makes and checks gets a protected access list of three
+// entries (the owner, the system, the administrators). Wine keeps no access
+// lists on its files, so only the list itself is checked here. (Wine 8's
+// CreateSymbolicLinkW makes nothing: the end-to-end rows show linked folders
+// through a link of the host.)
+TEST(WinFileSystem, PrivateAccessList) {
+  BOOL present = FALSE, defaulted = FALSE;
+  PACL dacl = nullptr;
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  ASSERT_TRUE(Private() && GetSecurityDescriptorDacl(Private(), &present, &dacl, &defaulted));
+  GetSecurityDescriptorControl(Private(), &control, &revision);
+  EXPECT_TRUE(present && dacl && dacl->AceCount == 3 && (control & SE_DACL_PROTECTED));
+}
+
 // The profile in the build that runs: a 32-bit program in a 32-bit prefix, the
 // x86-64 build in a 64-bit one (the harness names the prefix's kind in WINEARCH).
 TEST(Profile, BitnessAndTheUrlMonikerLibraryAreThoseOfTheSystem) {
