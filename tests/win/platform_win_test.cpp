@@ -199,6 +199,22 @@ TEST(WinShell, StartsAProgramOnlyWhenItsImageIsTheHeldFile) {
   EXPECT_FALSE(DeleteFileW(W(checked)));
 }
 
+// The folder written to cannot be removed, renamed or replaced while the stub
+// runs: it is held open without delete sharing.
+TEST(WinFileSystem, TheFolderWrittenToIsHeld) {
+  const TempDir dir;
+  const std::u16string folder = Utf8ToUtf16Lossy(dir.path().u8string()) + u"\\held";
+  {
+    WinFileSystem fs;
+    ASSERT_EQ(fs.CreateFolder(folder + u"\\"), 0);
+    ASSERT_EQ(fs.WriteFirstByte(folder + u"\\1.tmp"), 0);
+    EXPECT_FALSE(MoveFileW(W(folder), W(folder + u"2")));
+    EXPECT_TRUE(DeleteFileW(W(folder + u"\\1.tmp")));  // its files stay the user's to delete
+    EXPECT_FALSE(RemoveDirectoryW(W(folder)));
+  }
+  EXPECT_TRUE(RemoveDirectoryW(W(folder)));  // let go when the file system ends
+}
+
 // What the stub makes and checks gets a protected access list of three
 // entries (the owner, the system, the administrators). Wine keeps no access
 // lists on its files, so only the list itself is checked here. (Wine 8's
