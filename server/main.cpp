@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "server/events.h"
+#include "server/app/report_server.h"
 #include "server/options.h"
-#include "server/report_server.h"
-#include "server/rules_check.h"
-#include "server/stats.h"
+#include "server/rules/rules_check.h"
+#include "server/stats/figures.h"
+#include "server/store/events.h"
 
 namespace {
 

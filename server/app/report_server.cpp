@@ -1,14 +1,14 @@
-#include "server/report_server.h"
+#include "server/app/report_server.h"
 
 #include <chrono>
 #include <cstdio>
 
-#include "server/admin.h"
-#include "server/file_path.h"
-#include "server/file_response.h"
-#include "server/info_reply.h"
-#include "server/query.h"
-#include "server/responses.h"
+#include "server/http/answer.h"
+#include "server/http/file_answer.h"
+#include "server/http/query.h"
+#include "server/http/served_file.h"
+#include "server/rules/info_reply.h"
+#include "server/stats/admin.h"
 
 namespace stub::server {
 namespace {

@@ -7,10 +7,10 @@
 #include <memory>
 #include <string>
 
-#include "server/http_daemon.h"
+#include "server/http/daemon.h"
 #include "server/options.h"
-#include "server/release_service.h"
-#include "server/store.h"
+#include "server/rules/release_service.h"
+#include "server/store/store.h"
 
 namespace stub::server {
 

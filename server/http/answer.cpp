@@ -1,4 +1,4 @@
-#include "server/responses.h"
+#include "server/http/answer.h"
 
 #include <microhttpd.h>
 

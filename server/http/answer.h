@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "server/http_daemon.h"
+#include "server/http/daemon.h"
 
 namespace stub::server {
 

@@ -1,4 +1,4 @@
-#include "server/http_daemon.h"
+#include "server/http/daemon.h"
 
 #include <arpa/inet.h>
 #include <microhttpd.h>

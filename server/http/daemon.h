@@ -11,7 +11,7 @@
 #include <string>
 #include <thread>
 
-#include "server/resumer.h"
+#include "server/http/resumer.h"
 
 struct MHD_Daemon;
 struct MHD_Connection;

@@ -1,4 +1,4 @@
-#include "server/file_response.h"
+#include "server/http/file_answer.h"
 
 #include <fcntl.h>
 #include <microhttpd.h>
@@ -9,7 +9,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "server/responses.h"
+#include "server/http/answer.h"
 
 namespace stub::server {
 namespace {

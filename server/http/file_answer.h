@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "server/http_daemon.h"
+#include "server/http/daemon.h"
 #include "server/options.h"
 
 namespace stub::server {

@@ -1,4 +1,4 @@
-#include "server/query.h"
+#include "server/http/query.h"
 
 
 #include "base/text.h"

@@ -1,4 +1,4 @@
-#include "server/resumer.h"
+#include "server/http/resumer.h"
 
 #include <microhttpd.h>
 

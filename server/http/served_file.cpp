@@ -1,4 +1,4 @@
-#include "server/file_path.h"
+#include "server/http/served_file.h"
 
 #include <sys/stat.h>
 
@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <memory>
 
-#include "server/query.h"
+#include "server/http/query.h"
 
 namespace stub::server {
 namespace {

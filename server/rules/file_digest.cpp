@@ -1,4 +1,4 @@
-#include "server/file_digest.h"
+#include "server/rules/file_digest.h"
 
 #include <gnutls/crypto.h>
 #include <sys/stat.h>

@@ -1,4 +1,4 @@
-#include "server/info_reply.h"
+#include "server/rules/info_reply.h"
 
 #include <fstream>
 

@@ -1,10 +1,10 @@
-#include "server/release_rules.h"
+#include "server/rules/release_rules.h"
 
 #include "base/text.h"
 #include "codec/codec.h"
 #include "net/page_text.h"
-#include "server/file_path.h"
-#include "server/info_reply.h"
+#include "server/http/served_file.h"
+#include "server/rules/info_reply.h"
 
 namespace stub::server {
 namespace {

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "server/file_digest.h"
-#include "server/query.h"
+#include "server/http/query.h"
+#include "server/rules/file_digest.h"
 
 namespace stub::server {
 

@@ -1,10 +1,10 @@
-#include "server/release_service.h"
+#include "server/rules/release_service.h"
 
 #include <sys/stat.h>
 
 #include <cstdio>
 
-#include "server/info_reply.h"
+#include "server/rules/info_reply.h"
 
 namespace stub::server {
 

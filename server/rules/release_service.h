@@ -8,9 +8,9 @@
 #include <mutex>
 #include <string>
 
-#include "server/file_digest.h"
-#include "server/query.h"
-#include "server/release_rules.h"
+#include "server/http/query.h"
+#include "server/rules/file_digest.h"
+#include "server/rules/release_rules.h"
 
 namespace stub::server {
 

@@ -1,7 +1,7 @@
-#include "server/rules_check.h"
+#include "server/rules/rules_check.h"
 
-#include "server/info_reply.h"
-#include "server/release_service.h"
+#include "server/rules/info_reply.h"
+#include "server/rules/release_service.h"
 
 namespace stub::server {
 namespace {

@@ -15,7 +15,7 @@
 #include <cctype>
 #include <set>
 
-#include "server/release_rules.h"
+#include "server/rules/release_rules.h"
 
 namespace stub::server {
 namespace {

@@ -1,8 +1,8 @@
-#include "server/admin.h"
+#include "server/stats/admin.h"
 
 #include <cstddef>
 
-#include "server/query.h"
+#include "server/http/query.h"
 
 namespace stub::server {
 namespace assets {

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "server/stats.h"
+#include "server/stats/figures.h"
 
 namespace stub::server {
 

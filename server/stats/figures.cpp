@@ -1,4 +1,4 @@
-#include "server/stats.h"
+#include "server/stats/figures.h"
 
 #include <nlohmann/json.hpp>
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "server/store.h"
+#include "server/store/store.h"
 
 namespace stub::server {
 

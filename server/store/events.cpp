@@ -1,6 +1,6 @@
-#include "server/events.h"
+#include "server/store/events.h"
 
-#include "server/query.h"
+#include "server/http/query.h"
 
 namespace stub::server {
 

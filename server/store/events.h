@@ -7,7 +7,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "server/store.h"
+#include "server/store/store.h"
 
 namespace stub::server {
 

@@ -1,4 +1,4 @@
-#include "server/group_commit.h"
+#include "server/store/group_commit.h"
 
 namespace stub::server {
 

@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "server/store.h"
+#include "server/store/store.h"
 
 namespace stub::server {
 

@@ -14,9 +14,9 @@
 #include <unordered_map>
 #include <vector>
 
-#include "server/group_commit.h"
-#include "server/spool.h"
-#include "server/store.h"
+#include "server/store/group_commit.h"
+#include "server/store/spool.h"
+#include "server/store/store.h"
 
 namespace stub::server {
 namespace {

@@ -1,4 +1,4 @@
-#include "server/spool.h"
+#include "server/store/spool.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

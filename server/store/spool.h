@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "server/store.h"
+#include "server/store/store.h"
 
 namespace stub::server {
 

@@ -9,8 +9,8 @@
 #include <mutex>
 #include <random>
 
-#include "server/group_commit.h"
-#include "server/store.h"
+#include "server/store/group_commit.h"
+#include "server/store/store.h"
 
 namespace stub::server {
 namespace {

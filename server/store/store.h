@@ -10,7 +10,7 @@
 #include <memory>
 #include <string>
 
-#include "server/query.h"
+#include "server/http/query.h"
 
 namespace stub::server {
 

@@ -6,7 +6,7 @@
 
 #include "base/text.h"
 #include "codec/codec.h"
-#include "server/file_response.h"
+#include "server/http/file_answer.h"
 #include "test_server.h"
 
 namespace stub::server::testing { namespace {

@@ -5,10 +5,10 @@
 #include "codec/codec.h"
 #include "codec/md5.h"
 #include "net/exchange.h"
-#include "server/query.h"
-#include "server/release_rules.h"
-#include "server/release_service.h"
-#include "server/rules_check.h"
+#include "server/http/query.h"
+#include "server/rules/release_rules.h"
+#include "server/rules/release_service.h"
+#include "server/rules/rules_check.h"
 #include "test_server.h"
 
 namespace stub::server::testing { namespace {

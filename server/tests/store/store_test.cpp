@@ -5,8 +5,8 @@
 #include <set>
 #include <thread>
 
-#include "server/spool.h"
-#include "server/stats.h"
+#include "server/stats/figures.h"
+#include "server/store/spool.h"
 #include "test_server.h"
 
 namespace stub::server::testing { namespace {
