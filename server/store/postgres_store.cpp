@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "server/store/group_commit.h"
+#include "server/store/requests_table.h"
 #include "server/store/spool.h"
 #include "server/store/store.h"
 
@@ -27,21 +28,10 @@ constexpr const char* kSchemaLock = "SELECT pg_advisory_xact_lock(716253)";
 constexpr auto kReconnectPause = std::chrono::milliseconds(200);
 constexpr auto kReplayPeriod = std::chrono::milliseconds(250);
 
-std::string Columns() {
-  std::string out = "time, client, method, target";
-  for (const char* name : kFieldNames) out += std::string(", \"") + name + "\"";
-  return out;
-}
-
-std::string CreateSql() {
-  // Method, target and fields are bytes: a target is kept exactly as received
-  // and decoded fields may hold NUL, which text columns refuse.
-  std::string sql =
-      "CREATE TABLE requests (id bigserial PRIMARY KEY, event_id text NOT NULL UNIQUE,"
-      " time text NOT NULL, client text NOT NULL, method bytea NOT NULL, target bytea NOT NULL";
-  for (const char* name : kFieldNames) sql += std::string(", \"") + name + "\" bytea";
-  return sql + ")";
-}
+// Method, target and fields are bytes: a target is kept exactly as received
+// and decoded fields may hold NUL, which text columns refuse.
+constexpr TableDialect kPostgres = {"CREATE TABLE", "id bigserial PRIMARY KEY, event_id text NOT NULL UNIQUE",
+                                    "text", "bytea", "bytea", "bytea"};
 
 constexpr int kParams = 5 + static_cast<int>(kFieldCount);  // per row
 // One INSERT, so one round trip, writes a whole batch. A statement ends after
@@ -57,7 +47,8 @@ size_t RowBytes(const RecordedRequest& r) {
 }
 
 std::string InsertSql(size_t rows) {
-  static const std::string head = "INSERT INTO requests (event_id, " + Columns() + ") VALUES ";
+  static const std::string head =
+      std::string("INSERT INTO ") + kRequestsTable + " (event_id, " + RequestColumns() + ") VALUES ";
   std::string sql = head;
   int n = 0;
   for (size_t r = 0; r < rows; ++r) {
@@ -85,13 +76,11 @@ struct Result {
 
 class PostgresStore : public Store {
  public:
-  PostgresStore(std::string url, bool writer)
+  explicit PostgresStore(std::string url)
       : url_(std::move(url)),
         commit_([this](const std::vector<RecordedRequest*>& rows, std::string* error) {
           return WriteBatch(rows, error);
-        }) {
-    (void)writer;
-  }
+        }) {}
   ~PostgresStore() override {
     commit_.Stop();
     {
@@ -205,7 +194,7 @@ bool PostgresStore::CreateSchema(std::string* error) {
   }
   if (version == 0) {
     const std::string insert = "INSERT INTO schema_version VALUES (" + std::to_string(kSchemaVersion) + ")";
-    if (!Exec(CreateSql().c_str(), error) || !Exec(insert.c_str(), error)) {
+    if (!Exec(CreateRequestsSql(kPostgres).c_str(), error) || !Exec(insert.c_str(), error)) {
       Exec("ROLLBACK", &ignored);
       return false;
     }
@@ -321,7 +310,8 @@ bool PostgresStore::ForEach(const std::function<void(const RecordedRequest&)>& f
                             std::string* error) {
   std::lock_guard<std::mutex> lock(write_mutex_);
   if (!Connect(error)) return false;
-  const std::string sql = "SELECT id, event_id, " + Columns() + " FROM requests ORDER BY id";
+  const std::string sql =
+      std::string("SELECT id, event_id, ") + RequestColumns() + " FROM " + kRequestsTable + " ORDER BY id";
   Result r(PQexecParams(conn_, sql.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 1));
   if (!r.ok()) {
     *error = std::string("cannot read requests: ") + PQerrorMessage(conn_);
@@ -331,19 +321,15 @@ bool PostgresStore::ForEach(const std::function<void(const RecordedRequest&)>& f
     return std::string(PQgetvalue(r.r, row, col), static_cast<size_t>(PQgetlength(r.r, row, col)));
   };
   for (int row = 0; row < PQntuples(r.r); ++row) {
-    RecordedRequest e;
+    RecordedRequest e = RequestFromRow([&](int index) -> std::optional<std::string> {
+      const int col = 2 + index;  // after the id and the event id
+      if (PQgetisnull(r.r, row, col)) return std::nullopt;
+      return bytes(row, col);
+    });
     uint64_t id_be;
     std::memcpy(&id_be, PQgetvalue(r.r, row, 0), sizeof id_be);
     e.id = static_cast<int64_t>(be64toh(id_be));
     e.event_id = bytes(row, 1);
-    e.time = bytes(row, 2);
-    e.client = bytes(row, 3);
-    e.method = bytes(row, 4);
-    e.target = bytes(row, 5);
-    for (size_t i = 0; i < kFieldCount; ++i) {
-      const int col = static_cast<int>(6 + i);
-      if (!PQgetisnull(r.r, row, col)) e.fields[i] = bytes(row, col);
-    }
     fn(e);
   }
   return true;
@@ -353,7 +339,7 @@ bool PostgresStore::ForEach(const std::function<void(const RecordedRequest&)>& f
 
 std::unique_ptr<Store> OpenPostgresStore(const std::string& url, bool create,
                                          const std::string& spool, std::string* error) {
-  auto store = std::make_unique<PostgresStore>(url, create);
+  auto store = std::make_unique<PostgresStore>(url);
   if (!store->Init(create, spool, error)) return nullptr;
   return store;
 }
