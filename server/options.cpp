@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <map>
 
+#include "server/stats/figures.h"
+
 namespace stub::server {
 namespace {
 
@@ -50,13 +52,6 @@ bool ParseListen(const std::string& text, std::string& host, uint16_t& port) {
 bool IsDirectory(const std::string& path) {
   struct stat st;
   return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-bool IsDate(const std::string& t) {
-  if (t.size() != 10 || t[4] != '-' || t[7] != '-') return false;
-  for (size_t i : {0, 1, 2, 3, 5, 6, 8, 9})
-    if (t[i] < '0' || t[i] > '9') return false;
-  return true;
 }
 
 bool Fail(std::string& error, const std::string& message) {
@@ -173,7 +168,7 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& out, st
     if (!take("--db", out.db)) return Fail(error, "stats needs --db FILE");
     for (const auto& [name, into] : {std::pair<const char*, std::string*>{"--since", &out.since},
                                      {"--until", &out.until}}) {
-      if (take(name, *into) && !IsDate(*into))
+      if (take(name, *into) && !IsDay(*into))
         return Fail(error, std::string(name) + " expects YYYY-MM-DD, got '" + *into + "'");
     }
     take("--channel", out.channel);

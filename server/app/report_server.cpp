@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdio>
 
+#include "server/base/local_file.h"
 #include "server/http/answer.h"
 #include "server/http/file_answer.h"
 #include "server/http/query.h"
@@ -19,19 +20,17 @@ constexpr size_t kMaxRawBytes = 16u << 20;
 // A certificate chain or key file, read whole (PEM files are small).
 bool ReadPem(const std::string& path, const char* option, std::string* out, std::string* error) {
   constexpr size_t kMaxPemBytes = 1u << 20;
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) {
+  std::optional<std::string> pem = ReadFileBytes(path, kMaxPemBytes + 1);
+  if (!pem) {
     *error = std::string("cannot read ") + option + " '" + path + "'";
     return false;
   }
-  out->clear();
-  char buf[4096];
-  for (size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0 && out->size() <= kMaxPemBytes;)
-    out->append(buf, n);
-  const bool ok = !std::ferror(f) && !out->empty() && out->size() <= kMaxPemBytes;
-  std::fclose(f);
-  if (!ok) *error = std::string(option) + " '" + path + "' is empty, unreadable or too large";
-  return ok;
+  if (pem->empty() || pem->size() > kMaxPemBytes) {
+    *error = std::string(option) + " '" + path + "' is empty or too large";
+    return false;
+  }
+  *out = std::move(*pem);
+  return true;
 }
 
 RecordedRequest NewRecord(const HttpRequest& req) {
@@ -167,7 +166,7 @@ HttpAnswer ReportServer::AnswerInfo(const QueryFields& fields) {
   HttpAnswer answer =
       config_.info_raw.empty()
           ? TextAnswer(200, "text/plain; charset=utf-8", releases_->AnswerFor(fields).coded)
-          : TextAnswer(200, "text/html", ReadFileBytes(config_.info_raw, kMaxRawBytes));
+          : TextAnswer(200, "text/html", ReadFileBytes(config_.info_raw, kMaxRawBytes).value_or(""));
   answer.delay_seconds = config_.info_delay;
   return answer;
 }

@@ -221,7 +221,6 @@ void HttpDaemon::OnCompleted(MHD_Connection* connection, void** context) {
     req.method = state->method;
     req.target = state->target;
     req.client = PeerAddress(connection);
-    req.well_formed = false;
     refused_(req);
   }
   DropAnswer(state->answer);

@@ -23,7 +23,6 @@ struct HttpRequest {
   std::string method;  // as received ("" when the library refused the request)
   std::string target;  // raw bytes exactly as received
   std::string client;  // numeric peer address
-  bool well_formed = true;
 };
 
 // What to send back. The daemon takes ownership of `response`.

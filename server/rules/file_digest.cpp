@@ -1,7 +1,6 @@
 #include "server/rules/file_digest.h"
 
 #include <gnutls/crypto.h>
-#include <sys/stat.h>
 
 #include <fstream>
 #include <vector>
@@ -11,17 +10,6 @@
 
 namespace stub::server {
 namespace {
-
-bool Look(const std::string& path, int64_t& size, int64_t& mtime_ns, uint64_t& inode,
-          uint64_t& device) {
-  struct stat st;
-  if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-  size = st.st_size;
-  mtime_ns = int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec;
-  inode = st.st_ino;
-  device = st.st_dev;
-  return true;
-}
 
 // Both digests in one read of the file: the MD5 with the same code the stub
 // uses, the SHA-256 with GnuTLS, which the HTTP library already brings into
@@ -60,21 +48,17 @@ FileDigests DigestCache::Digest(const std::string& path) {
   // A file being rewritten while it is read changes under the reader: read
   // until the look before and after agree (a few tries at most).
   for (int attempt = 0; attempt < 5; ++attempt) {
-    Entry now;
-    if (!Look(path, now.size, now.mtime_ns, now.inode, now.device)) {
+    const std::optional<FileStamp> now = StampOf(path);
+    if (!now || !now->regular) {
       entries_.erase(path);
       return {};
     }
     Entry& old = entries_[path];
-    if (old.size == now.size && old.mtime_ns == now.mtime_ns && old.inode == now.inode &&
-        old.device == now.device && !old.digests.empty())
-      return old.digests;
-    now.digests = Hash(path);
-    Entry after;
-    if (Look(path, after.size, after.mtime_ns, after.inode, after.device) &&
-        after.size == now.size && after.mtime_ns == now.mtime_ns && after.inode == now.inode) {
-      old = now;
-      return now.digests;
+    if (old.stamp == now && !old.digests.empty()) return old.digests;
+    const FileDigests digests = Hash(path);
+    if (StampOf(path) == now) {
+      old = {now, digests};
+      return digests;
     }
   }
   entries_.erase(path);

@@ -3,10 +3,12 @@
 // stale.
 #pragma once
 
-#include <cstdint>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
+
+#include "server/base/local_file.h"
 
 namespace stub::server {
 
@@ -26,8 +28,7 @@ class DigestCache {
 
  private:
   struct Entry {
-    int64_t size = -1, mtime_ns = 0;
-    uint64_t inode = 0, device = 0;
+    std::optional<FileStamp> stamp;  // of the file that was hashed
     FileDigests digests;
   };
   std::mutex mutex_;

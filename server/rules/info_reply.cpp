@@ -1,20 +1,9 @@
 #include "server/rules/info_reply.h"
 
-#include <fstream>
-
 #include "base/text.h"
 #include "codec/codec.h"
 
 namespace stub::server {
-
-std::string ReadFileBytes(const std::string& path, size_t limit) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return "";
-  std::string out(limit, '\0');
-  in.read(out.data(), static_cast<std::streamsize>(limit));
-  out.resize(static_cast<size_t>(in.gcount()));
-  return out;
-}
 
 std::string PlainReply(std::string_view bytes) {
   if (bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);

@@ -8,9 +8,6 @@
 
 namespace stub::server {
 
-// Up to `limit` bytes of the file at `path`; empty when it cannot be read.
-std::string ReadFileBytes(const std::string& path, size_t limit);
-
 // The plain reply held in a reply file's bytes: a leading UTF-8 byte-order
 // mark and one trailing line end (LF or CRLF) are dropped.
 std::string PlainReply(std::string_view file_bytes);

@@ -1,7 +1,5 @@
 #include "server/rules/release_service.h"
 
-#include <sys/stat.h>
-
 #include <cstdio>
 
 #include "server/rules/info_reply.h"
@@ -11,29 +9,19 @@ namespace stub::server {
 ReleaseService::ReleaseService(std::string path, bool fixed, std::string files_dir)
     : path_(std::move(path)), fixed_(fixed), files_dir_(std::move(files_dir)) {}
 
-ReleaseService::Stamp ReleaseService::Look() const {
-  Stamp s;
-  struct stat st;
-  if (stat(path_.c_str(), &st) != 0) return s;
-  s.exists = true;
-  s.size = st.st_size;
-  s.mtime_ns = int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec;
-  s.inode = st.st_ino;
-  return s;
-}
-
 bool ReleaseService::LoadNow(const Stamp& stamp, std::string* error) {
   stamp_ = stamp;
   auto set = std::make_shared<RuleSet>();
   std::string problem;
   bool ok;
+  const std::string text = stamp ? ReadFileBytes(path_, kMaxReplyBytes).value_or("") : "";
   if (fixed_) {
-    ok = LoadFixedReply(stamp.exists ? ReadFileBytes(path_, kMaxReplyBytes) : "", *set, problem);
-  } else if (!stamp.exists) {
+    ok = LoadFixedReply(text, *set, problem);
+  } else if (!stamp) {
     ok = false;
     problem = "cannot read '" + path_ + "'";
   } else {
-    ok = LoadRules(ReadFileBytes(path_, kMaxReplyBytes), path_, files_dir_,
+    ok = LoadRules(text, path_, files_dir_,
                    [this](const std::string& p) { return digests_.Digest(p); }, *set, problem);
   }
   if (!ok) {
@@ -47,12 +35,12 @@ bool ReleaseService::LoadNow(const Stamp& stamp, std::string* error) {
 
 bool ReleaseService::Load(std::string* error) {
   std::lock_guard<std::mutex> lock(load_mutex_);
-  return LoadNow(Look(), error);
+  return LoadNow(StampOf(path_), error);
 }
 
 bool ReleaseService::Reload(bool force, std::string* error) {
   std::lock_guard<std::mutex> lock(load_mutex_);
-  const Stamp now = Look();
+  const Stamp now = StampOf(path_);
   if (!force && now == stamp_) return true;
   return LoadNow(now, error);
 }

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <string>
 
+#include "server/base/local_file.h"
 #include "server/http/query.h"
 #include "server/rules/file_digest.h"
 #include "server/rules/release_rules.h"
@@ -48,15 +49,7 @@ class ReleaseService {
   FileDigests DigestFor(const Release& release);
 
  private:
-  struct Stamp {
-    bool exists = false;
-    int64_t size = 0, mtime_ns = 0;
-    uint64_t inode = 0;
-    bool operator==(const Stamp& o) const {
-      return exists == o.exists && size == o.size && mtime_ns == o.mtime_ns && inode == o.inode;
-    }
-  };
-  Stamp Look() const;
+  using Stamp = std::optional<FileStamp>;  // nullopt: no file
   void ReloadAndReport();
   bool LoadNow(const Stamp& stamp, std::string* error);
 

@@ -33,14 +33,6 @@ std::string Param(std::string_view target, std::string_view name) {
   return "";
 }
 
-bool IsDateOrEmpty(const std::string& t) {
-  if (t.empty()) return true;
-  if (t.size() != 10 || t[4] != '-' || t[7] != '-') return false;
-  for (size_t i : {0, 1, 2, 3, 5, 6, 8, 9})
-    if (t[i] < '0' || t[i] > '9') return false;
-  return true;
-}
-
 }  // namespace
 
 AdminResponse AdminAnswer(std::string_view method, std::string_view target,
@@ -53,7 +45,7 @@ AdminResponse AdminAnswer(std::string_view method, std::string_view target,
     return {200, "text/javascript; charset=utf-8", Asset(assets::chart_js, assets::chart_js_size)};
   if (path != "/api/stats") return {404, "text/plain; charset=utf-8", "not found\n"};
   StatsFilter filter{Param(target, "since"), Param(target, "until"), Param(target, "channel")};
-  if (!IsDateOrEmpty(filter.since) || !IsDateOrEmpty(filter.until))
+  if ((!filter.since.empty() && !IsDay(filter.since)) || (!filter.until.empty() && !IsDay(filter.until)))
     return {400, "text/plain; charset=utf-8", "since and until are YYYY-MM-DD\n"};
   std::vector<RunEvent> list;
   std::string error;

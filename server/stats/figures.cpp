@@ -163,6 +163,13 @@ RunEvent ToRunEvent(const RecordedRequest& r) {
                   get("Channel"), get("SoftVer"), get("OS"),   get("OSBit")};
 }
 
+bool IsDay(std::string_view t) {
+  if (t.size() != 10 || t[4] != '-' || t[7] != '-') return false;
+  for (size_t i : {0, 1, 2, 3, 5, 6, 8, 9})
+    if (t[i] < '0' || t[i] > '9') return false;
+  return true;
+}
+
 double Percentile(const std::vector<double>& sorted, double p) {
   if (sorted.empty()) return 0;
   const size_t rank = static_cast<size_t>(std::ceil(p / 100 * static_cast<double>(sorted.size())));

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "server/store/store.h"
@@ -19,6 +20,9 @@ struct RunEvent {
   std::string key, data, time_id, pc_id, channel, soft_ver, os, os_bit;
 };
 RunEvent ToRunEvent(const RecordedRequest& r);
+
+// Whether `text` is a day as StatsFilter takes it: "YYYY-MM-DD".
+bool IsDay(std::string_view text);
 
 struct StatsFilter {
   std::string since, until;  // "YYYY-MM-DD", inclusive; "" = open

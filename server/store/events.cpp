@@ -4,10 +4,6 @@
 
 namespace stub::server {
 
-std::string JsonString(std::string_view bytes) {
-  return nlohmann::json(ValidUtf8(bytes)).dump();
-}
-
 nlohmann::ordered_json EventObject(const RecordedRequest& r) {
   nlohmann::ordered_json o;
   o["id"] = r.id;

@@ -3,17 +3,12 @@
 
 #include <cstdio>
 #include <string>
-#include <string_view>
 
 #include <nlohmann/json.hpp>
 
 #include "server/store/store.h"
 
 namespace stub::server {
-
-// A JSON string literal holding `bytes` read as UTF-8 (malformed bytes become
-// U+FFFD), escaped by the JSON library.
-std::string JsonString(std::string_view bytes);
 
 // One JSON object: id, time, client, method, target and every query field
 // (null when absent), in that order, without a line end.
