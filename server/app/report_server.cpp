@@ -5,6 +5,7 @@
 
 #include "server/base/local_file.h"
 #include "server/http/answer.h"
+#include "server/http/exchange.h"
 #include "server/http/file_answer.h"
 #include "server/http/query.h"
 #include "server/http/served_file.h"
@@ -73,7 +74,10 @@ bool ReportServer::Start(std::string* error) {
   store_ = Store::Open(config_.db, true, error, config_.spool);
   if (!store_) return false;
   http_ = std::make_unique<HttpDaemon>(
-      [this](const HttpRequest& req, const HttpExchange& ex) { return Handle(req, ex); },
+      [this](const HttpRequest& req, const LaterAnswer& later) {
+        Handle(req, later);
+        return std::nullopt;
+      },
       [this](const HttpRequest& req) {  // refused by the library: recorded all the same
         RecordedRequest rec = NewRecord(req);
         std::string error;
@@ -91,7 +95,7 @@ bool ReportServer::StartAdmin(std::string* error) {
   // A daemon of its own, so the dashboard and its figures are never reachable
   // on the port the stubs talk to.
   admin_ = std::make_unique<HttpDaemon>(
-      [this](const HttpRequest& req, const HttpExchange&) {
+      [this](const HttpRequest& req, const LaterAnswer&) -> std::optional<Answer> {
         const AdminResponse res =
             AdminAnswer(req.method, req.target, [this](std::vector<RunEvent>& out, std::string* e) {
               return store_->ForEach([&](const RecordedRequest& r) { out.push_back(ToRunEvent(r)); }, e);
@@ -130,40 +134,36 @@ void ReportServer::Stop() {
   store_.reset();
 }
 
-HttpAnswer ReportServer::Handle(const HttpRequest& req, const HttpExchange& exchange) {
+void ReportServer::Handle(const HttpRequest& req, const LaterAnswer& later) {
   // No answer leaves before the request's row is durable, so a client holding
   // an answer can rely on it being in the log. Meanwhile the connection is
   // suspended, so every open request can join the next commit.
-  HttpAnswer answer;
-  answer.later = [this, rec = std::make_shared<RecordedRequest>(NewRecord(req)),
-                  exchange](std::function<void(HttpAnswer::MakeAnswer)> give) {
-    store_->Submit(rec, [this, rec, exchange, give](bool ok, const std::string& error) {
-      if (!ok) LogFailure(error);
-      give([this, rec, exchange, ok] {
-        return ok ? Answer(*rec, exchange)
-                  : TextAnswer(500, "text/plain; charset=utf-8", "request not recorded\n",
-                               {{"Connection", "close"}});
-      });
+  const auto rec = std::make_shared<RecordedRequest>(NewRecord(req));
+  store_->Submit(rec, [this, rec, later](bool ok, const std::string& error) {
+    if (!ok) LogFailure(error);
+    later.Give([this, rec, ok](const Exchange& exchange) {
+      return ok ? AnswerRecorded(*rec, exchange)
+                : TextAnswer(500, "text/plain; charset=utf-8", "request not recorded\n",
+                             {{"Connection", "close"}});
     });
-  };
-  return answer;
+  });
 }
 
-HttpAnswer ReportServer::Answer(const RecordedRequest& rec, const HttpExchange& exchange) {
+Answer ReportServer::AnswerRecorded(const RecordedRequest& rec, const Exchange& exchange) {
   const auto& key = rec.fields[kKeyField];
   if (key && *key == "Info") return AnswerInfo(rec.fields);
   if (key) {
-    HttpAnswer answer = TextAnswer(200, "text/html; charset=utf-8", "");
+    Answer answer = TextAnswer(200, "text/html; charset=utf-8", "");
     answer.delay_seconds = config_.report_delay;
     return answer;
   }
   return AnswerFile(rec, exchange);
 }
 
-HttpAnswer ReportServer::AnswerInfo(const QueryFields& fields) {
+Answer ReportServer::AnswerInfo(const QueryFields& fields) {
   // Plain text, so that the page text the stub takes is the coded reply
   // exactly (an HTML page would have its spaces collapsed).
-  HttpAnswer answer =
+  Answer answer =
       config_.info_raw.empty()
           ? TextAnswer(200, "text/plain; charset=utf-8", releases_->AnswerFor(fields).coded)
           : TextAnswer(200, "text/html", ReadFileBytes(config_.info_raw, kMaxRawBytes).value_or(""));
@@ -171,7 +171,7 @@ HttpAnswer ReportServer::AnswerInfo(const QueryFields& fields) {
   return answer;
 }
 
-HttpAnswer ReportServer::AnswerFile(const RecordedRequest& rec, const HttpExchange& exchange) {
+Answer ReportServer::AnswerFile(const RecordedRequest& rec, const Exchange& exchange) {
   if (config_.file.status != 0) return StatusPage(config_.file.status);
   if (rec.method != "GET" && rec.method != "HEAD") return StatusPage(405);
   const std::string path = ResolveServedFile(config_.files, rec.target);

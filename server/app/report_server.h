@@ -39,11 +39,12 @@ class ReportServer {
 
  private:
   bool StartAdmin(std::string* error);
-  HttpAnswer Handle(const HttpRequest& req, const HttpExchange& exchange);
+  // Records the request and answers once its row is durable.
+  void Handle(const HttpRequest& req, const LaterAnswer& later);
   // The answer to a request whose row is durable.
-  HttpAnswer Answer(const RecordedRequest& rec, const HttpExchange& exchange);
-  HttpAnswer AnswerInfo(const QueryFields& fields);
-  HttpAnswer AnswerFile(const RecordedRequest& rec, const HttpExchange& exchange);
+  Answer AnswerRecorded(const RecordedRequest& rec, const Exchange& exchange);
+  Answer AnswerInfo(const QueryFields& fields);
+  Answer AnswerFile(const RecordedRequest& rec, const Exchange& exchange);
 
   const ServerConfig config_;
   std::unique_ptr<ReleaseService> releases_;

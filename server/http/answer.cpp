@@ -4,18 +4,20 @@
 
 namespace stub::server {
 
-HttpAnswer TextAnswer(unsigned status, std::string_view content_type, std::string_view body,
-                      const Headers& headers) {
-  MHD_Response* r = MHD_create_response_from_buffer(
-      body.size(), const_cast<char*>(body.data()), MHD_RESPMEM_MUST_COPY);
+void ResponseDeleter::operator()(MHD_Response* response) const { MHD_destroy_response(response); }
+
+Answer TextAnswer(unsigned status, std::string_view content_type, std::string_view body,
+                  const Headers& headers) {
+  Response r(MHD_create_response_from_buffer(body.size(), const_cast<char*>(body.data()),
+                                             MHD_RESPMEM_MUST_COPY));
+  if (!r) return Answer{status, nullptr};
   if (!content_type.empty())
-    MHD_add_response_header(r, "Content-Type", std::string(content_type).c_str());
-  for (const auto& [name, value] : headers)
-    MHD_add_response_header(r, name.c_str(), value.c_str());
-  return HttpAnswer{status, r, 0};
+    MHD_add_response_header(r.get(), "Content-Type", std::string(content_type).c_str());
+  for (const auto& [name, value] : headers) MHD_add_response_header(r.get(), name.c_str(), value.c_str());
+  return Answer{status, std::move(r)};
 }
 
-HttpAnswer StatusPage(unsigned status) {
+Answer StatusPage(unsigned status) {
   if (status == 204 || status == 304) return TextAnswer(status, "", "", {{"Cache-Control", "no-store"}});
   const std::string title = std::to_string(status) + " " + ReasonPhrase(status);
   return TextAnswer(status, "text/html; charset=utf-8",

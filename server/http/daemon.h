@@ -8,14 +8,17 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
+#include "server/http/answer.h"
+#include "server/http/exchange.h"
 #include "server/http/resumer.h"
 
 struct MHD_Daemon;
 struct MHD_Connection;
-struct MHD_Response;
 
 namespace stub::server {
 
@@ -25,30 +28,36 @@ struct HttpRequest {
   std::string client;  // numeric peer address
 };
 
-// What to send back. The daemon takes ownership of `response`.
-struct HttpAnswer {
-  HttpAnswer() = default;
-  HttpAnswer(unsigned s, MHD_Response* r, double delay = 0) : status(s), response(r), delay_seconds(delay) {}
-  unsigned status = 200;
-  MHD_Response* response = nullptr;
-  double delay_seconds = 0;  // hold the answer back this long (cut short by a stop)
-  // When set, the answer is not known yet: the daemon suspends the connection
-  // (no thread waits) and calls this with `give`, which hands over, exactly
-  // once and from any thread, how to make the answer. The daemon makes it on
-  // its own thread once the connection resumes, so the giving thread (the
-  // store's single writer) spends nothing on it. A stop that comes first
-  // answers 503.
-  using MakeAnswer = std::function<HttpAnswer()>;
-  std::function<void(std::function<void(MakeAnswer)> give)> later;
+// The way back for an answer that is made after its handler has returned.
+// Copies share one request; any thread may give the answer.
+class LaterAnswer {
+ public:
+  // Makes the answer, on the daemon's own thread once the connection resumes,
+  // so the giving thread (the store's single writer) spends nothing on it.
+  using Make = std::function<Answer(const Exchange&)>;
+  // Hands over `make` and wakes the connection. Only the first call counts;
+  // after the connection has ended it does nothing, and a stop that comes
+  // first answers 503.
+  void Give(Make make) const;
+
+ private:
+  friend class HttpDaemon;
+  struct State {
+    explicit State(std::shared_ptr<Resumer> r) : resumer(std::move(r)) {}
+    const std::shared_ptr<Resumer> resumer;
+    std::mutex mutex;
+    Make make;                            // once given
+    bool given = false;
+    bool ended = false;                   // the connection is gone
+    MHD_Connection* suspended = nullptr;  // waiting for the answer
+  };
+  std::shared_ptr<State> state_;
 };
 
-// The context a handler gets to shape its answer over time.
-struct HttpExchange {
-  MHD_Connection* connection;
-  Resumer* resumer;
-};
-
-using HttpHandler = std::function<HttpAnswer(const HttpRequest&, const HttpExchange&)>;
+// Answers a request at once, or returns nullopt after handing `later` to
+// whoever gives the answer; the connection is suspended meanwhile (no thread
+// waits).
+using HttpHandler = std::function<std::optional<Answer>(const HttpRequest&, const LaterAnswer& later)>;
 // Called once for a request the library answered on its own.
 using RefusedHandler = std::function<void(const HttpRequest&)>;
 
@@ -82,23 +91,23 @@ class HttpDaemon {
   // Safe to call more than once.
   void Stop();
 
+  // What the daemon keeps about one request between the library's calls.
+  struct RequestState;
   // Library callbacks; public only so the C trampolines can reach them.
-  void* OnUri(const char* uri, MHD_Connection* connection);
   int OnRequest(MHD_Connection* connection, const char* method, size_t* upload_size,
-                void** context);
-  void OnCompleted(MHD_Connection* connection, void** context);
+                RequestState& state);
+  void OnCompleted(MHD_Connection* connection, RequestState& state);
 
  private:
   HttpHandler handler_;
   RefusedHandler refused_;
-  // Shared with the `give` functions of pending answers, which may outlive the daemon.
+  // Shared with pending answers, which may outlive the daemon.
   std::shared_ptr<Resumer> resumer_ = std::make_shared<Resumer>();
-  MHD_Daemon* daemon_ = nullptr;
+  struct DaemonStopper {
+    void operator()(MHD_Daemon* daemon) const;
+  };
+  std::unique_ptr<MHD_Daemon, DaemonStopper> daemon_;
   uint16_t port_ = 0;
 };
-
-// The numeric address of a peer ("127.0.0.1", "::1"); IPv4 peers on an IPv6
-// socket in IPv4 form.
-std::string PeerAddress(MHD_Connection* connection);
 
 }  // namespace stub::server

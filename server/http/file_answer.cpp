@@ -2,12 +2,12 @@
 
 #include <fcntl.h>
 #include <microhttpd.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 #include "server/http/answer.h"
 
@@ -20,36 +20,39 @@ constexpr auto kStallCheck = std::chrono::milliseconds(200);
 
 // The body of one file answer, read by the library as the socket takes it.
 struct FileBody {
-  int fd;
-  int64_t size;      // the file's length
-  int64_t cut;       // body bytes taken from the file
-  bool truncate;     // close after `cut`
-  bool stall;        // go silent after `cut`
-  int64_t extra;     // bytes after the file, beyond the announced length
-  Pacer pacer;
-  HttpExchange exchange;
-};
+  // Takes `file`, open on a regular file of `size` bytes.
+  FileBody(int file, int64_t size, const FileBehaviour& b, const Exchange& exchange)
+      : fd(file),
+        size(size),
+        truncate(b.truncate >= 0 && b.truncate < size),
+        stall(b.stall >= 0 && b.stall < size),
+        cut(truncate ? b.truncate : stall ? b.stall : size),
+        extra(b.extra),
+        pacer(b.rate),
+        exchange(exchange) {}
+  ~FileBody() { close(fd); }
+  FileBody(const FileBody&) = delete;
+  FileBody& operator=(const FileBody&) = delete;
 
-// True once the peer has closed its side (or the socket failed).
-bool ClientGone(MHD_Connection* connection) {
-  const MHD_ConnectionInfo* info =
-      MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
-  if (!info) return true;
-  char byte;
-  const ssize_t n = recv(info->connect_fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
-  return n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK);
-}
+  const int fd;
+  const int64_t size;   // the file's length
+  const bool truncate;  // close after `cut`
+  const bool stall;     // go silent after `cut`
+  const int64_t cut;    // body bytes taken from the file
+  const int64_t extra;  // bytes after the file, beyond the announced length
+  const Pacer pacer;
+  const Exchange exchange;
+};
 
 ssize_t ReadBody(void* cls, uint64_t pos64, char* buf, size_t max) {
   auto* b = static_cast<FileBody*>(cls);
   const auto pos = static_cast<int64_t>(pos64);
-  Resumer& resumer = *b->exchange.resumer;
-  if (resumer.stopping()) return MHD_CONTENT_READER_END_WITH_ERROR;
+  const Exchange& exchange = b->exchange;
+  if (exchange.stopping()) return MHD_CONTENT_READER_END_WITH_ERROR;
   if (pos >= b->cut) {
     if (b->truncate) return MHD_CONTENT_READER_END_WITH_ERROR;  // closes, body cut short
     if (b->stall) {
-      if (ClientGone(b->exchange.connection) ||
-          !resumer.PauseUntil(b->exchange.connection, Resumer::Clock::now() + kStallCheck))
+      if (exchange.ClientGone() || !exchange.PauseUntil(Resumer::Clock::now() + kStallCheck))
         return MHD_CONTENT_READER_END_WITH_ERROR;
       return 0;
     }
@@ -63,7 +66,7 @@ ssize_t ReadBody(void* cls, uint64_t pos64, char* buf, size_t max) {
   // The pacing wait blocks this pool thread (paced bodies are a test mode):
   // with the connection suspended instead, Wine's URL download saw no
   // progress on a trickling body.
-  if (Resumer::Clock::now() < due && !resumer.SleepUntil(due))
+  if (Resumer::Clock::now() < due && !exchange.SleepUntil(due))
     return MHD_CONTENT_READER_END_WITH_ERROR;
   const int64_t want = std::min({b->cut - pos, b->pacer.PieceSize(kPiece), static_cast<int64_t>(max)});
   const ssize_t n = pread(b->fd, buf, static_cast<size_t>(want), pos);
@@ -71,11 +74,8 @@ ssize_t ReadBody(void* cls, uint64_t pos64, char* buf, size_t max) {
   return n;
 }
 
-void FreeBody(void* cls) {
-  auto* b = static_cast<FileBody*>(cls);
-  close(b->fd);
-  delete b;
-}
+// The response owns its body from its creation: the library frees it here.
+void FreeBody(void* cls) { const std::unique_ptr<FileBody> body(static_cast<FileBody*>(cls)); }
 
 }  // namespace
 
@@ -94,35 +94,34 @@ std::chrono::steady_clock::duration Pacer::DueAfter(int64_t sent_so_far) const {
   return duration_cast<steady_clock::duration>(duration<double>(seconds));
 }
 
-HttpAnswer FileAnswer(const HttpExchange& exchange, const std::string& path,
-                      const FileBehaviour& behaviour) {
+Answer FileAnswer(const Exchange& exchange, const std::string& path, const FileBehaviour& behaviour) {
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   struct stat st;
   if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     if (fd >= 0) close(fd);
     return StatusPage(404);
   }
-  const int64_t size = st.st_size;
-  const bool truncate = behaviour.truncate >= 0 && behaviour.truncate < size;
-  const bool stall = behaviour.stall >= 0 && behaviour.stall < size;
-  auto* body = new FileBody{fd,       size, truncate ? behaviour.truncate : stall ? behaviour.stall : size,
-                            truncate, stall, behaviour.extra, Pacer(behaviour.rate), exchange};
+  auto body = std::make_unique<FileBody>(fd, st.st_size, behaviour, exchange);
+  const int64_t size = body->size;
+  const bool cut_short = body->truncate || body->stall;
   // Chunked without a known length; otherwise the file's length is announced
   // even when the body is cut short or runs over.
   const uint64_t length = behaviour.chunked ? MHD_SIZE_UNKNOWN
                                             : static_cast<uint64_t>(size + behaviour.extra);
-  MHD_Response* r = MHD_create_response_from_callback(length, kPiece, &ReadBody, body, &FreeBody);
-  MHD_add_response_header(r, "Content-Type", "application/octet-stream");
-  MHD_add_response_header(r, "Cache-Control", "no-store");
+  Response r(MHD_create_response_from_callback(length, kPiece, &ReadBody, body.get(), &FreeBody));
+  if (!r) return Answer{200, nullptr};
+  body.release();  // the response's now
+  MHD_add_response_header(r.get(), "Content-Type", "application/octet-stream");
+  MHD_add_response_header(r.get(), "Cache-Control", "no-store");
   if (behaviour.extra > 0) {
     // The announced length is the file's; the library then sends the rest
     // beyond it, and the connection cannot carry another answer.
-    MHD_set_response_options(r, MHD_RF_INSANITY_HEADER_CONTENT_LENGTH, MHD_RO_END);
-    MHD_add_response_header(r, "Content-Length", std::to_string(size).c_str());
-    MHD_add_response_header(r, "Connection", "close");
+    MHD_set_response_options(r.get(), MHD_RF_INSANITY_HEADER_CONTENT_LENGTH, MHD_RO_END);
+    MHD_add_response_header(r.get(), "Content-Length", std::to_string(size).c_str());
+    MHD_add_response_header(r.get(), "Connection", "close");
   }
-  if (truncate || stall) MHD_add_response_header(r, "Connection", "close");
-  return HttpAnswer{200, r, 0};
+  if (cut_short) MHD_add_response_header(r.get(), "Connection", "close");
+  return Answer{200, std::move(r)};
 }
 
 }  // namespace stub::server

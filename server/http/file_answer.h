@@ -6,7 +6,8 @@
 #include <cstdint>
 #include <string>
 
-#include "server/http/daemon.h"
+#include "server/http/answer.h"
+#include "server/http/exchange.h"
 #include "server/options.h"
 
 namespace stub::server {
@@ -14,9 +15,8 @@ namespace stub::server {
 // The regular file at `path` (already resolved inside the served folder) as
 // application/octet-stream, shaped by `behaviour`; the status option is not
 // looked at here. A file that cannot be opened gets 404. Pauses in the body
-// suspend the connection through the exchange's resumer.
-HttpAnswer FileAnswer(const HttpExchange& exchange, const std::string& path,
-                      const FileBehaviour& behaviour);
+// suspend the connection of the exchange.
+Answer FileAnswer(const Exchange& exchange, const std::string& path, const FileBehaviour& behaviour);
 
 // Spreads a body over time at a fixed byte rate: each piece leaves when the
 // bytes before it are due, so the first piece goes at once.
