@@ -227,10 +227,10 @@ target_include_directories(win-tests PRIVATE tests/unit)
 target_link_options(win-tests PRIVATE ${STUB_STATIC_LINK})
 gtest_add_tests(TARGET win-tests TEST_LIST win_tests)
 
-# Servers for the network tests, on loopback: report-server from the host
-# build trickling its file, stalling it, and serving TLS with a self-signed
-# certificate made for this run and trusted nowhere. The cleanup test stops
-# them, and `timeout` does if it never runs.
+# Servers for the network tests, on loopback: the host build's test server
+# (report-server-faults) trickling its file, stalling it, and serving TLS
+# with a self-signed certificate made for this run and trusted nowhere. The
+# cleanup test stops them, and `timeout` does if it never runs.
 set(win_servers ${CMAKE_BINARY_DIR}/win-test-servers)
 add_test(NAME win-servers-start COMMAND sh -c [=[
 d=$1 server=$2
@@ -253,7 +253,7 @@ for _ in $(seq 100); do
   [ "$(cat "$d"/*.log | grep -c listening)" = 3 ] && exit 0
   sleep 0.1
 done
-kill $(cat "$d/pids"); cat "$d"/*.log; exit 1]=] sh ${win_servers} ${STUB_HOST_BIN}/report-server)
+kill $(cat "$d/pids"); cat "$d"/*.log; exit 1]=] sh ${win_servers} ${STUB_HOST_BIN}/report-server-faults)
 add_test(NAME win-servers-stop COMMAND sh -c [=[kill $(cat "$1/pids")]=] sh ${win_servers})
 set_tests_properties(win-servers-start PROPERTIES FIXTURES_SETUP win-servers)
 set_tests_properties(win-servers-stop PROPERTIES FIXTURES_CLEANUP win-servers)

@@ -6,17 +6,12 @@
 #include "server/base/local_file.h"
 #include "server/http/answer.h"
 #include "server/http/exchange.h"
-#include "server/http/file_answer.h"
 #include "server/http/query.h"
 #include "server/http/served_file.h"
-#include "server/rules/info_reply.h"
 #include "server/stats/admin.h"
 
 namespace stub::server {
 namespace {
-
-// Raw "Info" answers are meant for garbage replies; still, they stay bounded.
-constexpr size_t kMaxRawBytes = 16u << 20;
 
 // A certificate chain or key file, read whole (PEM files are small).
 bool ReadPem(const std::string& path, const char* option, std::string* out, std::string* error) {
@@ -51,7 +46,9 @@ void LogFailure(const std::string& error) {
 
 }  // namespace
 
-ReportServer::ReportServer(ServerConfig config) : config_(std::move(config)) {}
+ReportServer::ReportServer(ServerConfig config)
+    : config_(std::move(config)),
+      answers_(config_.answers ? config_.answers : std::make_shared<const ServerAnswers>()) {}
 
 ReportServer::~ReportServer() { Stop(); }
 
@@ -151,32 +148,9 @@ void ReportServer::Handle(const HttpRequest& req, const LaterAnswer& later) {
 
 Answer ReportServer::AnswerRecorded(const RecordedRequest& rec, const Exchange& exchange) {
   const auto& key = rec.fields[kKeyField];
-  if (key && *key == "Info") return AnswerInfo(rec.fields);
-  if (key) {
-    Answer answer = TextAnswer(200, "text/html; charset=utf-8", "");
-    answer.delay_seconds = config_.report_delay;
-    return answer;
-  }
-  return AnswerFile(rec, exchange);
-}
-
-Answer ReportServer::AnswerInfo(const QueryFields& fields) {
-  // Plain text, so that the page text the stub takes is the coded reply
-  // exactly (an HTML page would have its spaces collapsed).
-  Answer answer =
-      config_.info_raw.empty()
-          ? TextAnswer(200, "text/plain; charset=utf-8", releases_->AnswerFor(fields).coded)
-          : TextAnswer(200, "text/html", ReadFileBytes(config_.info_raw, kMaxRawBytes).value_or(""));
-  answer.delay_seconds = config_.info_delay;
-  return answer;
-}
-
-Answer ReportServer::AnswerFile(const RecordedRequest& rec, const Exchange& exchange) {
-  if (config_.file.status != 0) return StatusPage(config_.file.status);
-  if (rec.method != "GET" && rec.method != "HEAD") return StatusPage(405);
-  const std::string path = ResolveServedFile(config_.files, rec.target);
-  if (path.empty()) return StatusPage(404);
-  return FileAnswer(exchange, path, config_.file);
+  if (key && *key == "Info") return answers_->Info([&] { return releases_->AnswerFor(rec.fields).coded; });
+  if (key) return answers_->Report();
+  return answers_->File(exchange, rec.method, ResolveServedFile(config_.files, rec.target));
 }
 
 }  // namespace stub::server

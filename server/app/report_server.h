@@ -7,12 +7,29 @@
 #include <memory>
 #include <string>
 
+#include "server/app/server_answers.h"
 #include "server/http/daemon.h"
-#include "server/options.h"
 #include "server/rules/release_service.h"
 #include "server/store/store.h"
 
 namespace stub::server {
+
+struct ServerConfig {
+  std::string host;  // listen address: name or numeric (IPv6 without brackets)
+  uint16_t port = 0;
+  std::string db;     // SQLite file (created when missing) or postgresql:// URL
+  std::string spool;  // PostgreSQL only: where writes wait while the database is away
+  std::string reply;  // plain reply file for "Info" requests (or:)
+  std::string rules;  // release rules file (TOML) choosing the reply per request
+  std::string files;  // folder served to requests without a Key field
+  std::string tls_cert;  // PEM files; when set, every endpoint is served over TLS
+  std::string tls_key;
+  unsigned max_connections = 1024;  // open connections served at once; more wait
+  std::string admin_host;  // dashboard address; "" = no dashboard
+  uint16_t admin_port = 0;
+  // How requests are answered; null: plainly, as in production.
+  std::shared_ptr<const ServerAnswers> answers;
+};
 
 class ReportServer {
  public:
@@ -41,12 +58,10 @@ class ReportServer {
   bool StartAdmin(std::string* error);
   // Records the request and answers once its row is durable.
   void Handle(const HttpRequest& req, const LaterAnswer& later);
-  // The answer to a request whose row is durable.
   Answer AnswerRecorded(const RecordedRequest& rec, const Exchange& exchange);
-  Answer AnswerInfo(const QueryFields& fields);
-  Answer AnswerFile(const RecordedRequest& rec, const Exchange& exchange);
 
   const ServerConfig config_;
+  const std::shared_ptr<const ServerAnswers> answers_;
   std::unique_ptr<ReleaseService> releases_;
   std::unique_ptr<Store> store_;
   std::unique_ptr<HttpDaemon> http_;

@@ -1,4 +1,4 @@
-// The server over loopback: "Info" answers, reports as received, delays, TLS, limits, file serving.
+// The server over loopback: "Info" answers, reports as received, TLS, limits, a failed commit, file serving.
 #include <sqlite3.h>
 
 #include <regex>
@@ -6,7 +6,6 @@
 
 #include "base/text.h"
 #include "codec/codec.h"
-#include "server/http/file_answer.h"
 #include "test_server.h"
 
 namespace stub::server::testing { namespace {
@@ -30,32 +29,6 @@ TEST_F(ServerTest, InfoPageDecodesToTheReplyFile) {
     EXPECT_EQ(Utf16ToUtf8Lossy(CodeText(Utf8ToUtf16Lossy(res.body), u"A", kCodecKey)), plain);
   }
   EXPECT_EQ(Events().size(), std::size(cases));
-  // The raw page option sends a file's bytes uncoded, and a short delay still answers.
-  const std::string garbage("<p>not coded \xFF\x00 at all</p>\n", 28);
-  StartServer([&](ServerConfig& c) { c.info_raw = Write("raw.html", garbage), c.info_delay = 0.2; });
-  const auto start = std::chrono::steady_clock::now();
-  const RawResponse res = Raw("GET /?Key=Info");
-  EXPECT_GE(std::chrono::steady_clock::now() - start, 200ms);
-  EXPECT_EQ(res.body, garbage);
-  EXPECT_NE((res.head + "\r\n").find("\r\nContent-Type: text/html\r\n"), std::string::npos) << res.head;
-}
-
-// Delayed answers are recorded at once, and a stop ends every pending wait.
-TEST_F(ServerTest, DelayedAnswersAreRecordedAtOnce) {
-  size_t rows = 0;  // the log persists from one server start to the next
-  for (const std::string key : {"Info", "Setup"}) {
-    StartServer([&](ServerConfig& c) { (key == "Info" ? c.info_delay : c.report_delay) = 60; });
-    std::vector<std::thread> waiting;
-    for (int i = 0; i < 3; ++i, ++rows) waiting.emplace_back([&] { Raw("GET /?Key=" + key); });
-    const auto start = std::chrono::steady_clock::now();
-    while (Events().size() < rows && std::chrono::steady_clock::now() - start < 5s)
-      std::this_thread::sleep_for(10ms);
-    EXPECT_EQ(Events().size(), rows) << key;
-    EXPECT_EQ(*Events().back().fields[kKeyField], key);
-    server_->Stop();
-    for (auto& t : waiting) t.join();
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
-  }
 }
 
 // Requests up to 64 KiB of target are recorded as received; malformed ones get an error (or none), no row.
@@ -194,37 +167,6 @@ TEST_F(ServerTest, ServesFilesInsideTheFolderOnly) {
   }
   EXPECT_NE(Raw("HEAD /small.bin").head.find("Content-Length: 10"), std::string::npos);
   EXPECT_FALSE(Events().front().fields[kKeyField]);  // a file request is recorded too
-}
-
-// Each faulty answer, then a stop that closes the connection at once.
-TEST_F(ServerTest, FaultyFileOptions) {
-  Write("files/small.bin", "0123456789abcdefghij");
-  // Behaviour (status, rate, truncate, stall, chunked, extra); status, header, body, closed, least reads.
-  const std::tuple<FileBehaviour, int, const char*, std::string, bool, int> cases[] = {
-      {{503}, 503, "", "", false, 1},
-      {{0, 0, 10}, 200, "Content-Length: 20", "0123456789", true, 1},
-      {{0, 0, 20}, 200, "Content-Length: 20", "0123456789abcdefghij", false, 1},  // a cut at the length is none
-      {{0, 0, -1, 5}, 200, "Content-Length: 20", "01234", false, 1},
-      {{0, 8}, 200, "Content-Length: 20", "0123456789abcdefghij", false, 5},  // a piece at a time
-      {{0, 0, -1, -1, true}, 200, "Transfer-Encoding: chunked", "14\r\n0123456789abcdefghij\r\n0\r\n\r\n", false, 1},
-      {{0, 0, -1, -1, false, 5}, 200, "Content-Length: 20", "0123456789abcdefghijxxxxx", true, 1},
-  };
-  for (const auto& [file, status, head, body, ends, pieces_min] : cases) {
-    config_.file = file;
-    StartServer();
-    RawSocket s(port());
-    ASSERT_TRUE(s.Send("GET /small.bin HTTP/1.1\r\nHost: x\r\n\r\n"));
-    bool closed = false;
-    int pieces = 0;
-    const RawResponse r(s.Read(700ms, &closed, &pieces));
-    EXPECT_EQ(std::make_tuple(r.status, r.status == 200 ? r.body : "", closed), std::make_tuple(status, body, ends));
-    EXPECT_NE(r.head.find(head), std::string::npos) << r.head;
-    EXPECT_GE(pieces, pieces_min) << body;
-    if (file.status) { EXPECT_EQ(Raw("GET /?Key=Setup").status, 200); }  // reports are no file requests
-    const auto start = std::chrono::steady_clock::now();
-    server_->Stop();  // closes the connection at once
-    EXPECT_TRUE(s.Read(5s, &closed).empty() && closed && std::chrono::steady_clock::now() - start < 4s) << body;
-  }
 }
 
 }}  // namespace stub::server::testing
