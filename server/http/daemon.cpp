@@ -12,9 +12,20 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <utility>
 
 namespace stub::server {
+
+struct LaterAnswer::State {
+  explicit State(std::shared_ptr<Resumer> r) : resumer(std::move(r)) {}
+  const std::shared_ptr<Resumer> resumer;
+  std::mutex mutex;
+  Make make;                            // once given
+  bool given = false;
+  bool ended = false;                   // the connection is gone
+  MHD_Connection* suspended = nullptr;  // waiting for the answer
+};
 
 struct HttpDaemon::RequestState {
   std::string target;

@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -42,15 +41,7 @@ class LaterAnswer {
 
  private:
   friend class HttpDaemon;
-  struct State {
-    explicit State(std::shared_ptr<Resumer> r) : resumer(std::move(r)) {}
-    const std::shared_ptr<Resumer> resumer;
-    std::mutex mutex;
-    Make make;                            // once given
-    bool given = false;
-    bool ended = false;                   // the connection is gone
-    MHD_Connection* suspended = nullptr;  // waiting for the answer
-  };
+  struct State;  // shared by the request and whoever gives its answer
   std::shared_ptr<State> state_;
 };
 
