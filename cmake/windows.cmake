@@ -320,11 +320,11 @@ target_link_options(win-tests PRIVATE ${STUB_STATIC_LINK})
 gtest_add_tests(TARGET win-tests TEST_LIST win_tests)
 add_dependencies(win-tests signed-samples)  # the signature tests read them beside the program
 
-# Servers for the network tests, on loopback: report-server from the host
-# build trickling its file, stalling it, and serving TLS with a self-signed
-# certificate made for this run and trusted nowhere, and a server that
-# redirects (tests/e2e/redirector.py). The cleanup test stops them, and
-# `timeout` does if it never runs.
+# Servers for the network tests, on loopback: the host build's test server
+# (report-server-faults) trickling its file, stalling it, and serving TLS
+# with a self-signed certificate made for this run and trusted nowhere, and a
+# server that redirects (tests/e2e/redirector.py). The cleanup test stops
+# them, and `timeout` does if it never runs.
 set(win_servers ${CMAKE_BINARY_DIR}/win-test-servers)
 add_test(NAME win-servers-start COMMAND sh -c [=[
 d=$1 server=$2
@@ -351,7 +351,7 @@ for _ in $(seq 100); do
   [ "$(cat "$d"/*.log | grep -c listening)" = 4 ] && exit 0
   sleep 0.1
 done
-kill $(cat "$d/pids"); cat "$d"/*.log; exit 1]=] sh ${win_servers} ${STUB_HOST_BIN}/report-server
+kill $(cat "$d/pids"); cat "$d"/*.log; exit 1]=] sh ${win_servers} ${STUB_HOST_BIN}/report-server-faults
   ${CMAKE_SOURCE_DIR}/tests/e2e)
 add_test(NAME win-servers-stop COMMAND sh -c [=[kill $(cat "$1/pids")]=] sh ${win_servers})
 set_tests_properties(win-servers-start PROPERTIES FIXTURES_SETUP win-servers)

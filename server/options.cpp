@@ -2,33 +2,13 @@
 
 #include <sys/stat.h>
 
-#include <cmath>
-#include <cstdlib>
 #include <map>
+
+#include "server/base/option_values.h"
+#include "server/stats/figures.h"
 
 namespace stub::server {
 namespace {
-
-bool ParseInt(const std::string& text, int64_t min, int64_t max, int64_t& out) {
-  if (text.empty() || text.size() > 18) return false;
-  int64_t n = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
-    n = n * 10 + (c - '0');
-  }
-  if (n < min || n > max) return false;
-  out = n;
-  return true;
-}
-
-bool ParseSeconds(const std::string& text, double& out) {
-  if (text.empty() || text.find_first_not_of("0123456789.") != std::string::npos) return false;
-  char* end = nullptr;
-  const double v = std::strtod(text.c_str(), &end);
-  if (*end != '\0' || !std::isfinite(v) || v < 0 || v > 86400.0 * 365) return false;
-  out = v;
-  return true;
-}
 
 // "127.0.0.1:18471", "localhost:80", "[::1]:8080".
 bool ParseListen(const std::string& text, std::string& host, uint16_t& port) {
@@ -42,7 +22,7 @@ bool ParseListen(const std::string& text, std::string& host, uint16_t& port) {
     return false;  // IPv6 needs brackets
   }
   int64_t p;
-  if (!ParseInt(text.substr(colon + 1), 0, 65535, p)) return false;
+  if (!ParseCount(text.substr(colon + 1), 0, 65535, p)) return false;
   port = static_cast<uint16_t>(p);
   return true;
 }
@@ -50,18 +30,6 @@ bool ParseListen(const std::string& text, std::string& host, uint16_t& port) {
 bool IsDirectory(const std::string& path) {
   struct stat st;
   return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-bool IsDate(const std::string& t) {
-  if (t.size() != 10 || t[4] != '-' || t[7] != '-') return false;
-  for (size_t i : {0, 1, 2, 3, 5, 6, 8, 9})
-    if (t[i] < '0' || t[i] > '9') return false;
-  return true;
-}
-
-bool Fail(std::string& error, const std::string& message) {
-  error = message;
-  return false;
 }
 
 }  // namespace
@@ -100,17 +68,6 @@ std::string UsageText() {
          "  --max-connections N    serve at most N connections at once (default 1024);\n"
          "                         further ones wait until one closes\n"
          "\n"
-         "Options that play a faulty server:\n"
-         "  --info-delay SECONDS   answer \"Info\" only after this delay\n"
-         "  --info-raw FILE        answer \"Info\" with FILE's bytes, uncoded\n"
-         "  --report-delay SECONDS record each report at once, answer it after this delay\n"
-         "  --file-status CODE     answer every file request with this status (200-599)\n"
-         "  --file-rate BYTES      send file bodies at this many bytes per second\n"
-         "  --file-truncate BYTES  send this many body bytes of the announced length, then close\n"
-         "  --file-stall BYTES     send this many body bytes, then nothing until the client leaves\n"
-         "  --file-chunked         chunked transfer instead of Content-Length\n"
-         "  --file-extra BYTES     send this many bytes more than the announced length\n"
-         "\n"
          "events: prints the recorded requests as JSON lines in order of arrival.\n"
          "stats: prints the runs' funnel, failure reasons, time to install and the\n"
          "daily split as JSON lines (DATE is YYYY-MM-DD, UTC, inclusive).\n"
@@ -131,7 +88,7 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& out, st
     i = 1;
   } else if (!args.empty() && args[0] == "check") {
     out.command = CommandLine::Command::kCheck;
-    if (args.size() < 2 || args[1].rfind("--", 0) == 0) return Fail(error, "check needs a RULES file");
+    if (args.size() < 2 || args[1].rfind("--", 0) == 0) return Refuse(error, "check needs a RULES file");
     out.rules = args[1];
     i = 2;
   }
@@ -142,18 +99,18 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& out, st
       out.command = CommandLine::Command::kHelp;
       return true;
     }
-    if (name.rfind("--", 0) != 0) return Fail(error, "unexpected argument '" + name + "'");
+    if (name.rfind("--", 0) != 0) return Refuse(error, "unexpected argument '" + name + "'");
     const size_t eq = name.find('=');
-    const bool flag = name.substr(0, eq) == "--file-chunked" || name.substr(0, eq) == "--tls";
+    const bool flag = name.substr(0, eq) == "--tls";  // check's only option without a value
     if (eq != std::string::npos) {
-      if (flag) return Fail(error, name.substr(0, eq) + " takes no value");
+      if (flag) return Refuse(error, name.substr(0, eq) + " takes no value");
       value = name.substr(eq + 1);
       name.resize(eq);
     } else if (!flag) {
-      if (i + 1 >= args.size()) return Fail(error, name + " needs a value");
+      if (i + 1 >= args.size()) return Refuse(error, name + " needs a value");
       value = args[++i];
     }
-    if (values.count(name)) return Fail(error, name + " given twice");
+    if (values.count(name)) return Refuse(error, name + " given twice");
     values[name] = value;
   }
 
@@ -166,27 +123,27 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& out, st
   };
 
   if (out.command == CommandLine::Command::kEvents) {
-    if (!take("--db", out.db)) return Fail(error, "events needs --db FILE");
-    if (!values.empty()) return Fail(error, "unknown option " + values.begin()->first + " for events");
+    if (!take("--db", out.db)) return Refuse(error, "events needs --db FILE");
+    if (!values.empty()) return Refuse(error, "unknown option " + values.begin()->first + " for events");
     return true;
   }
 
   if (out.command == CommandLine::Command::kStats) {
-    if (!take("--db", out.db)) return Fail(error, "stats needs --db FILE");
+    if (!take("--db", out.db)) return Refuse(error, "stats needs --db FILE");
     for (const auto& [name, into] : {std::pair<const char*, std::string*>{"--since", &out.since},
                                      {"--until", &out.until}}) {
-      if (take(name, *into) && !IsDate(*into))
-        return Fail(error, std::string(name) + " expects YYYY-MM-DD, got '" + *into + "'");
+      if (take(name, *into) && !IsDay(*into))
+        return Refuse(error, std::string(name) + " expects YYYY-MM-DD, got '" + *into + "'");
     }
     take("--channel", out.channel);
-    if (!values.empty()) return Fail(error, "unknown option " + values.begin()->first + " for stats");
+    if (!values.empty()) return Refuse(error, "unknown option " + values.begin()->first + " for stats");
     return true;
   }
   if (out.command == CommandLine::Command::kCheck) {
     if (!take("--files", out.files)) out.files = ".";
     std::string flag;
     out.tls = take("--tls", flag);
-    if (!values.empty()) return Fail(error, "unknown option " + values.begin()->first + " for check");
+    if (!values.empty()) return Refuse(error, "unknown option " + values.begin()->first + " for check");
     return true;
   }
 
@@ -195,56 +152,30 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& out, st
   for (const auto& [name, into] : {std::pair<const char*, std::string*>{"--listen", &listen},
                                    {"--db", &c.db},
                                    {"--files", &c.files}}) {
-    if (!take(name, *into) || into->empty()) return Fail(error, std::string("missing ") + name);
+    if (!take(name, *into) || into->empty()) return Refuse(error, std::string("missing ") + name);
   }
   const bool has_reply = take("--reply", c.reply), has_rules = take("--rules", c.rules);
   if (has_reply == has_rules || (c.reply.empty() && c.rules.empty()))
-    return Fail(error, "give either --rules FILE or --reply FILE");
+    return Refuse(error, "give either --rules FILE or --reply FILE");
   if (!ParseListen(listen, c.host, c.port))
-    return Fail(error, "--listen expects ADDR:PORT, got '" + listen + "'");
+    return Refuse(error, "--listen expects ADDR:PORT, got '" + listen + "'");
   std::string admin;
   if (take("--admin-listen", admin) && !ParseListen(admin, c.admin_host, c.admin_port))
-    return Fail(error, "--admin-listen expects ADDR:PORT, got '" + admin + "'");
-  if (!IsDirectory(c.files)) return Fail(error, "--files: '" + c.files + "' is not a folder");
+    return Refuse(error, "--admin-listen expects ADDR:PORT, got '" + admin + "'");
+  if (!IsDirectory(c.files)) return Refuse(error, "--files: '" + c.files + "' is not a folder");
 
   std::string v;
   int64_t n;
   if (take("--max-connections", v)) {
-    if (!ParseInt(v, 1, 1 << 20, n)) return Fail(error, "--max-connections expects 1 or more, got '" + v + "'");
+    if (!ParseCount(v, 1, 1 << 20, n)) return Refuse(error, "--max-connections expects 1 or more, got '" + v + "'");
     c.max_connections = static_cast<unsigned>(n);
   }
-  if (take("--spool", c.spool) && c.spool.empty()) return Fail(error, "--spool needs a file name");
-  if (take("--info-delay", v) && !ParseSeconds(v, c.info_delay))
-    return Fail(error, "--info-delay expects seconds, got '" + v + "'");
-  if (take("--report-delay", v) && !ParseSeconds(v, c.report_delay))
-    return Fail(error, "--report-delay expects seconds, got '" + v + "'");
-  if (take("--info-raw", c.info_raw) && c.info_raw.empty())
-    return Fail(error, "--info-raw needs a file name");
+  if (take("--spool", c.spool) && c.spool.empty()) return Refuse(error, "--spool needs a file name");
   const bool cert = take("--tls-cert", c.tls_cert), key = take("--tls-key", c.tls_key);
-  if (cert != key) return Fail(error, "--tls-cert and --tls-key go together");
+  if (cert != key) return Refuse(error, "--tls-cert and --tls-key go together");
   if (cert && (c.tls_cert.empty() || c.tls_key.empty()))
-    return Fail(error, "--tls-cert and --tls-key need file names");
-  FileBehaviour& f = c.file;
-  if (take("--file-status", v)) {
-    if (!ParseInt(v, 200, 599, n)) return Fail(error, "--file-status expects 200-599, got '" + v + "'");
-    f.status = static_cast<int>(n);
-  }
-  const int64_t kMaxBytes = int64_t{1} << 50;
-  if (take("--file-rate", v) && !ParseInt(v, 1, kMaxBytes, f.rate))
-    return Fail(error, "--file-rate expects a positive byte count, got '" + v + "'");
-  if (take("--file-truncate", v) && !ParseInt(v, 0, kMaxBytes, f.truncate))
-    return Fail(error, "--file-truncate expects a byte count, got '" + v + "'");
-  if (take("--file-stall", v) && !ParseInt(v, 0, kMaxBytes, f.stall))
-    return Fail(error, "--file-stall expects a byte count, got '" + v + "'");
-  if (take("--file-extra", v) && !ParseInt(v, 0, kMaxBytes, f.extra))
-    return Fail(error, "--file-extra expects a byte count, got '" + v + "'");
-  f.chunked = take("--file-chunked", v);
-  if (!values.empty()) return Fail(error, "unknown option " + values.begin()->first);
-
-  if (f.truncate >= 0 && f.stall >= 0)
-    return Fail(error, "--file-truncate and --file-stall exclude each other");
-  if (f.extra > 0 && (f.truncate >= 0 || f.stall >= 0 || f.chunked))
-    return Fail(error, "--file-extra cannot be combined with --file-truncate, --file-stall or --file-chunked");
+    return Refuse(error, "--tls-cert and --tls-key need file names");
+  if (!values.empty()) return Refuse(error, "unknown option " + values.begin()->first);
   return true;
 }
 

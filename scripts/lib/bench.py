@@ -70,9 +70,10 @@ def windows_path(host_path):
     return "Z:" + host_path.replace("/", "\\")
 
 
-def Server(machine, reply="", files=None, options=()):
-    """report-server on the benchmark port, its folder under the benchmark's data."""
-    return harness.Server(machine, reply, files, options, installer=False, port=PORT, workdir=machine.data)
+def Server(machine, reply="", files=None, faults=()):
+    """report-server (with `faults`, report-server-faults) on the benchmark port, its folder under the benchmark's
+    data."""
+    return harness.Server(machine, reply, files, installer=False, port=PORT, workdir=machine.data, faults=faults)
 
 
 def new_reports(server):
@@ -209,7 +210,7 @@ def measure_wait(machine, server):
 
 def bench_wait(machine, runs):
     with Server(machine, sample_reply(machine), files={FALLBACK_PATH: machine.sample},
-                options=["--info-delay", "30"]) as server:
+                faults=["--info-delay", "30"]) as server:
         results = [measure_wait(machine, server) for _ in range(runs)]
     best = {k: min(r[k] for r in results) for k in results[0]}
     best["fetch_wait_cpu_runs"] = ",".join(f"{r['fetch_wait_cpu']:.3f}" for r in results)

@@ -25,7 +25,7 @@ bench_build_programs() {
   jobs=$(nproc 2>/dev/null || echo 2)
   if ! {
     cmake -S "$root" -B "$bench_build/host" -DCMAKE_BUILD_TYPE=Release "${settings[@]}" &&
-    cmake --build "$bench_build/host" -j "$jobs" --target gen-settings gen-icon stubtool report-server &&
+    cmake --build "$bench_build/host" -j "$jobs" --target gen-settings gen-icon stubtool report-server report-server-faults &&
     cmake -S "$root" -B "$bench_build/$windows" -DCMAKE_BUILD_TYPE=MinSizeRel \
       -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-$target.cmake" \
       -DSTUB_HOST_BIN="$bench_build/host/bin" "${settings[@]}" &&

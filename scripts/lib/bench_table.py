@@ -240,7 +240,7 @@ METHOD = """
   process that `wine` starts is the program's), sampled from /proc/PID/stat every 5 ms and
   taken exactly from wait4 at the exit, against the moments report-server records the Info
   request, the `GetNetIsnull=''` report (end of the fetch wait) and the `DownFinish=OK:`
-  report. report-server delays its Info answer by 30 s; the stub then downloads its built-in
+  report. report-server-faults delays its Info answer by 30 s; the stub then downloads its built-in
   installer. Best of 3; the kernel counts CPU time in 10 ms ticks. The interval from
   `DownFinish=OK:` to the exit also holds the installer's launch (about 30 ms), hiding the
   window and the bounded report flush; its wall time is about 4 s because Wine's X11 driver

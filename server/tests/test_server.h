@@ -11,7 +11,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "server/report_server.h"
+#include "server/app/report_server.h"
 #include "temp_dir.h"
 
 namespace stub::server::testing {

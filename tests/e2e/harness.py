@@ -199,10 +199,11 @@ def pg(command, build):  # pg_stop or pg_resume on the scratch cluster
 
 class Server:
     """report-server on `port` with its own db, reply (or TOML `rules`), files (rel -> bytes or a host path),
-    https:// with `tls` (a kind of tls.KINDS), the dashboard on ADMIN_PORT with `admin`."""
+    https:// with `tls` (a kind of tls.KINDS), the dashboard on ADMIN_PORT with `admin`; with `faults` (options
+    that play a faulty server) the test build report-server-faults instead."""
 
     def __init__(self, env, reply="", files=None, options=(), installer=True, port=PORT, tls=None,
-                 rules=None, admin=False, db=None, workdir=None):
+                 rules=None, admin=False, db=None, workdir=None, faults=()):
         self.env, self.port, self.tls, self.procs = env, port, tls, []
         self.dir = tempfile.mkdtemp(prefix="e2e-server-", dir=workdir)
         self.db = db or os.path.join(self.dir, "events.db")
@@ -213,17 +214,18 @@ class Server:
             self.put_file(rel, data)
         os.makedirs(self.files, exist_ok=True)
         self.source = ["--rules", self.rules] if rules is not None else ["--reply", self.reply]
-        self.options = [*options, *(["--admin-listen", f"127.0.0.1:{ADMIN_PORT}"] if admin else [])]
+        self.options = [*options, *(["--admin-listen", f"127.0.0.1:{ADMIN_PORT}"] if admin else []), *faults]
+        self.program = "report-server-faults" if faults else "report-server"
 
     def start(self, port, *extra):
         certs = self.tls and os.path.join(self.env.certificates(), self.tls)
         https = ["--tls-cert", certs + ".pem", "--tls-key", certs + ".key"] if self.tls else []
-        proc = subprocess.Popen([os.path.join(self.env.host_bin, "report-server"), "--listen", f"127.0.0.1:{port}",
+        proc = subprocess.Popen([os.path.join(self.env.host_bin, self.program), "--listen", f"127.0.0.1:{port}",
                                  "--db", self.db, *self.source, "--files", self.files, *https, *self.options, *extra],
                                 stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
         self.procs.append(proc)
         line = proc.stdout.readline()
-        check("listening" in line, f"report-server did not start on {port}: {line!r}")
+        check("listening" in line, f"{self.program} did not start on {port}: {line!r}")
         return proc
 
     def __enter__(self):
@@ -278,7 +280,7 @@ def sample_reply(env, md5=None, url=None):  # the sample installer at the built-
     return (f"DownUrl=={url or BASE + FALLBACK_PATH}<#>FileMD5=={md5 or env.sample_md5}<#>"
             f"NameTitle=={WINDOW}<#>NISITitle==Korvel<#>NISIVer==3.1.1")
 
-def raw_reply(data):  # options that make the server send these bytes as its reply
+def raw_reply(data):  # faults that make the server send these bytes as its reply
     path = os.path.join(tempfile.mkdtemp(prefix="e2e-raw-"), "reply.txt")
     pathlib.Path(path).write_bytes(data)
     return ["--info-raw", path]

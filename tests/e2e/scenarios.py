@@ -127,7 +127,7 @@ def test_download_unusable_c_temp_goes_to_d_temp(env):
 
 @lasting(10)
 def test_download_second_instance_brings_the_first_forward_and_alt_f4_ends_it(env):
-    with Server(env, sample_reply(env), options=["--file-rate", "16000"]) as server:
+    with Server(env, sample_reply(env), faults=["--file-rate", "16000"]) as server:
         first = env.start_stub()
         wait_for(server, lambda d: "BeginDown" in d, 30, "the first download")
         cover = env.hold("hold", "Cover", "60", "show")
@@ -149,7 +149,7 @@ def test_download_second_instance_brings_the_first_forward_and_alt_f4_ends_it(en
 @lasting(18)
 def test_download_window_answers_and_the_close_zone_only_warns_during_a_download(env):
     # About 8 s for the sample installer: the look and the box come well before its end.
-    with Server(env, sample_reply(env), options=["--file-rate", str(os.path.getsize(env.sample) // 8)]) as server:
+    with Server(env, sample_reply(env), faults=["--file-rate", str(os.path.getsize(env.sample) // 8)]) as server:
         proc = env.start_stub()
         wait_for(server, lambda d: "BeginDown" in d, 30, "the download")
         time.sleep(1)
@@ -191,14 +191,14 @@ def test_start_close_zone_in_the_first_half_second_holds_the_flow_until_the_box_
 
 def test_download_trail_4_14_5_6_runs_the_installer_anyway(env):  # CheackFinish=OK: the installer's window was found
     data, _ = installs(env, [*FULL[:4], "DownFinish=Not", "CheackFinish=OK"], sample_reply(env, md5=WRONG_MD5),
-                       options=["--file-rate", "150000"])
+                       faults=["--file-rate", "150000"])
     check(" DownCode=4,14,5,6, " in data[4], f"failure report with the full trail: {data[4]!r}")
     check(env.exists(RAN), "the installer ran")
 
 @lasting(29)
 def test_download_trail_4_14_5_6_with_an_installer_error(env):
     failing(env, [*FAILED[:5], "NSISError", *FAILED[5:], "NSISError"], files={FALLBACK_PATH: env.sample_error},
-            options=["--file-rate", "150000"], done=lambda d: d.count("NSISError") >= 2)
+            faults=["--file-rate", "150000"], done=lambda d: d.count("NSISError") >= 2)
 
 def test_download_signed_installer_for_a_stub_that_pins_its_publisher(env):
     signed = env.signed("signed")  # by the test publisher, whose root the prefix now trusts

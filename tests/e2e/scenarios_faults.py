@@ -46,7 +46,7 @@ def row(fault, did, same_as=None, cost=10):
 
 @row("Report server silent", "waits 5 s, falls back to the built-in download, installs")
 def silent(env):
-    with Server(env, sample_reply(env), options=["--info-delay", "60"]) as server:
+    with Server(env, sample_reply(env), faults=["--info-delay", "60"]) as server:
         proc, start = env.start_stub(), time.monotonic()
         check_eq(env.helper("wait", WINDOW, "20")[0], 0, "the window appeared")
         shown = time.monotonic() - start
@@ -58,7 +58,7 @@ def silent(env):
     check_eq(len(files), 1, "file requests")
     return data, True
 @row("Report server slow (answers after 6 s)", "stops waiting at 5 s, ignores the late reply, installs the built-in download")
-def slow(env): return installs(env, NULLED, sample_reply(env, url=BASE + "x.exe"), options=["--info-delay", "6"])
+def slow(env): return installs(env, NULLED, sample_reply(env, url=BASE + "x.exe"), faults=["--info-delay", "6"])
 
 def closed_until_close(env, build, bound):  # no answer: the window within `bound` s, two failures, Alt+F4 ends it
     proc, start = env.start_stub(build=build), time.monotonic()
@@ -81,11 +81,11 @@ def unresolvable_server(env):
 def unresolvable(env): return failing(env, reply=sample_reply(env, url="http://stub-test.invalid/installer.exe"))
 @row("Reply of 1 MiB + 1 byte", "reads at most 1 MiB, finds no download data, installs the built-in download; the report carries the first 2000 units")
 def huge_reply(env):
-    return installs(env, FALLBACK, "", options=raw_reply(b"x" * (1024 * 1024 + 1)),
+    return installs(env, FALLBACK, "", faults=raw_reply(b"x" * (1024 * 1024 + 1)),
                     then=lambda d: check_eq(len(d[1]), len("GetNetIsnull=''") + 2000, "length of the fallback report"))
 @row("Reply of random bytes", "finds no download data, installs the built-in download")
 def random_reply(env):
-    return installs(env, FALLBACK, "", options=raw_reply(random.Random(7).randbytes(4096).replace(b"#", b"-")))
+    return installs(env, FALLBACK, "", faults=raw_reply(random.Random(7).randbytes(4096).replace(b"#", b"-")))
 @row("Reply that decodes to garbage", "finds no download data, installs the built-in download")
 def garbage_reply(env):
     plain = "NameTitle==Korvel 安装 标题<#>NISIVer==2.0"  # no DownUrl
@@ -101,7 +101,7 @@ def garbage_reply(env):
      "takes neither: installs the built-in download, and every report arrives")
 def overlong_fields(env):
     plain = f"DownUrl=={BASE}{'a' * 100000}.exe<#>FileMD5=={env.sample_md5}<#>NameTitle=={'标' * 300}"
-    data, installed = installs(env, FALLBACK, "", options=raw_reply(env.encode(plain).encode()))
+    data, installed = installs(env, FALLBACK, "", faults=raw_reply(env.encode(plain).encode()))
     check(len(data[1]) < 2100, f"the reply in its report is cut: {len(data[1])} units")
     return data, installed
 @row("DownUrl whose name holds ..\\", "saves it as .._.._evil.exe inside C:\\Temp\\, installs")
@@ -123,7 +123,7 @@ def non_web_address(env):
         for url in ["\\\\host\\share\\x.exe", "file:///C:/x.exe"]:
             env.reset()
             env.put("C:\\x.exe", open(env.sample, "rb").read())  # what file: would reach, digest and all
-            with Server(env, options=raw_reply(env.encode(sample_reply(env, url=url)).encode())) as server:
+            with Server(env, faults=raw_reply(env.encode(sample_reply(env, url=url)).encode())) as server:
                 data = run_to_failure_and_close(env, server)
                 check_eq(server.file_requests(), [], f"{url}: requests for files")
             check_eq(short(data), FAILED, "reports")
@@ -138,16 +138,16 @@ def query_in_address(env):
     check("setup.exe" in saved and not any("v=2" in n for n in saved), f"saved as setup.exe: {saved}")
     return result
 @row("Download answered 404", "both downloads fail the digest check, stays with the browser button; Alt+F4 ends it")
-def status_404(env): return failing(env, options=["--file-status", "404"])
+def status_404(env): return failing(env, faults=["--file-status", "404"])
 @row("Download answered 500", "both downloads fail the digest check, stays with the browser button; Alt+F4 ends it")
-def status_500(env): return failing(env, options=["--file-status", "500"])
+def status_500(env): return failing(env, faults=["--file-status", "500"])
 @row("Download truncated (connection closed early)", "both downloads fail the digest check, stays with the browser button")
-def truncated(env): return failing(env, options=["--file-truncate", "5000"])
+def truncated(env): return failing(env, faults=["--file-truncate", "5000"])
 @row("Download stalled (no data, connection held)", "aborts each transfer after the stall limit, stays with the browser button", cost=28)
-def stalled(env): return failing(env, options=["--file-stall", "5000"])
+def stalled(env): return failing(env, faults=["--file-stall", "5000"])
 @row("Download trickling (1 byte a second)", "keeps downloading with the window answering; Alt+F4 ends it at once")
 def trickle(env):
-    with Server(env, sample_reply(env), options=["--file-rate", "1"]) as server:
+    with Server(env, sample_reply(env), faults=["--file-rate", "1"]) as server:
         proc = env.start_stub()
         wait_for(server, lambda d: "BeginDown" in d, 30, "the download")
         # A 1-byte-a-second body brings no progress under Wine: look before the 5-second stall limit.
@@ -160,10 +160,10 @@ def trickle(env):
     return data, False
 @row("Download without Content-Length", "shows no progress (no total), verifies the file, installs")
 def chunked(env):
-    return installs(env, options=["--file-chunked"],
+    return installs(env, faults=["--file-chunked"],
                     then=lambda d: check(" DownCode= SavePath=" in d[-1], f"no status with a total: {d[-1]!r}"))
 @row("Download larger than announced", "keeps the announced bytes, verifies the file, installs")
-def oversize(env): return installs(env, options=["--file-extra", "1000"])
+def oversize(env): return installs(env, faults=["--file-extra", "1000"])
 @row("Disk full (a 300 KB D: drive, the program on D:)", "both downloads fail, shows \"D盘已没有可用空间,无法安装软件！\", then the browser button", cost=15)
 def disk_full(env):
     folder = tempfile.mkdtemp(prefix="e2e-small-d-")
@@ -233,12 +233,12 @@ def locked_name(env):
 def locked_after_clean_transfer(env):
     for folder in ("C:\\Temp\\", f"C:\\{APP_DIR}\\"):
         env.hold("grab", folder + FALLBACK_NAME, "60")
-    data, _ = failing(env, reply=sample_reply(env, md5="0" * 32), options=["--file-rate", "150000"])
+    data, _ = failing(env, reply=sample_reply(env, md5="0" * 32), faults=["--file-rate", "150000"])
     for report in (data[4], data[7]):
         check(" DownCode=4,14,5,6, " in report and " DownMD5=* ERR: " in report, f"clean trail, unread file {report!r}")
     return data, False
 @row("Report server slow to answer reports (3 s each)", "waits briefly for each answer, installs; nothing lost")
-def slow_report_answers(env): return installs(env, options=["--report-delay", "3"])
+def slow_report_answers(env): return installs(env, faults=["--report-delay", "3"])
 @row("Alt+F4 while waiting to start", "ends at once; nothing downloaded", cost=4)
 def alt_f4_waiting(env):
     with Server(env, sample_reply(env)) as server:
@@ -338,7 +338,7 @@ def clean_trail(data):  # both failures came after a transfer through exactly 4,
 
 @row("Installer without a signature for a stub that pins its publisher; digest wrong, a 4,14,5,6 transfer", "never starts it, not by the 4,14,5,6 rule either (Sign=unsigned); both attempts fail, stays with the browser button", cost=15)
 def unsigned_installer(env):
-    return clean_trail(refused(env, env.sample, "unsigned", md5="0" * 32, options=["--file-rate", "150000"])[0])
+    return clean_trail(refused(env, env.sample, "unsigned", md5="0" * 32, faults=["--file-rate", "150000"])[0])
 @row("Installer changed after signing (stub pins its publisher)", "refuses it (Sign=bad-digest); both attempts fail, stays with the browser button")
 def changed_installer(env): return refused(env, env.signed("tampered"), "bad-digest")
 @row("Installer signed by another certificate under the trusted root (stub pins its publisher)", "refuses it (Sign=not-pinned); both attempts fail, stays with the browser button")
@@ -348,7 +348,7 @@ def impostor_signer(env): return refused(env, env.signed("impostor"), "untrusted
 @row("Reply whose FileSHA256 names another file; digest right, a 4,14,5,6 transfer", "refuses it whatever the MD5 and the status trail say; both attempts fail, stays with the browser button", cost=15)
 def sha256_mismatch(env):
     return clean_trail(failing(env, reply=sample_reply(env) + "<#>FileSHA256==" + "0" * 64,
-                               options=["--file-rate", "150000"])[0])
+                               faults=["--file-rate", "150000"])[0])
 
 def table_problem(build, results):
     """What is wrong with the table of docs/faults.md against this run's rows (nothing after a partial run)."""

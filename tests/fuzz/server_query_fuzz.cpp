@@ -1,7 +1,7 @@
 // Any bytes as a request target: query fields, percent escapes, UTF-8 repair, the mapping onto the served folder.
 #include "fuzz_check.h"
-#include "server/file_path.h"
-#include "server/query.h"
+#include "server/http/query.h"
+#include "server/http/served_file.h"
 
 FUZZ_TARGET(target) {
   using namespace stub::server;

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # CPU time of the stub's process while it waits, next to the wall time:
-# - the 5-second fetch wait of a silent server (report-server --info-delay 30),
+# - the 5-second fetch wait of a silent server (report-server-faults --info-delay 30),
 #   from the server recording the Info request to it recording the
 #   "GetNetIsnull=''" report, and from the process's start to that report;
 # - WaitSeconds(2) after a successful download of the built-in installer, from

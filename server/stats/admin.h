@@ -1,0 +1,32 @@
+// The admin address: the dashboard page, its chart library and its figures
+// as JSON lines. Served only on the address given with --admin-listen, never
+// on the public port the stubs reach.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "server/stats/figures.h"
+
+namespace stub::server {
+
+struct AdminResponse {
+  int status = 200;
+  std::string content_type;
+  std::string body;
+};
+
+// Reads every recorded request for the figures; false with `error` on failure.
+using EventSource = std::function<bool(std::vector<RunEvent>& out, std::string* error)>;
+
+// The answer to a GET of `target` on the admin address:
+//   /                      the dashboard page
+//   /chart.js              the chart library
+//   /api/stats?since=YYYY-MM-DD&until=YYYY-MM-DD&channel=NAME
+//                          the figures, as the "stats" command prints them
+AdminResponse AdminAnswer(std::string_view method, std::string_view target,
+                          const EventSource& events);
+
+}  // namespace stub::server

@@ -1,0 +1,166 @@
+// The SQLite store: one file in WAL mode with synchronous=FULL, so a row is
+// on disk when its commit returns; writes are grouped into one transaction.
+#include <sqlite3.h>
+
+#include <mutex>
+
+#include "server/store/group_commit.h"
+#include "server/store/requests_table.h"
+#include "server/store/store.h"
+
+namespace stub::server {
+namespace {
+
+constexpr TableDialect kSqlite = {"CREATE TABLE IF NOT EXISTS", "id INTEGER PRIMARY KEY AUTOINCREMENT",
+                                   "TEXT", "TEXT", "BLOB", "TEXT"};
+
+class SqliteStore : public Store {
+ public:
+  explicit SqliteStore(sqlite3* db)
+      : db_(db), commit_([this](const std::vector<RecordedRequest*>& rows, std::string* error) {
+          return WriteBatch(rows, error);
+        }) {}
+  ~SqliteStore() override {
+    commit_.Stop();
+    sqlite3_finalize(insert_);
+    sqlite3_close(db_);
+  }
+  bool Prepare(bool create, std::string* error);
+  void Submit(std::shared_ptr<RecordedRequest> request, Done done) override {
+    if (insert_) commit_.Submit(std::move(request), std::move(done));
+    else done(false, "database opened for reading only");
+  }
+  bool ForEach(const std::function<void(const RecordedRequest&)>& fn, std::string* error) override;
+
+ private:
+  std::string LastError() const { return sqlite3_errmsg(db_); }
+  bool Exec(const char* sql, std::string* error);
+  bool Insert(RecordedRequest& r);
+  bool WriteBatch(const std::vector<RecordedRequest*>& rows, std::string* error);
+
+  sqlite3* db_;
+  sqlite3_stmt* insert_ = nullptr;
+  std::mutex mutex_;  // one statement user at a time
+  GroupCommit commit_;
+};
+
+}  // namespace
+
+std::unique_ptr<Store> OpenSqliteStore(const std::string& path, bool create, std::string* error) {
+  sqlite3* db = nullptr;
+  const int flags = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0) |
+                    SQLITE_OPEN_FULLMUTEX;
+  if (sqlite3_open_v2(path.c_str(), &db, flags, nullptr) != SQLITE_OK) {
+    *error = "cannot open database " + path + ": " + (db ? sqlite3_errmsg(db) : "out of memory");
+    sqlite3_close(db);
+    return nullptr;
+  }
+  auto store = std::make_unique<SqliteStore>(db);
+  if (!store->Prepare(create, error)) {
+    *error = "cannot prepare database " + path + ": " + *error;
+    return nullptr;
+  }
+  return store;
+}
+
+namespace {
+
+bool SqliteStore::Exec(const char* sql, std::string* error) {
+  char* msg = nullptr;
+  if (sqlite3_exec(db_, sql, nullptr, nullptr, &msg) == SQLITE_OK) return true;
+  *error = msg ? msg : LastError();
+  sqlite3_free(msg);
+  return false;
+}
+
+bool SqliteStore::Prepare(bool create, std::string* error) {
+  sqlite3_busy_timeout(db_, 5000);
+  if (!create) return true;
+  // FULL makes each commit reach the disk: an answered report survives a power cut.
+  const std::string setup = "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL; " + CreateRequestsSql(kSqlite);
+  if (!Exec(setup.c_str(), error)) return false;
+  std::string sql = std::string("INSERT INTO ") + kRequestsTable + " (" + RequestColumns() +
+                    ") VALUES (?, ?, ?, ?";
+  for (size_t i = 0; i < kFieldCount; ++i) sql += ", ?";
+  sql += ")";
+  if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &insert_, nullptr) != SQLITE_OK) {
+    *error = LastError();
+    return false;
+  }
+  return true;
+}
+
+bool SqliteStore::Insert(RecordedRequest& r) {
+  sqlite3_reset(insert_);
+  sqlite3_clear_bindings(insert_);
+  const auto text = [&](int col, const std::string& s) {
+    sqlite3_bind_text(insert_, col, s.data(), static_cast<int>(s.size()), SQLITE_TRANSIENT);
+  };
+  text(1, r.time);
+  text(2, r.client);
+  text(3, r.method);
+  sqlite3_bind_blob(insert_, 4, r.target.data(), static_cast<int>(r.target.size()), SQLITE_TRANSIENT);
+  for (size_t i = 0; i < kFieldCount; ++i) {
+    const int col = static_cast<int>(5 + i);
+    if (r.fields[i]) text(col, *r.fields[i]);
+    else sqlite3_bind_null(insert_, col);
+  }
+  const bool ok = sqlite3_step(insert_) == SQLITE_DONE;
+  if (ok) r.id = sqlite3_last_insert_rowid(db_);
+  sqlite3_reset(insert_);
+  return ok;
+}
+
+bool SqliteStore::WriteBatch(const std::vector<RecordedRequest*>& rows, std::string* error) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!Exec("BEGIN IMMEDIATE", error)) {
+    *error = "cannot record request: " + *error;
+    return false;
+  }
+  for (RecordedRequest* r : rows) {
+    if (!Insert(*r)) {
+      *error = "cannot record request: " + LastError();
+      std::string ignored;
+      Exec("ROLLBACK", &ignored);
+      for (RecordedRequest* undone : rows) undone->id = 0;
+      return false;
+    }
+  }
+  if (!Exec("COMMIT", error)) {
+    *error = "cannot record request: " + *error;
+    std::string ignored;
+    Exec("ROLLBACK", &ignored);
+    return false;
+  }
+  return true;
+}
+
+bool SqliteStore::ForEach(const std::function<void(const RecordedRequest&)>& fn, std::string* error) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const std::string sql =
+      "SELECT id, " + RequestColumns() + " FROM " + kRequestsTable + " ORDER BY id";
+  sqlite3_stmt* st = nullptr;
+  if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &st, nullptr) != SQLITE_OK) {
+    *error = "cannot read requests: " + LastError();
+    return false;
+  }
+  int rc;
+  while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+    RecordedRequest r = RequestFromRow([st](int index) -> std::optional<std::string> {
+      const int col = 1 + index;  // after the id
+      if (sqlite3_column_type(st, col) == SQLITE_NULL) return std::nullopt;
+      const void* p = sqlite3_column_blob(st, col);  // blob access keeps embedded NULs
+      return p ? std::string(static_cast<const char*>(p), static_cast<size_t>(sqlite3_column_bytes(st, col)))
+               : std::string();
+    });
+    r.id = sqlite3_column_int64(st, 0);
+    fn(r);
+  }
+  const bool ok = rc == SQLITE_DONE;
+  if (!ok) *error = "cannot read requests: " + LastError();
+  sqlite3_finalize(st);
+  return ok;
+}
+
+}  // namespace
+}  // namespace stub::server

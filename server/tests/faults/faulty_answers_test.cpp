@@ -1,0 +1,100 @@
+// A faulty server for the tests of the stub: its options, answers held back (recorded at once, cut short by a
+// stop), a raw "Info" page, file bodies gone wrong.
+#include <thread>
+
+#include "server/faults/fault_options.h"
+#include "test_server.h"
+
+namespace stub::server::testing { namespace {
+
+using Args = std::vector<std::string>;
+
+TEST(FaultOptions, TakenOutOfTheArgumentsAndChecked) {
+  Args args = {"--listen", "h:1", "--info-delay", "2.5", "--report-delay=0.5", "--file-truncate", "0",
+               "--file-chunked", "--files", "/tmp"};
+  Faults f;
+  std::string error;
+  ASSERT_TRUE(TakeFaultOptions(args, f, error)) << error;
+  EXPECT_EQ(args, (Args{"--listen", "h:1", "--files", "/tmp"}));  // left for report-server's parser
+  EXPECT_EQ(std::make_tuple(f.info_delay, f.report_delay, f.file.truncate, f.file.stall, f.file.chunked),
+            std::make_tuple(2.5, 0.5, 0, -1, true));
+  const Args bad[] = {
+      {"--info-delay", "nan"}, {"--file-status", "99"}, {"--file-rate", "1k"}, {"--file-chunked=yes"},
+      {"--file-rate"}, {"--info-raw="}, {"--info-delay", "1", "--info-delay=2"},
+      {"--file-truncate", "1", "--file-stall", "1"}, {"--file-extra", "1", "--file-chunked"},
+  };
+  for (Args a : bad) {
+    std::string why;
+    EXPECT_FALSE(TakeFaultOptions(a, f, why) || why.empty()) << ::testing::PrintToString(a);
+  }
+}
+
+class FaultyServerTest : public ServerTest {
+ protected:
+  void StartFaulty(Faults faults) {
+    StartServer([&](ServerConfig& c) { c.answers = std::make_shared<FaultyAnswers>(std::move(faults)); });
+  }
+};
+
+// The raw page sends a file's bytes uncoded, and a short delay still answers.
+TEST_F(FaultyServerTest, RawInfoPageAfterADelay) {
+  const std::string garbage("<p>not coded \xFF\x00 at all</p>\n", 28);
+  StartFaulty({0.2, 0, Write("raw.html", garbage), {}});
+  const auto start = std::chrono::steady_clock::now();
+  const RawResponse res = Raw("GET /?Key=Info");
+  EXPECT_GE(std::chrono::steady_clock::now() - start, 200ms);
+  EXPECT_EQ(res.body, garbage);
+  EXPECT_NE((res.head + "\r\n").find("\r\nContent-Type: text/html\r\n"), std::string::npos) << res.head;
+}
+
+// Delayed answers are recorded at once, and a stop ends every pending wait.
+TEST_F(FaultyServerTest, DelayedAnswersAreRecordedAtOnce) {
+  size_t rows = 0;  // the log persists from one server start to the next
+  for (const std::string key : {"Info", "Setup"}) {
+    Faults faults;
+    (key == "Info" ? faults.info_delay : faults.report_delay) = 60;
+    StartFaulty(faults);
+    std::vector<std::thread> waiting;
+    for (int i = 0; i < 3; ++i, ++rows) waiting.emplace_back([&] { Raw("GET /?Key=" + key); });
+    const auto start = std::chrono::steady_clock::now();
+    while (Events().size() < rows && std::chrono::steady_clock::now() - start < 5s)
+      std::this_thread::sleep_for(10ms);
+    EXPECT_EQ(Events().size(), rows) << key;
+    EXPECT_EQ(*Events().back().fields[kKeyField], key);
+    server_->Stop();
+    for (auto& t : waiting) t.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+  }
+}
+
+// Each faulty answer, then a stop that closes the connection at once.
+TEST_F(FaultyServerTest, FaultyFileBodies) {
+  Write("files/small.bin", "0123456789abcdefghij");
+  // Faults (status, rate, truncate, stall, chunked, extra); status, header, body, closed, least reads.
+  const std::tuple<FileFaults, int, const char*, std::string, bool, int> cases[] = {
+      {{503}, 503, "", "", false, 1},
+      {{0, 0, 10}, 200, "Content-Length: 20", "0123456789", true, 1},
+      {{0, 0, 20}, 200, "Content-Length: 20", "0123456789abcdefghij", false, 1},  // a cut at the length is none
+      {{0, 0, -1, 5}, 200, "Content-Length: 20", "01234", false, 1},
+      {{0, 8}, 200, "Content-Length: 20", "0123456789abcdefghij", false, 5},  // a piece at a time
+      {{0, 0, -1, -1, true}, 200, "Transfer-Encoding: chunked", "14\r\n0123456789abcdefghij\r\n0\r\n\r\n", false, 1},
+      {{0, 0, -1, -1, false, 5}, 200, "Content-Length: 20", "0123456789abcdefghijxxxxx", true, 1},
+  };
+  for (const auto& [file, status, head, body, ends, pieces_min] : cases) {
+    StartFaulty({0, 0, "", file});
+    RawSocket s(port());
+    ASSERT_TRUE(s.Send("GET /small.bin HTTP/1.1\r\nHost: x\r\n\r\n"));
+    bool closed = false;
+    int pieces = 0;
+    const RawResponse r(s.Read(700ms, &closed, &pieces));
+    EXPECT_EQ(std::make_tuple(r.status, r.status == 200 ? r.body : "", closed), std::make_tuple(status, body, ends));
+    EXPECT_NE(r.head.find(head), std::string::npos) << r.head;
+    EXPECT_GE(pieces, pieces_min) << body;
+    if (file.status) { EXPECT_EQ(Raw("GET /?Key=Setup").status, 200); }  // reports are no file requests
+    const auto start = std::chrono::steady_clock::now();
+    server_->Stop();  // closes the connection at once
+    EXPECT_TRUE(s.Read(5s, &closed).empty() && closed && std::chrono::steady_clock::now() - start < 4s) << body;
+  }
+}
+
+}}  // namespace stub::server::testing

@@ -1,0 +1,57 @@
+// The production command line: the commands, and bad usage refused with a message.
+#include "server/options.h"
+#include "test_server.h"
+
+namespace stub::server::testing { namespace {
+
+using Args = std::vector<std::string>;
+
+// The required options with an existing folder, then `extra`.
+Args With(Args extra) {
+  Args a = {"--listen", "127.0.0.1:18471", "--db", "r.db", "--reply", "reply.txt", "--files", "/tmp"};
+  a.insert(a.end(), extra.begin(), extra.end());
+  return a;
+}
+
+TEST(CommandLine, Commands) {
+  CommandLine cmd;
+  std::string error;
+  Args a = With({"--spool=s.spool", "--max-connections", "8", "--admin-listen", "127.0.0.1:0"});
+  a[1] = "[::1]:8080", a[4] = "--rules";
+  ASSERT_TRUE(ParseCommandLine(a, cmd, error)) << error;
+  const ServerConfig& c = cmd.config;
+  EXPECT_EQ(std::make_tuple(c.host, c.port, c.rules, c.reply, c.spool, c.max_connections, c.admin_host),
+            std::make_tuple("::1", 8080, "reply.txt", "", "s.spool", 8u, "127.0.0.1"));
+  ASSERT_TRUE(
+      ParseCommandLine({"stats", "--db", "x.db", "--since", "2026-12-01", "--channel", "beta"}, cmd, error));
+  EXPECT_EQ(std::make_tuple(cmd.command, cmd.since, cmd.channel),
+            std::make_tuple(CommandLine::Command::kStats, "2026-12-01", "beta"));
+  ASSERT_TRUE(ParseCommandLine({"check", "r.toml", "--tls", "--files", "f"}, cmd, error));
+  EXPECT_TRUE(cmd.command == CommandLine::Command::kCheck && cmd.rules == "r.toml" && cmd.files == "f" && cmd.tls);
+}
+
+TEST(CommandLine, BadUsageIsRefusedWithAMessage) {
+  const Args cases[] = {
+      {},
+      {"events", "--db", "x", "--files", "/tmp"},
+      {"--listen", "127.0.0.1:1", "--db", "r.db", "--files", "/tmp"},  // no --reply or --rules
+      With({"--listen", "h:1"}),  // twice
+      With({"--listen", "::1:80"}),
+      With({"--listen", "h:65536"}),
+      With({"--files", "/no/such/folder"}),
+      With({"stray"}),
+      With({"--max-connections", "0"}),
+      With({"--tls-cert", "s.pem"}),
+      With({"--rules", "r.toml"}),  // and --reply
+      {"stats", "--db", "x", "--since", "1.12.2026"},
+      {"check"},
+      {"check", "r.toml", "--tls=yes"},
+  };
+  for (const auto& a : cases) {
+    CommandLine cmd;
+    std::string error;
+    EXPECT_FALSE(ParseCommandLine(a, cmd, error) || error.empty()) << ::testing::PrintToString(a);
+  }
+}
+
+}}  // namespace stub::server::testing
