@@ -114,7 +114,13 @@ HANDLE HoldWindow(const std::u16string& title, const wchar_t* how) {
   PROCESS_INFORMATION pi = {};
   if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return nullptr;
   CloseHandle(pi.hThread);
-  for (int i = 0; i < 200 && !FindWindowW(nullptr, W(title)); ++i) Sleep(50);
+  // Found once it exists, and for "show" once it is on screen (it becomes visible at the end of its creation).
+  const bool shown = !lstrcmpW(how, L"show");
+  for (int i = 0; i < 200; ++i) {
+    const HWND found = FindWindowW(nullptr, W(title));
+    if (found && (!shown || IsWindowVisible(found))) break;
+    Sleep(50);
+  }
   return pi.hProcess;
 }
 
