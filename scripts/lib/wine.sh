@@ -47,7 +47,6 @@ wine_env() {  # BUILD_DIR [TARGET]
   export WINEDEBUG=-all
   export LANG=C.UTF-8
   export WINEDLLOVERRIDES="mscoree=;mshtml=;winedbg.exe=d"
-  export STUB_WINDOWS_TARGET=$target
   if [ "$target" = x86_64 ]; then
     local wrappers="$build/wine64-bin"
     mkdir -p "$wrappers"

@@ -5,19 +5,13 @@ namespace {
 
 NetLibraries g_net;
 
-template <typename F>
-bool Find(HMODULE module, const char* name, F& out) {
-  out = reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-  return out != nullptr;
-}
-
 }  // namespace
 
 void RestrictDllSearch() {
   // Windows 7 with KB2533623, and every later version: the system folder only.
   using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
   SetDefaultDllDirectoriesFn setDefault;
-  if (Find(GetModuleHandleW(L"kernel32"), "SetDefaultDllDirectories", setDefault) &&
+  if (FindProc(GetModuleHandleW(L"kernel32"), "SetDefaultDllDirectories", setDefault) &&
       setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32))
     return;
   SetDllDirectoryW(L"");  // older systems: not the current folder
@@ -40,7 +34,7 @@ HMODULE LoadSystemLibrary(const wchar_t* name) {
 bool LoadNetLibraries() {
   const HMODULE inet = LoadSystemLibrary(L"wininet.dll"), url = LoadSystemLibrary(L"urlmon.dll");
   NetLibraries& n = g_net;
-#define STUB_FIND(module, function) Find(module, #function, n.function)
+#define STUB_FIND(module, function) FindProc(module, #function, n.function)
   return inet && url && STUB_FIND(inet, InternetOpenW) && STUB_FIND(inet, InternetConnectW) &&
          STUB_FIND(inet, InternetCrackUrlW) && STUB_FIND(inet, InternetCombineUrlW) &&
          STUB_FIND(inet, InternetSetOptionW) &&

@@ -19,6 +19,13 @@ namespace stub {
 // current folder.
 void RestrictDllSearch();
 
+// The function `name` of `module` as F, or null; true when it was found.
+template <typename F>
+bool FindProc(HMODULE module, const char* name, F& out) {
+  out = reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+  return out != nullptr;
+}
+
 // A library of the system folder, loaded from there only: never from the
 // program's own folder, where a download may have put a file of that name.
 // Null when it cannot be loaded.

@@ -6,6 +6,7 @@
 
 #include "base/clock_win.h"
 #include "base/shell_win.h"
+#include "base/system_dll_win.h"
 #include "codec/md5_file.h"
 #include "codec/sha256_win.h"
 #include "download/signature_win.h"
@@ -77,10 +78,8 @@ class HoldingDigestFile final : public DigestFile {
 // Whether the process's image is the file `held` refers to. Without the
 // query (Windows XP) the hold alone keeps the checked file in place.
 bool ImageIs(HANDLE process, HANDLE held) {
-  using QueryImageFn = BOOL(WINAPI*)(HANDLE, DWORD, LPWSTR, PDWORD);
-  const auto query = reinterpret_cast<QueryImageFn>(reinterpret_cast<void*>(
-      GetProcAddress(GetModuleHandleW(L"kernel32"), "QueryFullProcessImageNameW")));
-  if (!query) return true;
+  BOOL(WINAPI * query)(HANDLE, DWORD, LPWSTR, PDWORD);
+  if (!FindProc(GetModuleHandleW(L"kernel32"), "QueryFullProcessImageNameW", query)) return true;
   wchar_t image[1024];
   DWORD n = 1024;
   if (!query(process, 0, image, &n)) return false;

@@ -23,23 +23,17 @@ struct TrustApi {
   decltype(&::CertFreeCertificateChain) freeChain;
 };
 
-template <typename F>
-bool Bind(HMODULE dll, const char* name, F& f) {
-  f = reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(dll, name)));
-  return f != nullptr;
-}
-
 const TrustApi* Api() {
   static TrustApi api;
   static int loaded = 0;  // 0 not tried, 1 ready, -1 missing
   if (loaded == 0) {
     const HMODULE trust = LoadSystemLibrary(L"wintrust.dll"), crypt = LoadSystemLibrary(L"crypt32.dll");
-    loaded = trust && crypt && Bind(trust, "WinVerifyTrust", api.verify) &&
-                     Bind(trust, "WTHelperProvDataFromStateData", api.providerData) &&
-                     Bind(trust, "WTHelperGetProvSignerFromChain", api.signer) &&
-                     Bind(trust, "WTHelperGetProvCertFromChain", api.certificate) &&
-                     Bind(crypt, "CertGetCertificateChain", api.chain) &&
-                     Bind(crypt, "CertFreeCertificateChain", api.freeChain)
+    loaded = trust && crypt && FindProc(trust, "WinVerifyTrust", api.verify) &&
+                     FindProc(trust, "WTHelperProvDataFromStateData", api.providerData) &&
+                     FindProc(trust, "WTHelperGetProvSignerFromChain", api.signer) &&
+                     FindProc(trust, "WTHelperGetProvCertFromChain", api.certificate) &&
+                     FindProc(crypt, "CertGetCertificateChain", api.chain) &&
+                     FindProc(crypt, "CertFreeCertificateChain", api.freeChain)
                  ? 1 : -1;
   }
   return loaded == 1 ? &api : nullptr;

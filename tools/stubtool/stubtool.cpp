@@ -121,19 +121,31 @@ int Codec(const std::vector<std::string>& args, bool decode, const std::string& 
   return 0;
 }
 
-int Md5(const std::vector<std::string>& args, std::string& out, std::string& err) {
+// A digest command: its help, or the digest text of its one FILE argument
+// (`digest` of the path in UTF-8 and UTF-16) and a newline; exit code 0 when
+// the text has `digits` hex digits, 1 when the file could not be hashed, 2
+// for bad usage.
+int DigestCommand(const char* name, const char* help, size_t digits,
+                  std::string (*digest)(const std::string&, const std::u16string&),
+                  const std::vector<std::string>& args, std::string& out, std::string& err) {
   if (WantsHelp(args)) {
-    out = kMd5Help;
+    out = help;
     return 0;
   }
   std::u16string path;
   if (args.size() != 2 || !Utf8ToUtf16(args[1], path)) {
-    err = "stubtool md5: expects exactly one FILE argument in UTF-8\n";
+    err = std::string("stubtool ") + name + ": expects exactly one FILE argument in UTF-8\n";
     return 2;
   }
-  const std::u16string digest = MD5File(path);
-  out = Utf16ToUtf8Lossy(digest) + "\n";
-  return digest.size() == 32 ? 0 : 1;
+  const std::string text = digest(args[1], path);
+  out = text + "\n";
+  return text.size() == digits ? 0 : 1;
+}
+
+int Md5(const std::vector<std::string>& args, std::string& out, std::string& err) {
+  return DigestCommand("md5", kMd5Help, 32,
+                       [](const std::string&, const std::u16string& path) { return Utf16ToUtf8Lossy(MD5File(path)); },
+                       args, out, err);
 }
 
 // The SHA-256 text of a file, with the same answers as the MD5 text for a
@@ -159,18 +171,9 @@ std::string Sha256Text(const std::string& path_utf8) {
 }
 
 int Sha256File(const std::vector<std::string>& args, std::string& out, std::string& err) {
-  if (WantsHelp(args)) {
-    out = kSha256Help;
-    return 0;
-  }
-  std::u16string path;
-  if (args.size() != 2 || !Utf8ToUtf16(args[1], path)) {
-    err = "stubtool sha256: expects exactly one FILE argument in UTF-8\n";
-    return 2;
-  }
-  const std::string digest = Sha256Text(args[1]);
-  out = digest + "\n";
-  return digest.size() == 64 ? 0 : 1;
+  return DigestCommand("sha256", kSha256Help, 64,
+                       [](const std::string& path, const std::u16string&) { return Sha256Text(path); }, args,
+                       out, err);
 }
 
 int Reply(const std::vector<std::string>& args, const std::string& in, std::string& out,
