@@ -1,4 +1,4 @@
-// Build step: draws the program's icon (32 pixels, 32-bit with alpha) and
+// Build step: draws the program's icon (32 pixels, 256 colours) and
 // writes it as an .ico file, so no binary picture lives in the sources. One
 // image only: Windows scales it down for the title bar and the task bar's
 // small icon, and a second, 16-pixel image would cost the stub 1.1 KB.
@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <vector>
 
 namespace {
@@ -21,11 +22,18 @@ void Put32(std::vector<uint8_t>& v, uint32_t x) {
 }
 
 // Coverage of a rounded square, a downward arrow and a base line, sampled
-// 4x4 per pixel for smooth edges. Returns BGRA rows bottom-up plus the mask.
+// 4x4 per pixel for smooth edges inside the square. The image has 256
+// palette colours and a one-bit mask (a pixel less than half covered is
+// transparent): half the bytes of a 32-bit image with alpha, and Windows XP
+// shows it the same way. Returns the header, palette, rows bottom-up and mask.
 std::vector<uint8_t> Image(int n) {
   std::vector<uint8_t> out;
-  Put32(out, 40), Put32(out, n), Put32(out, 2 * n), Put16(out, 1), Put16(out, 32);
+  Put32(out, 40), Put32(out, n), Put32(out, 2 * n), Put16(out, 1), Put16(out, 8);
   for (int i = 0; i < 6; ++i) Put32(out, 0);
+  std::vector<uint32_t> palette(1, 0);  // index 0: under the mask
+  std::vector<uint8_t> pixels;
+  const int maskRow = ((n + 31) / 32) * 4;
+  std::vector<uint8_t> mask(static_cast<size_t>(maskRow) * n, 0);
   const double r = n * 0.22;
   for (int y = n - 1; y >= 0; --y) {
     for (int x = 0; x < n; ++x) {
@@ -43,19 +51,31 @@ std::vector<uint8_t> Image(int n) {
           if (shaft || head || base) fg += 1;
         }
       }
-      bg /= 16, fg /= 16;
-      const double t = double(y) / n;  // top-to-bottom gradient
+      if (bg < 8) {  // transparent: mask bit set, colour 0
+        mask[static_cast<size_t>(n - 1 - y) * maskRow + x / 8] |= 0x80 >> (x % 8);
+        pixels.push_back(0);
+        continue;
+      }
+      // Arrow coverage in 7 steps keeps the palette within 256 colours.
+      const double f = std::lround(fg / bg * 7) / 7.0;
+      const double t = f == 1 ? 0 : double(y) / n;  // top-to-bottom gradient
       const double b0 = 0xF0 - 0x30 * t, g0 = 0x90 - 0x28 * t, r0 = 0x1E - 0x08 * t;
-      const double a = bg;
-      auto mix = [&](double c) { return static_cast<uint8_t>(std::lround((c * (1 - fg / (bg ? bg : 1)) + 255 * (fg / (bg ? bg : 1))))); };
-      out.push_back(mix(b0));
-      out.push_back(mix(g0));
-      out.push_back(mix(r0));
-      out.push_back(static_cast<uint8_t>(std::lround(a * 255)));
+      auto mix = [&](double c) { return static_cast<uint32_t>(std::lround(c * (1 - f) + 255 * f)); };
+      const uint32_t colour = mix(b0) | mix(g0) << 8 | mix(r0) << 16;
+      size_t i = 1;
+      while (i < palette.size() && palette[i] != colour) ++i;
+      if (i == palette.size()) palette.push_back(colour);
+      if (i > 255) {
+        std::fprintf(stderr, "gen-icon: more than 256 colours\n");
+        std::exit(1);
+      }
+      pixels.push_back(static_cast<uint8_t>(i));
     }
   }
-  const int maskRow = ((n + 31) / 32) * 4;
-  out.insert(out.end(), static_cast<size_t>(maskRow) * n, 0);
+  palette.resize(256, 0);
+  for (uint32_t c : palette) Put32(out, c);
+  out.insert(out.end(), pixels.begin(), pixels.end());
+  out.insert(out.end(), mask.begin(), mask.end());
   return out;
 }
 
@@ -77,7 +97,7 @@ int main(int argc, char** argv) {
     ico.push_back(static_cast<uint8_t>(sizes[i]));
     ico.push_back(static_cast<uint8_t>(sizes[i]));
     ico.push_back(0), ico.push_back(0);
-    Put16(ico, 1), Put16(ico, 32);
+    Put16(ico, 1), Put16(ico, 8);
     Put32(ico, static_cast<uint32_t>(images[i].size())), Put32(ico, offset);
     offset += static_cast<uint32_t>(images[i].size());
   }

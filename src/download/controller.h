@@ -72,6 +72,7 @@ class DownloadController : public ProgressSink {
   void WaitSeconds(int32_t n);  // keeps the window alive; never runs past 86395 s after midnight
   int32_t TestExeEmp(const std::u16string& file, const std::u16string& folder);  // 0 or an error number
   static constexpr int32_t kErrReparsePoint = 4390;  // the folder is a junction, mount point or link
+  static constexpr int32_t kErrOwner = 1307;         // another user owns the folder
   std::u16string GetAppPath();
   int32_t GetDiskFreeMB(const std::u16string& path);  // 0 on failure
   void CheckDiskFull();

@@ -91,6 +91,9 @@ int32_t DownloadController::TestExeEmp(const std::u16string& file, const std::u1
   // Another user may have made the folder a junction or link to a place of
   // theirs before this program made it: such a folder cannot be used.
   if (files_.IsReparsePoint(folder)) return kErrReparsePoint;
+  // Nor can a folder another user owns (say C:\Temp made by them first):
+  // they may change its access list and replace what is saved there.
+  if (!TrustedOwner(files_.Owner(folder), files_.User())) return kErrOwner;
   // The probe file stays: it is one byte and the next run writes it again.
   return files_.WriteFirstByte(folder + file);
 }

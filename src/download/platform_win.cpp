@@ -93,6 +93,15 @@ bool ImageIs(HANDLE process, HANDLE held) {
          a.nFileIndexLow == b.nFileIndexLow;
 }
 
+// A security identifier as text ("S-1-5-..."), "?" when it cannot be written.
+std::u16string SidText(PSID sid) {
+  wchar_t* text = nullptr;
+  if (!ConvertSidToStringSidW(sid, &text)) return u"?";
+  std::u16string out(reinterpret_cast<const char16_t*>(text));
+  LocalFree(text);
+  return out;
+}
+
 int32_t ErrorNumber() {
   const DWORD e = GetLastError();
   return e ? static_cast<int32_t>(e) : -1;  // a failure is never reported as 0
@@ -127,6 +136,29 @@ bool WinFileSystem::IsReparsePoint(const std::u16string& path) {
   while (name.size() > 3 && name.back() == u'\\') name.pop_back();
   const DWORD attributes = GetFileAttributesW(W(name));
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+std::u16string WinFileSystem::Owner(const std::u16string& path) {
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR sd = nullptr;
+  if (GetNamedSecurityInfoW(const_cast<wchar_t*>(W(path)), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner,
+                            nullptr, nullptr, nullptr, &sd) != ERROR_SUCCESS)
+    return u"?";
+  std::u16string text = owner ? SidText(owner) : std::u16string();  // no owner: FAT keeps none
+  LocalFree(sd);
+  return text;
+}
+
+std::u16string WinFileSystem::User() {
+  std::u16string text = u"?";  // unknown: only the system's and administrators' folders are trusted
+  HANDLE token = nullptr;
+  if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+    union { TOKEN_USER user; BYTE bytes[128]; } info;
+    DWORD n = 0;
+    if (GetTokenInformation(token, TokenUser, &info, sizeof info, &n)) text = SidText(info.user.User.Sid);
+    CloseHandle(token);
+  }
+  return text;
 }
 
 int32_t WinFileSystem::WriteFirstByte(const std::u16string& path) {

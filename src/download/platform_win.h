@@ -26,6 +26,8 @@ class WinFileSystem final : public FileSystem {
   bool Exists(const std::u16string& path) override;
   int32_t CreateFolder(const std::u16string& path) override;
   bool IsReparsePoint(const std::u16string& path) override;
+  std::u16string Owner(const std::u16string& path) override;
+  std::u16string User() override;
   int32_t WriteFirstByte(const std::u16string& path) override;
   bool DiskFree(const std::u16string& root, uint32_t& sectorsPerCluster, uint32_t& bytesPerSector,
                 uint32_t& freeClusters, uint32_t& totalClusters) override;

@@ -34,6 +34,10 @@ class FileSystem {
   virtual int32_t CreateFolder(const std::u16string& path) = 0;
   // A junction, mount point or link: it may lead wherever another user chose.
   virtual bool IsReparsePoint(const std::u16string& path) = 0;
+  // The owner of a file or folder as text ("S-1-5-..."), "" when the file system keeps
+  // none, "?" when it cannot be read; and the user this program runs as, in the same form.
+  virtual std::u16string Owner(const std::u16string& path) = 0;
+  virtual std::u16string User() = 0;
   // Opens or creates (never truncates) for binary write, writes one byte of value 1 at the
   // first position, closes; 0 or a non-zero error number. From then on the folder is held
   // open, so that nobody can delete, rename or replace it until the program ends.

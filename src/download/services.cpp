@@ -122,6 +122,12 @@ bool IsWebAddress(std::u16string_view url) {
   return ContainsText(url.substr(0, 7), u"http://") == 1 || ContainsText(url.substr(0, 8), u"https://") == 1;
 }
 
+bool TrustedOwner(std::u16string_view owner, std::u16string_view user) {
+  // The user counts only as a well-formed identifier: two unreadable ones are not the same owner.
+  return owner.empty() || (owner == user && owner.substr(0, 2) == u"S-") || owner == u"S-1-5-18" || owner == u"S-1-5-32-544" ||
+         owner == u"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
+}
+
 void AppendDownCode(std::u16string& trail, int32_t code) {
   const std::u16string item = DecimalText(code) + u",";
   // Whole codes are compared between commas, so "1," is not found inside "11,".

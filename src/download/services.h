@@ -43,6 +43,15 @@ LaunchAs LaunchKind(std::u16string_view path);
 // True when `url` starts with "http://" or "https://" in any case.
 bool IsWebAddress(std::u16string_view url);
 
+// Whether a folder owned by `owner` (a security identifier as text,
+// "S-1-5-...") is one nobody else controls: owned by `user` (whom this
+// program runs as), the system, the administrators or the Windows module
+// installer. The owner of a folder may change its access list, so any other
+// owner could replace the files in it. "" stands for a file system that
+// keeps no owners (FAT); an owner that could not be read ("?") counts as
+// another, even when the user could not be read either.
+bool TrustedOwner(std::u16string_view owner, std::u16string_view user);
+
 // The status a transfer ended for a refused redirect carries in the trail,
 // above every status the URL download service reports.
 inline constexpr int32_t kRedirectRefused = 1003;

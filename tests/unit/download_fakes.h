@@ -12,7 +12,8 @@ namespace stub::test {
 
 inline constexpr char16_t kGood[] = u"0123456789abcdef0123456789abcdef";
 inline constexpr char16_t kBad[] = u"fedcba9876543210fedcba9876543210";
-inline const std::u16string kSha(64, u'5');  // the SHA-256 of every file unless `sha256s` says otherwise
+inline const std::u16string kSha(64, u'5');
+inline constexpr char16_t kUser[] = u"S-1-5-21-7-8-9-1001";  // the user the program runs as, owner of every folder  // the SHA-256 of every file unless `sha256s` says otherwise
 using Texts = std::vector<std::u16string>;
 using S = DownState;
 
@@ -32,7 +33,7 @@ struct Rig : Clock, MessageWaiter, FileSystem, DownloadEngine, DownloadView, She
   std::set<std::u16string> existing, unwritable, windows;  // unwritable: folders, with '\'
   std::set<std::u16string> swapped;  // files whose start ran another image
   std::set<std::u16string> links;    // folders that are junctions or links, with '\'
-  std::map<std::u16string, std::u16string> digests, sha256s;
+  std::map<std::u16string, std::u16string> digests, sha256s, owners;  // owners: per folder, with '\' 
   std::map<std::u16string, SignatureFacts> signatures;  // per path; any other file has `signature`
   SignatureFacts signature;
   std::map<std::u16string, Disk> disks;  // per root; a missing root fails
@@ -74,6 +75,10 @@ struct Rig : Clock, MessageWaiter, FileSystem, DownloadEngine, DownloadView, She
     return Touch(), unwritable.count(path) ? 76 : (existing.insert(path), 0);
   }
   bool IsReparsePoint(const std::u16string& path) override { return Touch(), links.count(path) > 0; }
+  std::u16string Owner(const std::u16string& path) override {
+    return Touch(), owners.count(path) ? owners[path] : kUser;
+  }
+  std::u16string User() override { return Touch(), kUser; }
   int32_t WriteFirstByte(const std::u16string& path) override {  // refused in an unwritable folder
     return Touch(), unwritable.count(path.substr(0, path.rfind(u'\\') + 1)) ? 75 : (existing.insert(path), 0);
   }

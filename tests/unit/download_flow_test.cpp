@@ -53,6 +53,9 @@ TEST(DownloadFlow, Runs) {
       {[](Rig& r) { r.links = {kC}; }, got, kOk, {Open(kD + kSetup)}, S::Ended},
       {[](Rig& r) { r.links = {kC, kD, kApp}; }, Twice({kBroken, kBad}),
        {u"TestEmp=Not", u"BeginDown", u"Not", u"AutoReDown", u"TestEmp=Not", u"BeginDown", u"Not"}, {}, S::Failed},
+      // So is one another user owns, or whose owner cannot be read; one of the administrators' is used.
+      {[](Rig& r) { r.owners = {{kC, u"S-1-5-21-7-8-9-1002"}, {kD, u"?"}}; }, got, kOk, {Open(kApp + kSetup)}, S::Ended},
+      {[](Rig& r) { r.owners = {{kC, u"S-1-5-32-544"}}; }, got, kOk, {runC}, S::Ended},
       // Every name taken, or none to take: the browser gets the address.
       {[](Rig& r) { r.existing = {kApp + kSetup, kApp + u"setup(1).exe", kApp + u"setup(2).exe", kApp + u"setup(3).exe"};
          r.unwritable = {kC, kD}; }, {}, {Check(u"1"), Check(u"2"), u"SaveExe=Null"},

@@ -10,6 +10,9 @@ std::u16string Trail(std::initializer_list<int32_t> codes) {
   for (int32_t code : codes) AppendDownCode(trail, code);
   return trail;
 }
+std::u16string Owned(const char16_t* owner) {  // by whom, for a program run as S-1-5-21-7-8-9-1001
+  return TrustedOwner(owner, u"S-1-5-21-7-8-9-1001") ? u"trusted" : u"other";
+}
 std::u16string Kind(const char16_t* name) { return LaunchKind(name) == LaunchAs::Handler ? u"handler" : u"program"; }
 
 TEST(DownloadServices, TextsNamesNumbersAndSafeNames) {
@@ -29,6 +32,13 @@ TEST(DownloadServices, TextsNamesNumbersAndSafeNames) {
       {SaveFileName(u"http://h/Setup.EXE#x?y"), u"Setup.EXE"}, {SaveFileName(u"http://h/get?f=/x.exe"), u"get"},
       {Kind(u"C:\\T\\setup.exe"), u"handler"}, {Kind(u"C:\\T\\Setup.EXE"), u"handler"}, {Kind(u"C:\\T\\a.msi"), u"handler"},
       {Kind(u"C:\\T\\get"), u"program"}, {Kind(u"C:\\T\\_con"), u"program"}, {Kind(u"C:\\T\\a.exe.txt"), u"program"},
+      // Folder owners: the user, the system, the administrators, the module installer; no owner kept at all.
+      {Owned(u"S-1-5-21-7-8-9-1001"), u"trusted"}, {Owned(u"S-1-5-18"), u"trusted"}, {Owned(u"S-1-5-32-544"), u"trusted"},
+      {Owned(u"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464"), u"trusted"}, {Owned(u""), u"trusted"},
+      {Owned(u"S-1-5-21-7-8-9-1002"), u"other"}, {Owned(u"S-1-5-21-7-8-9-100"), u"other"}, {Owned(u"?"), u"other"},
+      {Owned(u"S-1-5-32-545"), u"other"}, {Owned(u"S-1-5-11"), u"other"}, {Owned(u"S-1-1-0"), u"other"},
+      {Owned(u"S-1-5-80-0"), u"other"},  // another service
+      {TrustedOwner(u"?", u"?") ? u"trusted" : u"other", u"other"}, {TrustedOwner(u"S-1-5-18", u"?") ? u"y" : u"n", u"y"},
       {Trail({4, 14, 5, 5, 5, 6}), u"4,14,5,6,"}, {Trail({1, 11, 1, 11}), u"1,11,"}, {Trail({0, -1, -1}), u"0,-1,"},
       // Whole free megabytes in 64 bits, 0 when they do not fit 31.
       {DecimalText(DiskFreeMB(8, 512, 2621440)), u"10240"}, {DecimalText(DiskFreeMB(1, 4096, 255)), u"0"},

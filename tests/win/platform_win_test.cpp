@@ -213,6 +213,10 @@ TEST(WinFileSystem, TheFolderWrittenToIsHeld) {
   {
     WinFileSystem fs;
     ASSERT_EQ(fs.CreateFolder(folder + u"\\"), 0);
+    // Its owner is the user the program runs as, read through the platform; an unreadable owner is "?".
+    EXPECT_EQ(fs.User().substr(0, 6), u"S-1-5-");
+    EXPECT_EQ(fs.Owner(folder + u"\\"), fs.User()) << Utf16ToUtf8Lossy(fs.Owner(folder + u"\\"));
+    EXPECT_EQ(fs.Owner(folder + u"\\none\\"), u"?");
     ASSERT_EQ(fs.WriteFirstByte(folder + u"\\1.tmp"), 0);
     EXPECT_FALSE(MoveFileW(W(folder), W(folder + u"2")));
     EXPECT_TRUE(DeleteFileW(W(folder + u"\\1.tmp")));  // its files stay the user's to delete
