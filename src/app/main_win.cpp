@@ -19,6 +19,22 @@ namespace {
 
 DownloadWindow* g_window = nullptr;
 
+// Closes the windows, lets queued reports leave (for at most 2 s) and ends
+// the process. The download window and the shell are handed this function.
+[[noreturn]] void CloseAll() {
+  static bool closing = false;
+  if (!closing) {
+    closing = true;
+    // Unload the windows; their handlers do not call back in here.
+    if (g_window) g_window->Destroy();
+    // Then the shadow: its subclassing ends and what is left of its windows
+    // (nothing, once they went with the form) is destroyed.
+    ReleaseFormShadow();
+  }
+  FlushReports(2000);
+  ExitProcess(0);
+}
+
 void Main() {
   RunState& s = State();
   GetOSInfo(s);
@@ -37,7 +53,7 @@ void Main() {
 
   // The download window and what its controller works through; they live
   // until the process ends.
-  static DownloadWindow window;
+  static DownloadWindow window(CloseAll);
   std::u16string error;
   if (!window.Create()) {
     error = u"cannot create the download window";
@@ -46,7 +62,7 @@ void Main() {
     static WinWaiter waiter;
     static WinFileSystem files;
     static URLDownFile engine(settings::kStallSeconds);
-    static WinShell shell(window.hwnd(), &files);
+    static WinShell shell(window.hwnd(), &files, CloseAll);
     static DownloadController controller(s, clock, waiter, files, engine, window, shell);
     window.SetController(&controller);
     g_window = &window;
@@ -66,21 +82,6 @@ void Main() {
 }
 
 }  // namespace
-
-[[noreturn]] void CloseAll() {
-  static bool closing = false;
-  if (!closing) {
-    closing = true;
-    // Unload the windows; their handlers do not call back in here.
-    if (g_window) g_window->Destroy();
-    // Then the shadow: its subclassing ends and what is left of its windows
-    // (nothing, once they went with the form) is destroyed.
-    ReleaseFormShadow();
-  }
-  FlushReports(2000);
-  ExitProcess(0);
-}
-
 }  // namespace stub
 
 // The stall limit becomes milliseconds in a 32-bit count.

@@ -39,8 +39,10 @@ class ModalLoop {
 // is the application title: a second instance looks for it.
 inline constexpr wchar_t kAppWindowClass[] = L"KorvelSetupApp";
 
-// Closes the program's windows, releases what they hold and ends the process.
-// Defined by the program's start-up and shutdown code (app/).
-[[noreturn]] void CloseAll();
+// How the program ends: it closes its windows, releases what they hold, lets
+// queued reports leave and ends the process, so it does not return. The
+// entry point hands its own to the download window and the shell; test
+// programs and tools hand theirs.
+using EndProgram = void (*)();
 
 }  // namespace stub

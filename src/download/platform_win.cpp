@@ -268,7 +268,7 @@ std::u16string WinShell::DecimalSeparator() {
   return std::u16string(reinterpret_cast<const char16_t*>(sep));
 }
 
-void WinShell::CloseAll() { stub::CloseAll(); }
+void WinShell::CloseAll() { end_(); }
 
 std::u16string GetShortPath(const std::u16string& path) {
   wchar_t buf[500] = {};

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include "base/handle_win.h"
+#include "base/shell_win.h"
 #include "download/ports.h"
 
 namespace stub {
@@ -52,8 +53,8 @@ class WinFileSystem final : public FileSystem {
 
 class WinShell final : public Shell {
  public:
-  // `files` holds the checked file that Launch may start.
-  WinShell(HWND owner, const WinFileSystem* files) : owner_(owner), files_(files) {}
+  // `files` holds the checked file that Launch may start; `end` is how CloseAll ends the program.
+  WinShell(HWND owner, const WinFileSystem* files, EndProgram end) : owner_(owner), files_(files), end_(end) {}
   void Open(const std::u16string& target) override;
   // A program starts suspended and runs only when its image is the held file
   // (same volume and file index); otherwise it is ended and false returned.
@@ -68,6 +69,7 @@ class WinShell final : public Shell {
  private:
   HWND owner_;
   const WinFileSystem* files_;
+  EndProgram end_;
 };
 
 // The access list of what the stub makes and checks: full access for the

@@ -76,7 +76,7 @@ bool DownloadWindow::Create() {
   // The hidden application window stands for the program to the system; the
   // single-instance check of a second start looks for it by title.
   app_ = CreateWindowExW(0, kAppWindowClass, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, instance,
-                         nullptr);
+                         this);
   if (!app_) return false;
   wnd_ = CreateWindowExW(WS_EX_APPWINDOW, kFormClass, L"", WS_POPUP | WS_SYSMENU | WS_MINIMIZEBOX,
                          0, 0, Px(kWindowW), Px(kWindowH), app_, nullptr, instance, this);
@@ -283,11 +283,10 @@ void DownloadWindow::Draw(HDC target, HDC screen, const RECT& client) {
 
 // The hidden application window: a close request for it ends the program too.
 LRESULT CALLBACK DownloadWindow::AppProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
-  switch (msg) {
-    case WM_CLOSE: return OnClose();
-    case WM_ENDSESSION: return OnEndSession(wp);
-    default: return DefWindowProcW(wnd, msg, wp, lp);
-  }
+  DownloadWindow* self = Bound<DownloadWindow>(wnd, msg, lp);
+  if (self && msg == WM_CLOSE) return self->OnClose();
+  if (self && msg == WM_ENDSESSION) return self->OnEndSession(wp);
+  return DefWindowProcW(wnd, msg, wp, lp);
 }
 
 // The download window; its object learns the window's handle at WM_NCCREATE.
@@ -313,10 +312,13 @@ LRESULT DownloadWindow::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
   }
 }
 
-LRESULT DownloadWindow::OnClose() { CloseAll(); }
+LRESULT DownloadWindow::OnClose() {
+  end_();
+  return 0;
+}
 
 LRESULT DownloadWindow::OnEndSession(WPARAM ending) {
-  if (ending) CloseAll();
+  if (ending) end_();
   return 0;
 }
 

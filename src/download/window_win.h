@@ -9,6 +9,7 @@
 
 #include "base/run_state.h"
 #include "base/gdi_win.h"
+#include "base/shell_win.h"
 #include "download/ports.h"
 
 namespace stub {
@@ -22,7 +23,8 @@ struct TwipsBox {
 
 class DownloadWindow final : public DownloadView {
  public:
-  DownloadWindow() = default;
+  // `end` ends the program when the system asks either window to close.
+  explicit DownloadWindow(EndProgram end) : end_(end) {}
   ~DownloadWindow() override;
   DownloadWindow(const DownloadWindow&) = delete;
   DownloadWindow& operator=(const DownloadWindow&) = delete;
@@ -58,8 +60,8 @@ class DownloadWindow final : public DownloadView {
   static LRESULT CALLBACK AppProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp);
   static LRESULT CALLBACK Proc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp);
   LRESULT OnMessage(UINT msg, WPARAM wp, LPARAM lp);
-  static LRESULT OnClose();
-  static LRESULT OnEndSession(WPARAM ending);
+  LRESULT OnClose();
+  LRESULT OnEndSession(WPARAM ending);
   void OnPaint();
   void Draw(HDC target, HDC screen, const RECT& client);
   void OnButtonDown(int x, int y);
@@ -71,6 +73,7 @@ class DownloadWindow final : public DownloadView {
   int Px(float twips) const { return static_cast<int>(twips * dpi_ / 1440.0f + 0.5f); }
   void InvalidateTwips(int left, int top, int width, int height);
 
+  EndProgram end_;
   HWND app_ = nullptr, wnd_ = nullptr;
   int dpi_ = 96;
   UniqueBitmap face_;

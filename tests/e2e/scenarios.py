@@ -126,7 +126,7 @@ def test_download_unusable_c_temp_goes_to_d_temp(env):
     check(env.exists(RAN.replace("C:", "D:")), "saved to D:\\Temp and run")
 
 @lasting(10)
-def test_download_second_instance_brings_the_first_forward_and_alt_f4_ends_it(env):
+def test_download_second_instance_brings_the_first_forward_and_a_close_request_to_it_ends_it(env):
     with Server(env, sample_reply(env), faults=["--file-rate", "16000"]) as server:
         first = env.start_stub()
         wait_for(server, lambda d: "BeginDown" in d, 30, "the first download")
@@ -140,10 +140,10 @@ def test_download_second_instance_brings_the_first_forward_and_alt_f4_ends_it(en
         check_eq(window_rect(env, "Korvel")[0], 1, "the (hidden) application window is shown")
         check_eq(env.helper("above", WINDOW, "Cover")[0], 0, "the download window comes to the front")
         cover.kill()
-        start = time.monotonic()
-        env.helper("close", WINDOW)
-        check_eq(wait_exit(first, 30), 0, "the first instance ends on Alt+F4")
-        check(time.monotonic() - start < 6, "Alt+F4 during a download ends it at once")
+        start = time.monotonic()  # the hidden application window (Alt+F4 on the download window: other rows)
+        check_eq(env.helper("close", "Korvel")[0], 0, "a close request reaches the application window")
+        check_eq(wait_exit(first, 30), 0, "the first instance ends on it")
+        check(time.monotonic() - start < 6, "a close request during a download ends it at once")
         check(not any(d.startswith("DownFinish") for d in server.data()), "no download report")
 
 @lasting(18)

@@ -195,7 +195,7 @@ TEST(WinShell, StartsAProgramOnlyWhenItsImageIsTheHeldFile) {
   ASSERT_TRUE(CopyFileW(sample, W(checked), FALSE) && CopyFileW(sample, W(other), FALSE));
   WinFileSystem fs;
   ASSERT_EQ(fs.DigestAndHold(checked).size(), 32u);
-  WinShell shell(nullptr, &fs);
+  WinShell shell(nullptr, &fs, [] { ADD_FAILURE() << "the program was ended"; });
   EXPECT_FALSE(shell.Launch(other, LaunchAs::Program));
   EXPECT_TRUE(shell.Launch(checked, LaunchAs::Program));
   for (int i = 0; i < 200 && GetFileAttributesW(W(checked + u".ran")) == INVALID_FILE_ATTRIBUTES; ++i) Sleep(50);

@@ -8,14 +8,6 @@
 
 #include "base/system_dll_win.h"
 
-namespace stub {
-// The program's shutdown ends the process; no test may reach it.
-[[noreturn]] void CloseAll() {
-  std::fputs("CloseAll was called inside a test\n", stderr);
-  ExitProcess(3);
-}
-}  // namespace stub
-
 int main(int argc, char** argv) {
   _set_error_mode(_OUT_TO_STDERR);
   SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);

@@ -30,13 +30,6 @@
 #include "download/engine_win.h"
 #include "download/platform_win.h"
 
-namespace stub {
-
-// The engine's library refers to the program's shutdown; here nothing more
-// than ending the process is needed.
-[[noreturn]] void CloseAll() { ExitProcess(0); }
-
-}  // namespace stub
 
 namespace {
 
