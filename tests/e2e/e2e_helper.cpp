@@ -7,7 +7,7 @@
 //   enter TITLE SECONDS        press Enter on the dialog's OK button; exit 0 when it is gone in time
 //   ping TITLE SECONDS         exit 0 when the window answers a message in time
 //   info TITLE                 print "visible left top right bottom extended-style" of it, then of each window it owns
-//   lock PATH SECONDS          hold a file open with no sharing at all
+//   lock PATH SECONDS          hold a file open with no sharing at all (prints "held" once it does)
 //   grab PATH SECONDS          open PATH for writing as soon as it can (sharing everything), hold it
 #include <windows.h>
 
@@ -65,6 +65,8 @@ int wmain(int argc, wchar_t** argv) {
                       0, nullptr);
     } while (grab && f == INVALID_HANDLE_VALUE && GetTickCount() < end && (Sleep(10), true));
     if (f == INVALID_HANDLE_VALUE) return 1;
+    std::puts("held");
+    std::fflush(stdout);
     for (DWORD now; (now = GetTickCount()) < end;) Sleep(end - now);
     return CloseHandle(f) ? 0 : 1;
   }

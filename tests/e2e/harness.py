@@ -1,11 +1,14 @@
 """The Wine machine (Env), report-server (Server), two of them behind nginx on PostgreSQL (Cluster) and the
 checks the scenarios share; scripts/lib/bench*.py use them too."""
+import contextlib
 import json
 import os
 import pathlib
 import re
+import select
 import shutil
 import socket
+import sqlite3
 import subprocess
 import tempfile
 import time
@@ -49,6 +52,20 @@ class Env:
         self.sample, self.sample_error = (os.path.join(self.win_bin, f"sample-installer{v}.exe")
                                           for v in ("", "-error"))
         self.sample_md5 = self.tool("md5", self.sample).decode().strip()
+        # What Wine's programs and the servers said, one file per lane: a failure prints its scenario's part.
+        logs = os.path.join(build, "e2e-logs")
+        os.makedirs(logs, exist_ok=True)
+        self.log = open(os.path.join(logs, f"lane{os.environ.get('E2E_LANE', '0')}.log"), "ab", buffering=0)
+
+    def mark(self, name):  # a scenario starts: returns where its part of the log begins
+        self.log.write(f"=== {name}\n".encode())
+        return self.log.tell()
+
+    def said(self, since, lines=80):  # the log's last lines since `since`
+        with open(self.log.name, "rb") as f:
+            f.seek(since)
+            text = f.read().decode("utf-8", "replace").splitlines()
+        return "\n".join(text[-lines:])
 
     def certificates(self):  # the lane's TLS certificates folder, made (its root trusted) on first use
         self.certs = self.certs or tls.trust(self.build, "e2e-tls-" + os.environ.get("E2E_LANE", "0"))
@@ -89,13 +106,13 @@ class Env:
 
     def reset(self):
         """A clean machine: no program still running, no C:\\Temp, program folder or D: drive."""
-        subprocess.run(["wineserver", "-k"], **QUIET)
+        subprocess.run(["wineserver", "-k"], timeout=30, **QUIET)
         subprocess.run(["wineserver", "-w"], timeout=60, **QUIET)
         for folder in ("Temp", APP_DIR):
             shutil.rmtree(os.path.join(self.drive_c, folder), ignore_errors=True)
         if os.path.islink(self.d_link):
             os.unlink(self.d_link)
-        subprocess.run(["wineserver", "-p"], **QUIET)
+        subprocess.run(["wineserver", "-p"], timeout=30, **QUIET)
         # The first program of a session must not hand a pipe to Wine's helpers.
         subprocess.run(["wine", "cmd", "/c", "exit"], timeout=120, **QUIET)
 
@@ -114,12 +131,19 @@ class Env:
 
     def helper(self, *args):
         """Runs e2e-helper.exe to its end; returns (exit code, output)."""
-        out = subprocess.run(["wine", os.path.join(self.win_bin, "e2e-helper.exe"), *args],
-                             stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=60)
+        out = subprocess.run(["wine", os.path.join(self.win_bin, "e2e-helper.exe"), *args], stdin=subprocess.DEVNULL,
+                             stdout=subprocess.PIPE, stderr=self.log, text=True, timeout=60)
         return out.returncode, out.stdout.strip()
 
     def hold(self, *args):  # e2e-helper.exe in the background (hold, lock, grab)
-        return subprocess.Popen(["wine", os.path.join(self.win_bin, "e2e-helper.exe"), *args], **QUIET)
+        return subprocess.Popen(["wine", os.path.join(self.win_bin, "e2e-helper.exe"), *args],
+                                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=self.log)
+
+    def lock(self, windows_path, seconds):  # a file held with no sharing; returns once the helper holds it
+        proc = subprocess.Popen(["wine", os.path.join(self.win_bin, "e2e-helper.exe"), "lock", windows_path,
+                                 str(seconds)], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=self.log)
+        check_eq(first_line(proc, 30, "the lock helper").strip(), b"held", "the lock helper")
+        return proc
 
     def screenshot(self, name):
         path = os.path.join(self.shots, name + ".png")
@@ -140,7 +164,13 @@ class Env:
     def start_stub(self, name="setup.exe", copy=True, **where):
         """Starts a fresh copy of a stub build (or with copy=False the one in place)."""
         exe = self.install_copy(name, **where) if copy else os.path.join(self.drive_c, APP_DIR, name)
-        return subprocess.Popen(["wine", exe], **QUIET)
+        return subprocess.Popen(["wine", exe], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=self.log)
+
+def first_line(proc, seconds, what):
+    """The first line `proc` writes to its stdout pipe, waited for at most `seconds`."""
+    ready, _, _ = select.select([proc.stdout], [], [], seconds)
+    check(ready, f"{what} wrote nothing within {seconds} s")
+    return proc.stdout.readline()
 
 def wait_port(port, proc=None, seconds=15):
     deadline = time.monotonic() + seconds
@@ -220,25 +250,30 @@ class Server:
     def start(self, port, *extra):
         certs = self.tls and os.path.join(self.env.certificates(), self.tls)
         https = ["--tls-cert", certs + ".pem", "--tls-key", certs + ".key"] if self.tls else []
+        log = open(os.path.join(self.dir, f"stderr-{port}-{len(self.procs)}.log"), "wb")
         proc = subprocess.Popen([os.path.join(self.env.host_bin, self.program), "--listen", f"127.0.0.1:{port}",
                                  "--db", self.db, *self.source, "--files", self.files, *https, *self.options, *extra],
-                                stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+                                stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=log, text=True)
+        log.close()
         self.procs.append(proc)
-        line = proc.stdout.readline()
+        line = first_line(proc, 30, f"{self.program} on port {port}")
         check("listening" in line, f"{self.program} did not start on {port}: {line!r}")
         return proc
 
     def __enter__(self):
         try:
             self.proc = self.start(self.port)
-        except Failure:
-            self.__exit__()
+        except Failure as e:
+            self.__exit__(type(e), e, None)
             raise
         return self
 
     def __exit__(self, *exc):
         for proc in reversed(self.procs):
             stop(proc)
+        if exc and exc[0] is not None:  # what the servers said goes to the lane's log, which the failure shows
+            for name in sorted(n for n in os.listdir(self.dir) if n.startswith("stderr-")):
+                self.env.log.write(f"--- {self.program} {name}\n".encode() + pathlib.Path(self.dir, name).read_bytes())
         shutil.rmtree(self.dir, ignore_errors=True)
 
     def put_file(self, rel, data):
@@ -255,9 +290,26 @@ class Server:
         os.replace(path + ".new", path)
 
     def events(self, what="events", *args):  # the recorded requests, or with "stats" the figures
+        if what == "events" and not args:  # unchanged since the last look: no new process
+            last = self.last_id()
+            if last is not None and last == getattr(self, "seen", (None,))[0]:
+                return self.seen[1]
         out = subprocess.run([os.path.join(self.env.host_bin, "report-server"), what, "--db", self.db, *args],
-                             capture_output=True, text=True, check=True).stdout
-        return [json.loads(line) for line in out.splitlines() if line.strip()]
+                             capture_output=True, text=True, check=True, timeout=60).stdout
+        rows = [json.loads(line) for line in out.splitlines() if line.strip()]
+        if what == "events" and not args and last is not None:
+            self.seen = (last, rows)
+        return rows
+
+    def last_id(self):
+        """The newest row's id, read straight from a SQLite store (None: a PostgreSQL one, or no table yet)."""
+        if self.db.startswith("postgres") or not os.path.exists(self.db):
+            return None
+        try:
+            with contextlib.closing(sqlite3.connect(f"file:{self.db}?mode=ro", uri=True, timeout=5)) as db:
+                return db.execute("SELECT coalesce(max(id), 0) FROM requests").fetchone()[0]
+        except sqlite3.Error:
+            return None
 
     def data(self, events=None):  # the Data of every report (of `events`), in order (the Info request as "Info")
         return ["Info" if e["Key"] == "Info" else e["Data"] for e in
@@ -301,7 +353,15 @@ def poll(cond, seconds):  # whether cond() came to hold within `seconds`
     return True
 
 def wait_for(server, predicate, timeout, what):  # polls the reports until `predicate` holds
-    check(poll(lambda: predicate(server.data()), timeout), f"timed out waiting for {what}: {server.data()!r}")
+    seen = [None]
+    def look():
+        seen[0] = server.data()
+        return predicate(seen[0])
+    check(poll(look, timeout), f"timed out after {timeout} s waiting for {what}; the last reports: {seen[0]!r}")
+
+def stays_running(proc, seconds, what):
+    """A check that takes time: `proc` must still run `seconds` from now (it fails the moment it ends)."""
+    check(not poll(lambda: proc.poll() is not None, seconds), f"{what}: it ended (exit code {proc.returncode})")
 
 def run_to_end(env, server, timeout=60, **start):
     check_eq(wait_exit(env.start_stub(**start), timeout), 0, "exit code")
@@ -322,8 +382,8 @@ def run_to_failure(env, server, done=None, **start):
     proc = env.start_stub(**start)
     wait_for(server, done or (lambda d: sum(x.startswith("DownFinish=Not:") for x in d) >= 2), 90,
              "the second failed download")
-    time.sleep(2.5)  # the one-second wait, then the error text and the button
-    check_eq(proc.poll(), None, "waits for the user after the second failure")
+    # Past the one-second wait, the error text and the button, the program waits for the user.
+    stays_running(proc, 2.5, "waits for the user after the second failure")
     return proc
 
 def run_to_failure_and_close(env, server, done=None, **start):  # then ends it with Alt+F4

@@ -7,6 +7,7 @@ import os
 import pathlib
 import re
 import shutil
+import signal
 import subprocess
 import sys
 import time
@@ -35,6 +36,11 @@ def units(pattern):
             groups.setdefault(getattr(fn, "group", name), []).append((name, fn))
     return sorted(groups.items(), key=lambda g: -sum(getattr(f, "cost", 8) for _, f in g[1]))
 
+LIMIT = 300  # seconds for any one scenario, all its waits included
+
+def over_time(*_):
+    raise Failure(f"the scenario ran past its limit of {LIMIT} s")
+
 def run_lane(build, pattern, claims):
     """Runs each group this lane claims first (every group without `claims`); returns [passed, failed]."""
     env, counts = Env(build), [0, 0]
@@ -45,12 +51,18 @@ def run_lane(build, pattern, claims):
             except FileExistsError:
                 continue
             for name, fn in tests:
-                start, line = time.monotonic(), None
+                start, line, since = time.monotonic(), None, env.mark(name)
+                signal.signal(signal.SIGALRM, over_time)
+                signal.alarm(LIMIT)
                 try:
                     env.reset()
                     fn(env)
                 except Exception as e:  # a broken scenario is a failure, not a crash
                     line = f"FAIL {name}: {e if isinstance(e, Failure) else traceback.format_exc()}"
+                    said = env.said(since)
+                    line += "\n  what Wine's programs and the servers said:\n" + (said or "(nothing)")
+                finally:
+                    signal.alarm(0)
                 counts[line is not None] += 1
                 print(line or f"PASS {name} ({time.monotonic() - start:.1f} s)", flush=True)
     finally:  # the test root leaves the prefix even when the run breaks off

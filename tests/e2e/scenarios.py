@@ -15,7 +15,7 @@ import time
 
 from harness import (ADMIN_PORT, APP_DIR, BASE, FAILED, FALLBACK_NAME, FALLBACK_PATH, FULL, PORT, QUIET, WINDOW,
                      Cluster, Server, check, check_eq, failing, installs, pg, pg_database, poll, profile_query,
-                     run_to_end, run_to_failure, sample_reply, short, wait_exit, wait_for)
+                     run_to_end, run_to_failure, sample_reply, short, stays_running, wait_exit, wait_for)
 
 TITLE_1 = "Korvel安装助手"      # the build's default STUB_TITLE_1
 CLOSE_ZONE = ("585", "15")     # centre of the close zone, client pixels at 96 DPI
@@ -132,16 +132,16 @@ def test_download_second_instance_brings_the_first_forward_and_a_close_request_t
         wait_for(server, lambda d: "BeginDown" in d, 30, "the first download")
         cover = env.hold("hold", "Cover", "60", "show")
         check_eq(env.helper("wait", "Cover", "10")[0], 0, "another window")
-        time.sleep(0.5)
-        check_eq(env.helper("above", "Cover", WINDOW)[0], 0, "the other window covers the stub's")
+        check(poll(lambda: env.helper("above", "Cover", WINDOW)[0] == 0, 10), "the other window covers the stub's")
         check_eq(wait_exit(env.start_stub(copy=False), 30), 0, "the second instance (same executable) ends")
         check_eq((server.data().count("Info"), server.data().count("one")), (2, 1),
                  "both asked for the download data, only the first reported its start")
         check_eq(window_rect(env, "Korvel")[0], 1, "the (hidden) application window is shown")
         check_eq(env.helper("above", WINDOW, "Cover")[0], 0, "the download window comes to the front")
         cover.kill()
-        start = time.monotonic()  # the hidden application window (Alt+F4 on the download window: other rows)
+        # The hidden application window (Alt+F4 on the download window: other rows), timed from the post.
         check_eq(env.helper("close", "Korvel")[0], 0, "a close request reaches the application window")
+        start = time.monotonic()
         check_eq(wait_exit(first, 30), 0, "the first instance ends on it")
         check(time.monotonic() - start < 6, "a close request during a download ends it at once")
         check(not any(d.startswith("DownFinish") for d in server.data()), "no download report")
@@ -152,12 +152,16 @@ def test_download_window_answers_and_the_close_zone_only_warns_during_a_download
     with Server(env, sample_reply(env), faults=["--file-rate", str(os.path.getsize(env.sample) // 8)]) as server:
         proc = env.start_stub()
         wait_for(server, lambda d: "BeginDown" in d, 30, "the download")
-        time.sleep(1)
         # Four shadow windows owned by the download window frame it, darkest at its edge.
-        shot, (left, top, right, bottom) = env.screenshot("mid-download"), window_rect(env)[1]
         d, style = 8, 0x80024  # depth; layered, transparent to the mouse, no parent notification
-        pieces = sorted(tuple(int(v) for v in line.split()) for line in env.helper("info", WINDOW)[1].splitlines()[1:]
-                        if line.split()[-1] == str(style))
+        seen = [[]]
+        def shadows():
+            seen[0] = sorted(tuple(int(v) for v in line.split()) for line in
+                             env.helper("info", WINDOW)[1].splitlines()[1:] if line.split()[-1] == str(style))
+            return len(seen[0]) == 4 and all(p[0] == 1 for p in seen[0])
+        check(poll(shadows, 15), f"four visible shadow pieces: {seen[0]}")
+        pieces, (left, top, right, bottom) = seen[0], window_rect(env)[1]
+        shot = env.screenshot("mid-download")
         check_eq(pieces, sorted((1, *rect, style) for rect in [  # right and bottom take the corners
             (right, top - d, right + d, bottom + d), (left - d, bottom, right, bottom + d),
             (left - d, top, left, bottom), (left - d, top - d, right, top)]), "shadows: visible, rectangle, style")
@@ -168,8 +172,7 @@ def test_download_window_answers_and_the_close_zone_only_warns_during_a_download
         env.helper("click", WINDOW, *CLOSE_ZONE)
         check_eq(env.helper("wait", "提示", "10")[0], 0, "the message box")
         env.screenshot("close-zone-message")
-        check_eq(proc.poll(), None, "still running")
-        time.sleep(1)  # the box keeps its keyboard while progress keeps arriving
+        stays_running(proc, 1, "the box keeps its keyboard while progress keeps arriving")
         check_eq(env.helper("enter", "提示", "5")[0], 0, "Enter closes the box")  # Wine takes about 2 s for it
         check_eq(wait_exit(proc, 90), 0, "exit code after the download")
         data = server.data()
@@ -182,7 +185,7 @@ def test_start_close_zone_in_the_first_half_second_holds_the_flow_until_the_box_
         check_eq(env.helper("clickfirst", WINDOW, "30", *CLOSE_ZONE)[0], 0, "a click as soon as the window shows")
         check_eq(env.helper("wait", "提示", "10")[0], 0, "the message box")
         check("BeginDown" not in server.data(), f"the click came before the flow: {server.data()!r}")
-        time.sleep(2)  # four ticks of the start timer
+        stays_running(proc, 2, "four ticks of the start timer with the box open")
         check("BeginDown" not in server.data(), f"no download while the box is open: {server.data()!r}")
         check_eq(env.helper("enter", "提示", "5")[0], 0, "Enter closes the box")
         check_eq(wait_exit(proc, 60), 0, "exit code")
@@ -341,21 +344,22 @@ def load(threads, each, pause, seconds=120):
 def test_cluster_stubs_and_clients_over_two_servers_through_a_database_outage(env):
     threads, each = 8, 150
     with Cluster(env, sample_reply(env), db=pg_database()) as cluster:
-        clients, answers = load(threads, each, pause=0.04)  # paced to outlast the outage (about 6 s)
+        clients, answers = load(threads, each, pause=0.04)  # paced to outlast the outage
         stub = env.start_stub()
-        poll(lambda: len(answers) >= threads * each // 4, 60)
+        check(poll(lambda: len(answers) >= threads * each // 4, 60), f"a quarter answered: {len(answers)}")
         pg("pg_stop", env.build)
-        try:
+        try:  # the outage lasts while 200 reports are answered
             during = len(answers)
-            time.sleep(3)
-            check(len(answers) > during, "reports answered while the database is away")
+            check(poll(lambda: len(answers) >= during + 200, 30),
+                  f"reports answered while the database is away: {len(answers) - during}")
         finally:
             pg("pg_resume", env.build)
         check_eq(wait_exit(stub, 90), 0, "stub exit code")
         clients.shutdown()
         check_eq(answers, [200] * (threads * each), "every direct report answered")
         # The spools are written back in the background; the stub sends four reports besides its Info request.
-        poll(lambda: len([e for e in cluster.events() if e["Key"] == "Setup"]) >= threads * each + 4, 30)
+        check(poll(lambda: len([e for e in cluster.events() if e["Key"] == "Setup"]) >= threads * each + 4, 30),
+              "every report written back from the spools")
         events = cluster.events()
         direct = [e["Data"] for e in events if e["Key"] == "Setup" and e["Data"].startswith("c")]
         check_eq((len(direct), len(set(direct))), (threads * each,) * 2, "direct reports recorded, all distinct")
