@@ -111,7 +111,9 @@ TEST(URLDownFile, ProgressWaitsWhileAModalLoopRunsAndCatchesUpAfter) {
 
 TEST(URLDownFile, AStalledTransferIsAbortedNotLeftToEndAsASuccess) {
   ModalSink sink;
+  const DWORD start = GetTickCount();
   EXPECT_EQ(Download("STUB_TEST_STALL_URL", 1, sink), TransferEnd::Aborted);
+  EXPECT_GE(GetTickCount() - start, 1000u) << "aborted before the stall limit of 1 s";
 }
 
 // The request helper and the download engine (whose system may follow redirects unreported) against redirects.

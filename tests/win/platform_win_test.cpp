@@ -205,6 +205,19 @@ TEST(WinShell, StartsAProgramOnlyWhenItsImageIsTheHeldFile) {
   EXPECT_FALSE(DeleteFileW(W(checked)));
 }
 
+// The message wait lasts its whole length when nothing comes (a lower bound:
+// a loaded machine only makes it longer) and ends when a message arrives.
+TEST(WinWaiter, WaitsItsLengthUnlessAMessageComes) {
+  WinWaiter waiter;
+  DWORD start = GetTickCount();
+  waiter.WaitMessages(0.3);
+  EXPECT_GE(GetTickCount() - start, 290u);
+  PostThreadMessageW(GetCurrentThreadId(), WM_USER, 0, 0);
+  start = GetTickCount();
+  waiter.WaitMessages(60);
+  EXPECT_LT(GetTickCount() - start, 30000u) << "a message did not end the wait";
+}
+
 // The folder written to cannot be removed, renamed or replaced while the stub
 // runs: it is held open without delete sharing.
 TEST(WinFileSystem, TheFolderWrittenToIsHeld) {
