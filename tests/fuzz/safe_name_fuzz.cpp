@@ -4,15 +4,20 @@
 
 namespace stub::fuzz { namespace {
 
-// What Windows takes for a device: the part before the first dot, trailing spaces ignored, any case, is CON, PRN,
-// AUX, NUL, or COM/LPT and a digit 1-9 or a superscript 1-3.
+// Windows' reserved device names, as its documentation lists them (COM and LPT with a superscript digit too).
+constexpr std::u16string_view kDevices[] = {
+    u"CON", u"PRN", u"AUX", u"NUL", u"COM1", u"COM2", u"COM3", u"COM4", u"COM5", u"COM6", u"COM7", u"COM8", u"COM9",
+    u"LPT1", u"LPT2", u"LPT3", u"LPT4", u"LPT5", u"LPT6", u"LPT7", u"LPT8", u"LPT9",
+    u"COM\u00B9", u"COM\u00B2", u"COM\u00B3", u"LPT\u00B9", u"LPT\u00B2", u"LPT\u00B3"};
+
+// A name Windows takes for a device: its part before the first dot, trailing spaces ignored, in any case.
 bool IsDeviceName(std::u16string_view name) {
   std::u16string stem(name.substr(0, name.find(u'.')));
   while (!stem.empty() && stem.back() == u' ') stem.pop_back();
   for (char16_t& c : stem) c = (c >= u'a' && c <= u'z') ? c - 32 : c;
-  if (stem == u"CON" || stem == u"PRN" || stem == u"AUX" || stem == u"NUL") return true;
-  if (stem.size() != 4 || (stem.compare(0, 3, u"COM") != 0 && stem.compare(0, 3, u"LPT") != 0)) return false;
-  return (stem[3] >= u'1' && stem[3] <= u'9') || stem[3] == 0xB9 || stem[3] == 0xB2 || stem[3] == 0xB3;
+  for (std::u16string_view device : kDevices)
+    if (stem == device) return true;
+  return false;
 }
 
 void CheckSafe(std::u16string_view name) {
