@@ -1,0 +1,90 @@
+#!/usr/bin/env python3
+"""A 200 means the row is on disk: report-server runs under strace while reports arrive one at a time, and no
+answer may leave while a write to the store's files (the database, its journal, the spool) waits for its flush.
+
+    flush_before_answer.py REPORT_SERVER [SERVER OPTIONS...]   (--db and the files it names are made here)
+"""
+import http.client
+import os
+import re
+import select
+import signal
+import subprocess
+import sys
+import tempfile
+
+REPORTS = 20
+# strace -f -y: "PID name(fd<path>, ...", completed on the line or later as "PID <... name resumed>".
+CALL = re.compile(r"^(\d+) +(?:<\.\.\. (\w+) resumed>|(\w+)\((\d+)<([^>]*)>)(.*)$")
+
+
+def main():
+    server, extra = sys.argv[1], sys.argv[2:]
+    work = tempfile.mkdtemp(prefix="flush-test-")
+    reply, files, log = (os.path.join(work, n) for n in ("reply.txt", "files", "strace.log"))
+    open(reply, "w").write("DownUrl==http://127.0.0.1/x.exe")
+    os.makedirs(files)
+    stored = ["store.db", "store.spool"]  # the database (and its -wal) and the spool: what must be flushed
+    args = ["--listen", "127.0.0.1:0", "--db", os.path.join(work, stored[0]), "--reply", reply, "--files", files]
+    extra = [a.replace("@SPOOL@", os.path.join(work, stored[1])) for a in extra]
+    proc = subprocess.Popen(["strace", "-f", "-qq", "-y", "-s", "16", "-o", log, "-e",
+                             "trace=write,pwrite64,writev,pwritev,fsync,fdatasync,sendto,sendmsg", server, *args,
+                             *extra], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, text=True,
+                            start_new_session=True)
+    try:
+        if not select.select([proc.stdout], [], [], 60)[0]:
+            return fail("the server wrote nothing within 60 s")
+        line = proc.stdout.readline()
+        port = re.search(r":(\d+)$", line.strip())
+        if not port:
+            return fail(f"the server did not start: {line!r}")
+        conn = http.client.HTTPConnection("127.0.0.1", int(port.group(1)), timeout=30)
+        for i in range(REPORTS):  # one at a time: every write before an answer belongs to answered rows
+            conn.request("GET", f"/?Key=Setup&Data=flush-{i}&TimeID=20240501083000")
+            res = conn.getresponse()
+            res.read()
+            if res.status != 200:
+                return fail(f"report {i} answered {res.status}")
+        conn.close()
+    finally:  # the server and strace together
+        os.killpg(proc.pid, signal.SIGTERM)
+        proc.wait(timeout=30)
+    return check(open(log, encoding="utf-8", errors="replace").read().splitlines(), stored)
+
+
+def check(lines, stored):
+    dirty, answers, flushes, pending = None, 0, 0, {}  # pending: pid -> the flush it has begun
+    for line in lines:
+        m = CALL.match(line)
+        if not m:
+            continue
+        pid, resumed, name, path, rest = m.group(1), m.group(2), m.group(3), m.group(5), m.group(6)
+        if resumed:  # a flush counts once it has returned
+            if resumed in ("fsync", "fdatasync") and pending.pop(pid, False):
+                dirty, flushes = None, flushes + 1
+            continue
+        ours = any(os.path.basename(path).startswith(s) for s in stored)
+        if name in ("fsync", "fdatasync") and ours:
+            if "<unfinished" in rest:
+                pending[pid] = True
+            else:
+                dirty, flushes = None, flushes + 1
+        elif name in ("write", "pwrite64", "writev", "pwritev") and ours:
+            dirty = dirty or line
+        elif "HTTP/1.1 200" in rest and ("TCP" in path or "socket" in path):
+            answers += 1
+            if dirty:
+                return fail(f"an answer left before this write was flushed:\n  {dirty}\n  {line}")
+    if answers < REPORTS or flushes < REPORTS:
+        return fail(f"saw {answers} answers and {flushes} flushes for {REPORTS} reports: strace saw too little")
+    print(f"flush-before-answer: {answers} answers, each after the flush of every write before it ({flushes} flushes)")
+    return 0
+
+
+def fail(message):
+    print("flush-before-answer:", message)
+    return 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
