@@ -1,4 +1,6 @@
 // Process entry of the report server: the command line, then one command.
+#include <systemd/sd-daemon.h>
+
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -43,5 +45,7 @@ int main(int argc, char** argv) {
     case CommandLine::Command::kServe:
       break;
   }
-  return stub::server::ServeUntilStopped(cmd.config);
+  // Under systemd (Type=notify) the service manager learns when the server is
+  // ready and when it stops; without NOTIFY_SOCKET sd_notify does nothing.
+  return stub::server::ServeUntilStopped(cmd.config, [](const char* state) { sd_notify(0, state); });
 }
