@@ -10,6 +10,7 @@
 #include "server/rules/rules_check.h"
 #include "server/stats/figures.h"
 #include "server/store/events.h"
+#include "server/store/store.h"
 
 int main(int argc, char** argv) {
   using stub::server::CommandLine;
@@ -39,6 +40,16 @@ int main(int argc, char** argv) {
       const auto stats = stub::server::ComputeStats(events, {cmd.since, cmd.until, cmd.channel});
       for (const std::string& line : stub::server::StatsLines(stats)) std::printf("%s\n", line.c_str());
       return 0;
+    }
+    case CommandLine::Command::kPrune: {
+      const auto store = stub::server::Store::Open(cmd.db, false, &error);
+      int64_t deleted = 0;
+      const bool ok = store && store->DeleteBefore(cmd.before, &deleted, &error);
+      if (!ok) std::fprintf(stderr, "report-server: %s\n", error.c_str());
+      if (store)
+        std::printf("report-server: %lld request%s recorded before %s deleted\n", static_cast<long long>(deleted),
+                    deleted == 1 ? "" : "s", cmd.before.c_str());
+      return ok ? 0 : 1;
     }
     case CommandLine::Command::kCheck:
       return stub::server::CheckRulesFile(cmd.rules, cmd.files, stdout, stderr, cmd.tls);

@@ -115,6 +115,7 @@ class PostgresStore : public Store {
   }
 
   bool ForEach(const std::function<void(const RecordedRequest&)>& fn, std::string* error) override;
+  bool DeleteBefore(const std::string& day, int64_t* deleted, std::string* error, int chunk) override;
 
  private:
   bool Connect(std::string* error);
@@ -333,6 +334,31 @@ bool PostgresStore::ForEach(const std::function<void(const RecordedRequest&)>& f
     fn(e);
   }
   return true;
+}
+
+bool PostgresStore::DeleteBefore(const std::string& day, int64_t* deleted, std::string* error, int chunk) {
+  std::lock_guard<std::mutex> lock(write_mutex_);
+  *deleted = 0;
+  if (chunk < 1) chunk = 1;
+  if (!Connect(error)) return false;
+  // Times are "YYYY-MM-DDTHH:MM:SS.mmmZ" and compared byte by byte (COLLATE
+  // "C", whatever the database's locale): every time of an earlier day sorts
+  // before the bare day, every time of that day after it.
+  const std::string sql = std::string("DELETE FROM ") + kRequestsTable + " WHERE id IN (SELECT id FROM " +
+                          kRequestsTable + " WHERE time COLLATE \"C\" < $1 ORDER BY id LIMIT " +
+                          std::to_string(chunk) + ")";
+  const char* values[1] = {day.c_str()};
+  for (;;) {  // each statement its own transaction
+    Result r(PQexecParams(conn_, sql.c_str(), 1, nullptr, values, nullptr, nullptr, 0));
+    if (!r.ok()) {
+      *error = std::string("cannot delete requests: ") + PQerrorMessage(conn_);
+      while (!error->empty() && error->back() == '\n') error->pop_back();
+      return false;
+    }
+    const int64_t n = std::atoll(PQcmdTuples(r.r));
+    *deleted += n;
+    if (n < chunk) return true;
+  }
 }
 
 }  // namespace

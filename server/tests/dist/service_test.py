@@ -9,10 +9,12 @@
       Makes the .deb, unpacks it into a scratch root (dpkg -x), checks its
       files, modes, dependencies and unit, then starts the installed server
       once (loopback, SQLite in a scratch folder), asks it one request and
-      stops it. Also installs with `cmake --install` under a prefix and
+      stops it, then prunes its row as a timer would. Also installs with `cmake --install` under a prefix and
       checks the unit names that prefix's binary.
 Every wait is bounded; loopback only.
 """
+import datetime
+import json
 import os
 import re
 import shutil
@@ -115,6 +117,8 @@ def notify(binary):
 EXPECTED_FILES = {  # path in the package: mode
     "usr/bin/report-server": 0o755,
     "usr/lib/systemd/system/report-server.service": 0o644,
+    "usr/lib/systemd/system/report-server-prune.service": 0o644,
+    "usr/lib/systemd/system/report-server-prune.timer": 0o644,
     "usr/share/doc/report-server/examples/rules.toml": 0o644,
     "usr/share/man/man8/report-server.8": 0o644,
 }
@@ -140,25 +144,27 @@ def unit_lines(path):
     return [re.sub(r"\s+", " ", line.strip()) for line in text.splitlines() if line.strip() and line[0] not in "#;"]
 
 
-def verify_unit(unit, binary, tmp):
-    """systemd-analyze verify on the unit, its ExecStart pointed at `binary`."""
+def verify_units(units, binary, tmp):
+    """systemd-analyze verify on the units, their ExecStart pointed at `binary`."""
     analyze = shutil.which("systemd-analyze")
     if not analyze:
         print("package: systemd-analyze not found; the unit's syntax was not verified")
         return
     os.makedirs(os.path.join(tmp, "verify"))
-    copy = os.path.join(tmp, "verify", "report-server.service")
-    with open(copy, "w") as f:
-        f.write(open(unit).read().replace("/usr/bin/report-server", binary))
-    r = subprocess.run([analyze, "verify", "--man=no", copy], capture_output=True, text=True, timeout=60)
+    copies = []
+    for unit in units:
+        copies.append(os.path.join(tmp, "verify", os.path.basename(unit)))
+        with open(copies[-1], "w") as f:
+            f.write(open(unit).read().replace("/usr/bin/report-server", binary))
+    r = subprocess.run([analyze, "verify", "--man=no", *copies], capture_output=True, text=True, timeout=60)
     said = (r.stdout + r.stderr).strip()
     # In a container without a running systemd the command can fail before it
     # reads the unit; only its words about the unit count then.
-    if r.returncode != 0 and "report-server.service" not in said:
+    if r.returncode != 0 and "report-server" not in said:
         print(f"package: systemd-analyze cannot run here ({said[:200]!r}); the unit was not verified")
         return
     check(r.returncode == 0 and not said, f"systemd-analyze verify: {said}")
-    print("package: systemd-analyze verify finds nothing to say about the unit")
+    print(f"package: systemd-analyze verify finds nothing to say about the {len(units)} units")
 
 
 def package(cpack, config, cmake, build):
@@ -192,7 +198,11 @@ def package(cpack, config, cmake, build):
         execs = [line for line in lines if line.startswith("ExecStart=")]
         check(len(execs) == 1 and execs[0].startswith("ExecStart=/usr/bin/report-server "), f"ExecStart: {execs}")
         binary = os.path.join(root, "usr/bin/report-server")
-        verify_unit(unit, binary, tmp)
+        units = os.path.dirname(unit)
+        verify_units([os.path.join(units, u) for u in sorted(os.listdir(units))], binary, tmp)
+        prune = unit_lines(os.path.join(units, "report-server-prune.service"))
+        check("User=report-server" in prune and "User=report-server" in lines,
+              "the server and its prune share one user name")
 
         # The installed server, started once from the unpacked files with the
         # example rules and the files they name.
@@ -216,6 +226,16 @@ def package(cpack, config, cmake, build):
             stop(proc) if proc.poll() is None else None
         events = subprocess.run([binary, "events", "--db", db], capture_output=True, text=True, timeout=WAIT)
         check(events.returncode == 0 and events.stdout.count("\n") == 1, f"events: {events.stdout}{events.stderr}")
+        # Retention as the timer runs it: a malformed day is refused, the row's own day keeps it, the next deletes it.
+        today = datetime.date.fromisoformat(json.loads(events.stdout)["time"][:10])
+        for before, code, says in [("2026-02-30", 2, "--before expects a day as YYYY-MM-DD"),
+                                   (str(today), 0, f"0 requests recorded before {today} deleted"),
+                                   (str(today + datetime.timedelta(days=1)), 0, "1 request recorded before")]:
+            r = subprocess.run([binary, "prune", "--db", db, "--before", before], capture_output=True, text=True,
+                               timeout=WAIT)
+            check(r.returncode == code and says in r.stdout + r.stderr, f"prune --before {before}: {r.stdout}{r.stderr}")
+        events = subprocess.run([binary, "events", "--db", db], capture_output=True, text=True, timeout=WAIT)
+        check(events.returncode == 0 and events.stdout == "", f"events after prune: {events.stdout}{events.stderr}")
 
         # cmake --install puts the same files under a prefix, and the unit names that prefix's binary.
         prefix = os.path.join(tmp, "prefix")
