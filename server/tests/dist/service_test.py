@@ -198,6 +198,12 @@ def package(cpack, config, cmake, build):
         execs = [line for line in lines if line.startswith("ExecStart=")]
         check(len(execs) == 1 and execs[0].startswith("ExecStart=/usr/bin/report-server "), f"ExecStart: {execs}")
         binary = os.path.join(root, "usr/bin/report-server")
+        # The man page names every command the installed --help lists.
+        usage = subprocess.run([binary, "--help"], capture_output=True, text=True, timeout=WAIT).stdout
+        commands = set(re.findall(r"^  report-server ([a-z]+) ", usage, re.M))
+        man = open(os.path.join(root, "usr/share/man/man8/report-server.8")).read()
+        unnamed = [c for c in sorted(commands) if f".B report-server {c}" not in man]
+        check(len(commands) >= 4 and not unnamed, f"--help lists {sorted(commands)}; the man page lacks {unnamed}")
         units = os.path.dirname(unit)
         verify_units([os.path.join(units, u) for u in sorted(os.listdir(units))], binary, tmp)
         prune = unit_lines(os.path.join(units, "report-server-prune.service"))
