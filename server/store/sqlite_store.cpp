@@ -181,13 +181,13 @@ bool SqliteStore::DeleteBefore(const std::string& day, int64_t* deleted, std::st
   for (;;) {  // each statement its own transaction
     sqlite3_bind_text(st, 1, day.data(), static_cast<int>(day.size()), SQLITE_TRANSIENT);
     ok = sqlite3_step(st) == SQLITE_DONE;
+    if (!ok) *error = "cannot delete requests: " + LastError();
     sqlite3_reset(st);
     if (!ok) break;
     const int64_t n = sqlite3_changes(db_);
     *deleted += n;
     if (n < chunk) break;
   }
-  if (!ok) *error = "cannot delete requests: " + LastError();
   sqlite3_finalize(st);
   return ok;
 }
