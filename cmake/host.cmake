@@ -56,6 +56,9 @@ target_link_libraries(unit-tests PRIVATE builtins stubtool-lib GTest::gtest GTes
 target_include_directories(unit-tests PRIVATE tests/unit)
 gtest_discover_tests(unit-tests DISCOVERY_TIMEOUT 30)
 
+# Installing (and packaging) takes what is built and builds nothing more: the
+# server's package needs only report-server, not every program of the build.
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
 # The reference report server (its own folder and list file).
 if(EXISTS ${CMAKE_SOURCE_DIR}/server/CMakeLists.txt)
   add_subdirectory(server)

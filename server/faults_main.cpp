@@ -29,7 +29,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (cmd.command != CommandLine::Command::kServe) {
-    std::fprintf(stderr, "report-server-faults: only serves; events, stats and check are report-server's\n");
+    std::fprintf(stderr, "report-server-faults: only serves; events, stats, check and prune are report-server's\n");
     return 2;
   }
   cmd.config.answers = std::make_shared<stub::server::FaultyAnswers>(faults);

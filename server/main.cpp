@@ -1,4 +1,6 @@
 // Process entry of the report server: the command line, then one command.
+#include <systemd/sd-daemon.h>
+
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -8,6 +10,7 @@
 #include "server/rules/rules_check.h"
 #include "server/stats/figures.h"
 #include "server/store/events.h"
+#include "server/store/store.h"
 
 int main(int argc, char** argv) {
   using stub::server::CommandLine;
@@ -38,10 +41,22 @@ int main(int argc, char** argv) {
       for (const std::string& line : stub::server::StatsLines(stats)) std::printf("%s\n", line.c_str());
       return 0;
     }
+    case CommandLine::Command::kPrune: {
+      const auto store = stub::server::Store::Open(cmd.db, false, &error);
+      int64_t deleted = 0;
+      const bool ok = store && store->DeleteBefore(cmd.before, &deleted, &error);
+      if (!ok) std::fprintf(stderr, "report-server: %s\n", error.c_str());
+      if (store)
+        std::printf("report-server: %lld request%s recorded before %s deleted\n", static_cast<long long>(deleted),
+                    deleted == 1 ? "" : "s", cmd.before.c_str());
+      return ok ? 0 : 1;
+    }
     case CommandLine::Command::kCheck:
       return stub::server::CheckRulesFile(cmd.rules, cmd.files, stdout, stderr, cmd.tls);
     case CommandLine::Command::kServe:
       break;
   }
-  return stub::server::ServeUntilStopped(cmd.config);
+  // Under systemd (Type=notify) the service manager learns when the server is
+  // ready and when it stops; without NOTIFY_SOCKET sd_notify does nothing.
+  return stub::server::ServeUntilStopped(cmd.config, [](const char* state) { sd_notify(0, state); });
 }

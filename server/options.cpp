@@ -27,6 +27,16 @@ bool ParseListen(const std::string& text, std::string& host, uint16_t& port) {
   return true;
 }
 
+// "YYYY-MM-DD" naming a day of the calendar (not 2026-02-30).
+bool IsCalendarDay(const std::string& text) {
+  if (!IsDay(text)) return false;
+  const int y = std::stoi(text.substr(0, 4)), m = std::stoi(text.substr(5, 2)), d = std::stoi(text.substr(8, 2));
+  static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (m < 1 || m > 12 || d < 1) return false;
+  const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+  return d <= kDays[m - 1] + (m == 2 && leap);
+}
+
 bool IsDirectory(const std::string& path) {
   struct stat st;
   return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
@@ -40,6 +50,7 @@ std::string UsageText() {
          "  report-server events --db FILE\n"
          "  report-server stats --db FILE [--since DATE] [--until DATE] [--channel NAME]\n"
          "  report-server check RULES [--files DIR] [--tls]\n"
+         "  report-server prune --db FILE --before DATE\n"
          "  report-server --help\n"
          "\n"
          "Records every request in the SQLite database FILE (or the PostgreSQL\n"
@@ -74,7 +85,10 @@ std::string UsageText() {
          "check: validates a rules file and prints each rule's plain and coded reply\n"
          "(files named by rules are looked up under DIR, default the current folder);\n"
          "with --tls as a server run with --tls-cert does, which refuses http://\n"
-         "download addresses.\n";
+         "download addresses.\n"
+         "prune: deletes the requests recorded before DATE (YYYY-MM-DD, UTC; that day\n"
+         "itself is kept), in short transactions so a running server goes on\n"
+         "recording, and prints how many it deleted.\n";
 }
 
 bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& out, std::string& error) {
@@ -85,6 +99,9 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& out, st
     i = 1;
   } else if (!args.empty() && args[0] == "stats") {
     out.command = CommandLine::Command::kStats;
+    i = 1;
+  } else if (!args.empty() && args[0] == "prune") {
+    out.command = CommandLine::Command::kPrune;
     i = 1;
   } else if (!args.empty() && args[0] == "check") {
     out.command = CommandLine::Command::kCheck;
@@ -137,6 +154,14 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& out, st
     }
     take("--channel", out.channel);
     if (!values.empty()) return Refuse(error, "unknown option " + values.begin()->first + " for stats");
+    return true;
+  }
+  if (out.command == CommandLine::Command::kPrune) {
+    if (!take("--db", out.db)) return Refuse(error, "prune needs --db FILE");
+    if (!take("--before", out.before)) return Refuse(error, "prune needs --before DATE");
+    if (!IsCalendarDay(out.before))
+      return Refuse(error, "--before expects a day as YYYY-MM-DD, got '" + out.before + "'");
+    if (!values.empty()) return Refuse(error, "unknown option " + values.begin()->first + " for prune");
     return true;
   }
   if (out.command == CommandLine::Command::kCheck) {

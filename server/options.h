@@ -9,9 +9,10 @@
 namespace stub::server {
 
 struct CommandLine {
-  enum class Command { kServe, kEvents, kStats, kCheck, kHelp } command = Command::kServe;
+  enum class Command { kServe, kEvents, kStats, kCheck, kPrune, kHelp } command = Command::kServe;
   ServerConfig config;  // kServe
-  std::string db;       // kEvents, kStats: SQLite file or postgresql:// URL
+  std::string db;       // kEvents, kStats, kPrune: SQLite file or postgresql:// URL
+  std::string before;   // kPrune: "YYYY-MM-DD", a real day
   std::string since, until, channel;  // kStats filter
   std::string rules, files;           // kCheck
   bool tls = false;                   // kCheck: as a server answering over TLS checks them

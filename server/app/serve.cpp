@@ -9,7 +9,10 @@
 
 namespace stub::server {
 
-int ServeUntilStopped(const ServerConfig& config) {
+int ServeUntilStopped(const ServerConfig& config, const StateNote& note) {
+  const auto tell = [&](const char* state) {
+    if (note) note(state);
+  };
   // SIGINT, SIGTERM and SIGHUP are taken by sigtimedwait below, so every
   // thread started from here on must have them blocked.
   sigset_t stop_signals;
@@ -35,6 +38,7 @@ int ServeUntilStopped(const ServerConfig& config) {
                 config.admin_host.c_str(), admin_v6 ? "]" : "", static_cast<unsigned>(server.admin_port()));
   }
   std::fflush(stdout);
+  tell("READY=1");
 
   // Once a second without a signal the rules file and the installers are
   // looked at, so a broken edit is reported and a new installer hashed at
@@ -47,12 +51,16 @@ int ServeUntilStopped(const ServerConfig& config) {
       continue;
     }
     if (signal_number != SIGHUP) break;
-    if (server.ReloadRules(&error)) {
+    tell("RELOADING=1");
+    const bool reloaded = server.ReloadRules(&error);
+    tell("READY=1");
+    if (reloaded) {
       std::fprintf(stderr, "report-server: rules loaded again\n");
     } else {
       std::fprintf(stderr, "report-server: %s; the rules in force stay\n", error.c_str());
     }
   }
+  tell("STOPPING=1");
   server.Stop();
   return 0;
 }

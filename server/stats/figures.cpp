@@ -146,6 +146,17 @@ Json FunnelJson(const Funnel& f) {
               {"second_instance", f.second_instance}};
 }
 
+// Each figure of FunnelJson as a percentage of the runs started, to one
+// decimal; null for every step when no run started.
+Json FunnelShareJson(const Funnel& f) {
+  Json share = FunnelJson(f);
+  for (auto& [step, value] : share.items()) {
+    if (f.runs == 0) value = nullptr;
+    else value = std::round(static_cast<double>(value.get<int64_t>()) * 1000 / static_cast<double>(f.runs)) / 10;
+  }
+  return share;
+}
+
 // Texts from the wire may hold any bytes: malformed UTF-8 becomes U+FFFD.
 std::string Dump(const Json& j) { return j.dump(-1, ' ', false, Json::error_handler_t::replace); }
 
@@ -250,6 +261,9 @@ std::vector<std::string> StatsLines(const Stats& st) {
                        {"count", st.install_seconds.size()},
                        {"median_s", Round2(Percentile(st.install_seconds, 50))},
                        {"p90_s", Round2(Percentile(st.install_seconds, 90))}}));
+  Json share = {{"kind", "funnel_share"}};
+  share.update(FunnelShareJson(st.funnel));
+  lines.push_back(Dump(share));
   for (const auto& [day, f] : st.days) {
     Json line = {{"kind", "day"}, {"day", day}};
     line.update(FunnelJson(f));

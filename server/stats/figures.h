@@ -76,8 +76,10 @@ Stats ComputeStats(const std::vector<RunEvent>& events, const StatsFilter& filte
 double Percentile(const std::vector<double>& sorted, double p);
 
 // The figures as JSON lines, each an object with a "kind": "funnel",
-// "reasons", "install_time", then one "day" per day and one "split" per day,
-// dimension and value, and last "channels".
+// "reasons", "install_time", "funnel_share" (each step of the funnel in
+// percent of the runs started, one decimal, null without runs), then one
+// "day" per day and one "split" per day, dimension and value, and last
+// "channels".
 std::vector<std::string> StatsLines(const Stats& stats);
 
 // Reads every request of the SQLite database at `db_path`.

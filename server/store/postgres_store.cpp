@@ -115,6 +115,7 @@ class PostgresStore : public Store {
   }
 
   bool ForEach(const std::function<void(const RecordedRequest&)>& fn, std::string* error) override;
+  bool DeleteBefore(const std::string& day, int64_t* deleted, std::string* error, int chunk) override;
 
  private:
   bool Connect(std::string* error);
@@ -331,6 +332,42 @@ bool PostgresStore::ForEach(const std::function<void(const RecordedRequest&)>& f
     e.id = static_cast<int64_t>(be64toh(id_be));
     e.event_id = bytes(row, 1);
     fn(e);
+  }
+  return true;
+}
+
+bool PostgresStore::DeleteBefore(const std::string& day, int64_t* deleted, std::string* error, int chunk) {
+  std::lock_guard<std::mutex> lock(write_mutex_);
+  *deleted = 0;
+  if (chunk < 1) chunk = 1;
+  if (!Connect(error)) return false;
+  const auto failed = [&] {
+    *error = std::string("cannot delete requests: ") + PQerrorMessage(conn_);
+    while (!error->empty() && error->back() == '\n') error->pop_back();
+    return false;
+  };
+  // The ids there are now; rows that come meanwhile are new.
+  int64_t low, high;
+  {
+    Result r(PQexec(conn_, (std::string("SELECT coalesce(min(id), 1), coalesce(max(id), 0) FROM ") +
+                            kRequestsTable).c_str()));
+    if (!r.ok() || PQntuples(r.r) != 1) return failed();
+    low = std::atoll(PQgetvalue(r.r, 0, 0)), high = std::atoll(PQgetvalue(r.r, 0, 1));
+  }
+  // One range of ids at a time, each its own transaction: the primary key
+  // finds each range whatever the planner knows of the table (a seq scan per
+  // chunk would read the whole table each time). Times are
+  // "YYYY-MM-DDTHH:MM:SS.mmmZ" compared byte by byte (COLLATE "C", whatever
+  // the database's locale): every time of an earlier day sorts before the
+  // bare day, every time of that day after it.
+  const std::string sql = std::string("DELETE FROM ") + kRequestsTable +
+                          " WHERE id >= $2 AND id < $3 AND time COLLATE \"C\" < $1";
+  for (; low <= high; low += chunk) {
+    const std::string from = std::to_string(low), to = std::to_string(low + chunk);
+    const char* values[3] = {day.c_str(), from.c_str(), to.c_str()};
+    Result r(PQexecParams(conn_, sql.c_str(), 3, nullptr, values, nullptr, nullptr, 0));
+    if (!r.ok()) return failed();
+    *deleted += std::atoll(PQcmdTuples(r.r));
   }
   return true;
 }

@@ -31,6 +31,7 @@ class SqliteStore : public Store {
     else done(false, "database opened for reading only");
   }
   bool ForEach(const std::function<void(const RecordedRequest&)>& fn, std::string* error) override;
+  bool DeleteBefore(const std::string& day, int64_t* deleted, std::string* error, int chunk) override;
 
  private:
   std::string LastError() const { return sqlite3_errmsg(db_); }
@@ -158,6 +159,35 @@ bool SqliteStore::ForEach(const std::function<void(const RecordedRequest&)>& fn,
   }
   const bool ok = rc == SQLITE_DONE;
   if (!ok) *error = "cannot read requests: " + LastError();
+  sqlite3_finalize(st);
+  return ok;
+}
+
+bool SqliteStore::DeleteBefore(const std::string& day, int64_t* deleted, std::string* error, int chunk) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  *deleted = 0;
+  if (chunk < 1) chunk = 1;
+  // Times are "YYYY-MM-DDTHH:MM:SS.mmmZ": every time of an earlier day sorts
+  // before the bare day, every time of that day after it. Oldest rows first.
+  const std::string sql = std::string("DELETE FROM ") + kRequestsTable + " WHERE id IN (SELECT id FROM " +
+                          kRequestsTable + " WHERE time < ?1 ORDER BY id LIMIT " +
+                          std::to_string(chunk) + ")";
+  sqlite3_stmt* st = nullptr;
+  if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &st, nullptr) != SQLITE_OK) {
+    *error = "cannot delete requests: " + LastError();
+    return false;
+  }
+  bool ok = true;
+  for (;;) {  // each statement its own transaction
+    sqlite3_bind_text(st, 1, day.data(), static_cast<int>(day.size()), SQLITE_TRANSIENT);
+    ok = sqlite3_step(st) == SQLITE_DONE;
+    if (!ok) *error = "cannot delete requests: " + LastError();
+    sqlite3_reset(st);
+    if (!ok) break;
+    const int64_t n = sqlite3_changes(db_);
+    *deleted += n;
+    if (n < chunk) break;
+  }
   sqlite3_finalize(st);
   return ok;
 }

@@ -54,6 +54,14 @@ class Store {
   // Calls `fn` for every recorded request in id order.
   virtual bool ForEach(const std::function<void(const RecordedRequest&)>& fn,
                        std::string* error) = 0;
+  // Deletes every request recorded before `day` (UTC, "YYYY-MM-DD"; that day
+  // itself is kept) and sets `deleted` to the number deleted (also when it
+  // fails part way). Deletes in short transactions of at most `chunk` rows
+  // (or ids), oldest first, so a server writing to the same database waits
+  // for none of them long. Rows still waiting in a spool are not touched.
+  virtual bool DeleteBefore(const std::string& day, int64_t* deleted, std::string* error,
+                            int chunk = kPruneChunk) = 0;
+  static constexpr int kPruneChunk = 10000;
 };
 
 std::unique_ptr<Store> OpenSqliteStore(const std::string& path, bool create, std::string* error);

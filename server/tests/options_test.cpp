@@ -26,6 +26,9 @@ TEST(CommandLine, Commands) {
       ParseCommandLine({"stats", "--db", "x.db", "--since", "2026-12-01", "--channel", "beta"}, cmd, error));
   EXPECT_EQ(std::make_tuple(cmd.command, cmd.since, cmd.channel),
             std::make_tuple(CommandLine::Command::kStats, "2026-12-01", "beta"));
+  ASSERT_TRUE(ParseCommandLine({"prune", "--before", "2024-02-29", "--db", "postgresql:///r"}, cmd, error)) << error;
+  EXPECT_EQ(std::make_tuple(cmd.command, cmd.before, cmd.db),
+            std::make_tuple(CommandLine::Command::kPrune, "2024-02-29", "postgresql:///r"));
   ASSERT_TRUE(ParseCommandLine({"check", "r.toml", "--tls", "--files", "f"}, cmd, error));
   EXPECT_TRUE(cmd.command == CommandLine::Command::kCheck && cmd.rules == "r.toml" && cmd.files == "f" && cmd.tls);
 }
@@ -46,6 +49,17 @@ TEST(CommandLine, BadUsageIsRefusedWithAMessage) {
       {"stats", "--db", "x", "--since", "1.12.2026"},
       {"check"},
       {"check", "r.toml", "--tls=yes"},
+      {"prune", "--db", "x"},
+      {"prune", "--before", "2026-12-01"},
+      {"prune", "--db", "x", "--before", "2026-12-1"},
+      {"prune", "--db", "x", "--before", "2026-13-01"},
+      {"prune", "--db", "x", "--before", "2026-00-10"},
+      {"prune", "--db", "x", "--before", "2026-02-29"},  // not a leap year
+      {"prune", "--db", "x", "--before", "2100-02-29"},
+      {"prune", "--db", "x", "--before", "2026-04-31"},
+      {"prune", "--db", "x", "--before", "2026-12-01T00:00"},
+      {"prune", "--db", "x", "--before", ""},
+      {"prune", "--db", "x", "--before", "2026-12-01", "--since", "2026-11-01"},
   };
   for (const auto& a : cases) {
     CommandLine cmd;

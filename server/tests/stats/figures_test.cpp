@@ -25,6 +25,15 @@ TEST(Stats, FunnelOfTheScenarios) {
   EXPECT_EQ(lines[0].rfind("{\"kind\":\"funnel\",\"runs\":7,", 0), 0u) << lines[0];
   EXPECT_NE(lines[2].find("\"median_s\":10.0,\"p90_s\":40.0"), std::string::npos) << lines[2];  // percentiles
   EXPECT_EQ(lines.back(), "{\"kind\":\"channels\",\"values\":[\"b\xEF\xBF\xBD\",\"wlpq\"]}");
+  // Each step as a share of the 7 runs started, in percent to one decimal; none without runs.
+  EXPECT_EQ(lines[3], "{\"kind\":\"funnel_share\",\"runs\":100.0,\"window_shown\":85.7,\"download_begun\":71.4,"
+                      "\"installed_first\":28.6,\"installed_retry\":14.3,\"reused\":14.3,\"installed\":57.1,"
+                      "\"failed_twice\":14.3,\"browser_used\":14.3,\"closed_during_download\":14.3,"
+                      "\"second_instance\":14.3}");
+  EXPECT_EQ(StatsLines(ComputeStats(RunEvents(), {"2027-01-01", "", ""}))[3],
+            "{\"kind\":\"funnel_share\",\"runs\":null,\"window_shown\":null,\"download_begun\":null,"
+            "\"installed_first\":null,\"installed_retry\":null,\"reused\":null,\"installed\":null,"
+            "\"failed_twice\":null,\"browser_used\":null,\"closed_during_download\":null,\"second_instance\":null}");
   const std::tuple<StatsFilter, int64_t, int64_t> filters[] = {  // since, until, channel: runs, installs
       {{"2026-12-06", "", ""}, 4, 1}, {{"", "2026-12-05", "beta"}, 1, 1}, {{"2027-01-01", "", ""}, 0, 0}};
   for (const auto& [filter, runs, installed] : filters) {

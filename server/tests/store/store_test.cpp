@@ -130,6 +130,34 @@ TEST_P(StoreTest, SpoolReadsIntactRecordsUpToTheFirstDamage) {
   EXPECT_EQ(rows.size() == 2 ? rows[1].target : error, b.target);
 }
 
+// Prune deletes exactly the rows of earlier UTC days, oldest first in chunks, whatever their number.
+TEST_P(StoreTest, PruneDeletesTheRowsOfEarlierDaysOnly) {
+  const std::pair<const char*, bool> rows[] = {  // time, kept by a prune before 2026-12-05
+      {"2025-12-31T23:59:59.999Z", false}, {"2026-12-05T00:00:00.000Z", true}, {"2026-11-30T12:00:00.000Z", false},
+      {"2026-12-04T23:59:59.999Z", false}, {"2026-12-06T08:00:00.000Z", true}, {"2026-12-04T00:00:00.000Z", false},
+      {"2026-01-05T10:00:00.000Z", false}, {"2026-12-05T23:59:59.999Z", true}};
+  auto store = Open();
+  ASSERT_TRUE(store);
+  std::vector<std::string> kept;
+  for (const auto& [time, keep] : rows) {
+    Add(*store, Row(std::string("/?Data=") + time, time));
+    if (keep) kept.push_back(time);
+  }
+  const std::tuple<const char*, int, int64_t> prunes[] = {  // before, chunk, deleted
+      {"2025-12-31", 2, 0}, {"2026-12-05", 2, 5}, {"2026-12-05", 2, 0}};
+  for (const auto& [before, chunk, want] : prunes) {
+    int64_t deleted = -1;
+    std::string error;
+    EXPECT_TRUE(store->DeleteBefore(before, &deleted, &error, chunk)) << error;
+    EXPECT_EQ(deleted, want) << before;
+  }
+  EXPECT_EQ(Data(), kept);
+  int64_t deleted = -1;
+  std::string error;
+  EXPECT_TRUE(Open(false)->DeleteBefore("2026-12-06", &deleted, &error)) << error;  // as the command opens it
+  EXPECT_EQ(deleted, 2);
+}
+
 INSTANTIATE_TEST_SUITE_P(Backends, StoreTest, ::testing::Bool(),
                          [](const auto& info) { return info.param ? "Postgres" : "Sqlite"; });
 
