@@ -220,8 +220,13 @@ bool Spool::Scan(std::string* error) {
       return Fail(error, "cannot write spool", path_);
     return true;
   }
-  if (head.size() < kSpoolHeaderSize || head.compare(0, sizeof kSpoolMagic, std::string_view(kSpoolMagic, 8)) != 0)
+  if (head.size() < sizeof kSpoolMagic || head.compare(0, sizeof kSpoolMagic, std::string_view(kSpoolMagic, 8)) != 0) {
+    uint64_t next;
+    // Records from the very start: a spool of the format before the header.
+    if (DecodeAt(in, 0, nullptr, &next) == Decoded::kWhole) return Upgrade(file_size, error) && Scan(error);
     return Quarantine(0, 0, error);  // not a spool this program wrote
+  }
+  if (head.size() < kSpoolHeaderSize) return Quarantine(0, 0, error);
   if (GetU32(head, 8) > kSpoolVersion) {
     *error = "spool " + path_ + " was written by a newer report-server (format " +
              std::to_string(GetU32(head, 8)) + "); run that one, or move the file away";
@@ -246,6 +251,30 @@ bool Spool::Scan(std::string* error) {
     return Fail(error, "cannot cut the torn end of spool", path_);
   if (replayed_ == size_ && size_ > kSpoolHeaderSize) return Consumed(size_, 0, error);
   return true;
+}
+
+bool Spool::Upgrade(uint64_t file_size, std::string* error) {
+  // The same records behind a header, written beside the old file and then
+  // put in its place, so a crash leaves one or the other whole.
+  const std::string next = path_ + ".upgrade";
+  const int out = open(next.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (out < 0) return Fail(error, "cannot upgrade spool", next);
+  bool ok = WriteAll(out, Header(kSpoolHeaderSize), 0);
+  Reader in(fd_, file_size);
+  for (uint64_t at = 0; ok && at < file_size; at += kWindow) {
+    std::string_view piece;
+    ok = in.Get(at, kWindow, &piece) && WriteAll(out, piece, kSpoolHeaderSize + at);
+  }
+  ok = ok && fdatasync(out) == 0;
+  close(out);
+  if (!ok || rename(next.c_str(), path_.c_str()) != 0) {
+    unlink(next.c_str());
+    return Fail(error, "cannot upgrade spool", path_);
+  }
+  std::fprintf(stderr, "report-server: notice: spool %s given a header (format %u)\n", path_.c_str(),
+               static_cast<unsigned>(kSpoolVersion));
+  Close();
+  return Create(error);
 }
 
 bool Spool::Quarantine(uint64_t at, uint64_t intact, std::string* error) {

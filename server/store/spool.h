@@ -12,8 +12,9 @@
 // A torn record at the very end (a crash mid-append) is cut off when the
 // file opens. A damaged record with intact records after it is not: the
 // whole file is moved aside, with a loud message, and a fresh spool begins,
-// so nothing after the damage is silently dropped. The file is locked while
-// open, so two servers never share one.
+// so nothing after the damage is silently dropped. A spool of the format
+// before the header (records from the first byte) gets one when it opens.
+// The file is locked while open, so two servers never share one.
 #pragma once
 
 #include <cstdint>
@@ -66,6 +67,8 @@ class Spool {
   bool Create(std::string* error);
   bool Scan(std::string* error);
   bool Quarantine(uint64_t at, uint64_t intact, std::string* error);
+  // Puts a header in front of a spool written before it had one.
+  bool Upgrade(uint64_t file_size, std::string* error);
   void Close();
 
   int fd_ = -1;

@@ -163,7 +163,8 @@ TEST_P(StoreTest, SpoolReadsIntactRecordsUpToTheFirstDamage) {
       {SpoolBytes(one + bad_crc + one), 0, true},
       {SpoolBytes(one + zeros + one), 0, true},
       {SpoolBytes(one).substr(0, 10), 0, false},                 // a crash while the header was written
-      {one + one, 0, true},                                      // no header: not a spool of this format
+      {one + one.substr(0, 9), 1, false},                        // no header: the format before it
+      {bad_crc + one, 0, true},                                  // no header, and not that format either
       {"not a spool at all, but a file somebody named so", 0, true},
   };
   for (const auto& f : files) {
