@@ -54,7 +54,7 @@ std::string MetricsText(const StoreHealth& h) {
   Metric(out, "report_server_rows_spooled_total", "counter", "Requests appended to the spool.",
          static_cast<double>(h.rows_spooled));
   Metric(out, "report_server_refusals_total", "counter",
-         "Batches the database refused; their requests were answered 500.", static_cast<double>(h.refusals));
+         "Batches the database or the spool refused (those not from the spool answered 500).", static_cast<double>(h.refusals));
   // Summaries without quantiles: rate(_sum) / rate(_count) gives the mean.
   out += "# HELP report_server_batch_rows Requests per committed batch.\n"
          "# TYPE report_server_batch_rows summary\n";

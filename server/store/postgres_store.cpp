@@ -375,7 +375,6 @@ Outcome PostgresStore::Insert(PGconn* c, const std::vector<RecordedRequest*>& ro
     }
   }
   const auto failed = [&](Outcome o) {
-    *error = "cannot record request: " + *error;
     std::string ignored;
     if (o == Outcome::kFailed) Step(c, "ROLLBACK", deadline, &ignored);
     for (RecordedRequest* r : rows) r->id = 0;
@@ -426,7 +425,7 @@ Outcome PostgresStore::Insert(PGconn* c, const std::vector<RecordedRequest*>& ro
 bool PostgresStore::SpoolBatch(const std::vector<RecordedRequest*>& rows, std::string* error) {
   for (RecordedRequest* r : rows) r->id = 0;
   if (!spool_.Append(rows, error)) {
-    status_.Refused(*error);
+    status_.Refused(*error, true);
     *error = "cannot record request: " + *error;
     return false;
   }
@@ -452,7 +451,7 @@ bool PostgresStore::WriteBatch(const std::vector<RecordedRequest*>& rows, std::s
           return true;
         case Outcome::kFailed:
           status_.Refused(why);
-          *error = why;
+          *error = "cannot record request: " + why;
           return false;
         case Outcome::kLost:
           Lost(why);
@@ -494,7 +493,7 @@ bool PostgresStore::ReplayStep() {
     const bool read = spool_.ReadChunk(kReplayRows, kReplayBytes, &chunk, &end, &why);
     status_.SpoolDepth(spool_.rows());
     if (!read) {
-      status_.Refused(why);
+      status_.Refused(why, true);
       return false;
     }
     if (chunk.empty()) return true;  // a damaged spool was moved aside
@@ -512,7 +511,7 @@ bool PostgresStore::ReplayStep() {
   // Marked written only after the commit: a crash in between replays rows
   // whose event ids the database already has, and they are skipped.
   std::lock_guard<std::mutex> spool(spool_mutex_);
-  if (!spool_.Consumed(end, chunk.size(), &why)) status_.Refused(why);
+  if (!spool_.Consumed(end, chunk.size(), &why)) status_.Refused(why, true);
   status_.SpoolDepth(spool_.rows());
   return true;
 }

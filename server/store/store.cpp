@@ -41,12 +41,15 @@ bool Store::Add(RecordedRequest& request, std::string* error) {
 }
 
 namespace {
-// One line on stderr, whatever line ends the message held (libpq's end theirs with one).
+// The first line of a message (libpq's add a hint or the statement on further lines).
+std::string FirstLine(const std::string& message) {
+  std::string line = message.substr(0, message.find_first_of("\r\n"));
+  for (char& c : line) if (c == '\t') c = ' ';
+  return line;
+}
+
 void Say(const char* severity, const std::string& message) {
-  std::string line;
-  for (char c : message) line += c == '\n' || c == '\r' || c == '\t' ? ' ' : c;
-  while (!line.empty() && line.back() == ' ') line.pop_back();
-  std::fprintf(stderr, "report-server: %s: %s\n", severity, line.c_str());
+  std::fprintf(stderr, "report-server: %s: %s\n", severity, message.c_str());
 }
 }  // namespace
 
@@ -78,7 +81,7 @@ void StoreStatus::SpoolDepth(uint64_t waiting) {
 void StoreStatus::Unreachable(const std::string& why, const std::string& spool) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (state_ != State::kUnreachable)
-    Say("warning", "database unreachable (" + why + "); requests wait in the spool " + spool +
+    Say("warning", "database unreachable (" + FirstLine(why) + "); requests wait in the spool " + spool +
                        " until it is back");
   state_ = State::kUnreachable;
   health_.database_ok = false;
@@ -95,14 +98,14 @@ void StoreStatus::Reachable(uint64_t waiting) {
   health_.problem.clear();
 }
 
-void StoreStatus::Refused(const std::string& why) {
+void StoreStatus::Refused(const std::string& why, bool spool) {
   std::lock_guard<std::mutex> lock(mutex_);
   ++health_.refusals;
-  if (state_ != State::kRefusing) Say("error", "the database refuses writes (" + why + "); requests are answered 500");
+  const std::string what = spool ? "the spool cannot be written" : "the database refuses writes";
+  if (state_ != State::kRefusing) Say("error", what + " (" + FirstLine(why) + "); requests are answered 500");
   state_ = State::kRefusing;
   health_.database_ok = false;
-  health_.problem = "database refuses writes: " + why;
-  for (char& c : health_.problem) if (c == '\n' || c == '\r' || c == '\t') c = ' ';
+  health_.problem = (spool ? "spool cannot be written: " : "database refuses writes: ") + FirstLine(why);
 }
 
 StoreHealth StoreStatus::Snapshot() const {

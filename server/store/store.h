@@ -62,8 +62,9 @@ class StoreStatus {
   void Unreachable(const std::string& why, const std::string& spool);
   // The database is reachable again (the spool may still be replaying).
   void Reachable(uint64_t waiting);
-  // The database refused a batch: counted, and said once until a commit works.
-  void Refused(const std::string& why);
+  // The database (or, with `spool`, the spool) refused a batch: counted, and
+  // said once until a commit works.
+  void Refused(const std::string& why, bool spool = false);
   StoreHealth Snapshot() const;
 
  private:

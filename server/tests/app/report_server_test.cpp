@@ -1,4 +1,5 @@
 // The server over loopback: "Info" answers, reports as received, TLS, limits, a failed commit, file serving.
+#include <libpq-fe.h>
 #include <sqlite3.h>
 
 #include <regex>
@@ -142,17 +143,24 @@ TEST_F(ServerTest, AdminAddressShowsTheStoresHealth) {
   const std::string down = dir_ + "/down";
   std::filesystem::create_directories(down);
   const auto drop = [this] {
+    if (IsPostgresLocation(config_.db)) {
+      PGconn* c = PQconnectdb(config_.db.c_str());
+      PQclear(PQexec(c, "DROP TABLE requests"));
+      PQfinish(c);
+      return;
+    }
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open(config_.db.c_str(), &db), SQLITE_OK);
     EXPECT_EQ(sqlite3_exec(db, "DROP TABLE requests", nullptr, nullptr, nullptr), SQLITE_OK);
     sqlite3_close(db);
   };
-  const struct {
+  struct Case {
     std::string db;
     bool harm;
     int report, health;
     std::string reason, metric, said;
-  } cases[] = {
+  };
+  std::vector<Case> cases = {
       {dir_ + "/ok.db", false, 200, 200, "ok\n", "report_server_rows_committed_total 6\n", ""},
       {dir_ + "/refusing.db", true, 500, 503, "database refuses writes: no such table: requests\n",
        "report_server_database_up 0\n", "report-server: error: the database refuses writes"},
@@ -160,6 +168,15 @@ TEST_F(ServerTest, AdminAddressShowsTheStoresHealth) {
        "database unreachable, spooling (6 requests waiting in the spool)\n", "report_server_spool_rows 6\n",
        "report-server: warning: database unreachable"},
   };
+  if (const char* socket = std::getenv("STUB_TEST_PG_SOCKET"); socket && *socket) {
+    const std::string name = "refusing" + std::to_string(getpid());
+    PGconn* c = PQconnectdb((std::string("postgresql:///postgres?user=postgres&host=") + socket).c_str());
+    PQclear(PQexec(c, ("CREATE DATABASE " + name).c_str()));
+    PQfinish(c);
+    cases.push_back({"postgresql:///" + name + "?host=" + socket + "&user=postgres", true, 500, 503,
+                     "database refuses writes: ERROR:  relation \"requests\" does not exist\n",
+                     "report_server_refusals_total ", "report-server: error: the database refuses writes"});
+  }
   for (const auto& c : cases) {
     SCOPED_TRACE(c.db);
     config_.db = c.db, config_.spool = dir_ + "/spool";
@@ -173,7 +190,8 @@ TEST_F(ServerTest, AdminAddressShowsTheStoresHealth) {
     server_.reset();
     const std::string said = ::testing::internal::GetCapturedStderr();
     ASSERT_TRUE(health && metrics);
-    EXPECT_EQ(std::make_pair(health->status, health->body), std::make_pair(c.health, c.reason));
+    EXPECT_EQ(health->status, c.health);
+    EXPECT_EQ(health->body.substr(0, c.reason.size()), c.reason);
     EXPECT_EQ(metrics->status, 200);
     EXPECT_EQ(metrics->get_header_value("Content-Type"), "text/plain; version=0.0.4; charset=utf-8");
     EXPECT_NE(metrics->body.find(c.metric), std::string::npos) << metrics->body;
@@ -183,7 +201,9 @@ TEST_F(ServerTest, AdminAddressShowsTheStoresHealth) {
       for (size_t at = 0; (at = said.find(text, at)) != std::string::npos; ++at) ++n;
       return n;
     };
-    if (!c.said.empty()) EXPECT_EQ(lines(c.said), 1u) << said;
+    if (!c.said.empty()) {
+      EXPECT_EQ(lines(c.said), 1u) << said;
+    }
     EXPECT_EQ(lines("cannot record request"), 0u) << said;  // nothing said per request
   }
 }
