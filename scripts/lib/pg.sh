@@ -1,5 +1,6 @@
 # A throwaway PostgreSQL cluster inside a build folder: data, Unix socket and
-# log under BUILD/pg, no TCP listener, run as an unprivileged user (nobody
+# log under BUILD/pg, no TCP listener (unless PG_TCP_PORT is set: then it also
+# listens on 127.0.0.1 at that port), run as an unprivileged user (nobody
 # when started as root). Source this file, then:
 #   pg_start BUILD     initdb (first time) and start; sets PG_SOCKET and PG_URL
 #   pg_stop BUILD      fast stop (safe when not running)
@@ -24,15 +25,16 @@ pg_start() {
   pg_as "$pg_bin/initdb" -D "$dir/data" -U postgres --auth=trust -E UTF8 --locale=C \
     >"$dir/initdb.log" 2>&1 || { cat "$dir/initdb.log"; return 1; }
   PG_SOCKET=$dir
-  PG_URL="postgresql:///postgres?host=$dir&user=postgres"
+  PG_URL="postgresql:///postgres?host=$dir&user=postgres${PG_TCP_PORT:+&port=$PG_TCP_PORT}"
   export PG_SOCKET PG_URL
   pg_resume "$1"
 }
 
 pg_resume() {
-  local dir=$1/pg
+  local dir=$1/pg listen="-c listen_addresses="
+  [ -z "${PG_TCP_PORT:-}" ] || listen="-c listen_addresses=127.0.0.1 -p $PG_TCP_PORT"
   pg_as "$pg_bin/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -t 30 \
-    -o "-k $dir -c listen_addresses= -c max_connections=200" start >/dev/null
+    -o "-k $dir $listen -c max_connections=200" start >/dev/null
 }
 
 pg_stop() {

@@ -40,10 +40,6 @@ RecordedRequest NewRecord(const HttpRequest& req) {
   return rec;
 }
 
-void LogFailure(const std::string& error) {
-  std::fprintf(stderr, "report-server: %s\n", error.c_str());
-}
-
 }  // namespace
 
 ReportServer::ReportServer(ServerConfig config)
@@ -76,9 +72,10 @@ bool ReportServer::Start(std::string* error) {
         return std::nullopt;
       },
       [this](const HttpRequest& req) {  // refused by the library: recorded all the same
+        // A failure is the store's to report, once per outage, not once per request.
         RecordedRequest rec = NewRecord(req);
         std::string error;
-        if (!store_->Add(rec, &error)) LogFailure(error);
+        store_->Add(rec, &error);
       });
   if (!http_->Start(settings, error)) {
     http_.reset();
@@ -94,9 +91,12 @@ bool ReportServer::StartAdmin(std::string* error) {
   admin_ = std::make_unique<HttpDaemon>(
       [this](const HttpRequest& req, const LaterAnswer&) -> std::optional<Answer> {
         const AdminResponse res =
-            AdminAnswer(req.method, req.target, [this](std::vector<RunEvent>& out, std::string* e) {
-              return store_->ForEach([&](const RecordedRequest& r) { out.push_back(ToRunEvent(r)); }, e);
-            });
+            AdminAnswer(
+                req.method, req.target,
+                [this](std::vector<RunEvent>& out, std::string* e) {
+                  return store_->ForEach([&](const RecordedRequest& r) { out.push_back(ToRunEvent(r)); }, e);
+                },
+                [this] { return store_->Health(); });
         return TextAnswer(res.status, res.content_type, res.body);
       },
       [](const HttpRequest&) {});
@@ -136,8 +136,7 @@ void ReportServer::Handle(const HttpRequest& req, const LaterAnswer& later) {
   // an answer can rely on it being in the log. Meanwhile the connection is
   // suspended, so every open request can join the next commit.
   const auto rec = std::make_shared<RecordedRequest>(NewRecord(req));
-  store_->Submit(rec, [this, rec, later](bool ok, const std::string& error) {
-    if (!ok) LogFailure(error);
+  store_->Submit(rec, [this, rec, later](bool ok, const std::string&) {
     later.Give([this, rec, ok](const Exchange& exchange) {
       return ok ? AnswerRecorded(*rec, exchange)
                 : TextAnswer(500, "text/plain; charset=utf-8", "request not recorded\n",

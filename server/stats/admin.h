@@ -1,5 +1,5 @@
-// The admin address: the dashboard page, its chart library and its figures
-// as JSON lines. Served only on the address given with --admin-listen, never
+// The admin address: the dashboard page, its chart library, its figures
+// as JSON lines, and the store's health for monitoring. Served only on the address given with --admin-listen, never
 // on the public port the stubs reach.
 #pragma once
 
@@ -20,13 +20,20 @@ struct AdminResponse {
 
 // Reads every recorded request for the figures; false with `error` on failure.
 using EventSource = std::function<bool(std::vector<RunEvent>& out, std::string* error)>;
+// The store's state now.
+using HealthSource = std::function<StoreHealth()>;
 
 // The answer to a GET of `target` on the admin address:
 //   /                      the dashboard page
 //   /chart.js              the chart library
 //   /api/stats?since=YYYY-MM-DD&until=YYYY-MM-DD&channel=NAME
 //                          the figures, as the "stats" command prints them
+//   /metrics               the store's counters in the Prometheus text format
+//   /healthz               200 "ok", or 503 with the reason on one line
 AdminResponse AdminAnswer(std::string_view method, std::string_view target,
-                          const EventSource& events);
+                          const EventSource& events, const HealthSource& health);
+
+// The Prometheus text exposition of `h`.
+std::string MetricsText(const StoreHealth& h);
 
 }  // namespace stub::server

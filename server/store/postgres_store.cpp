@@ -1,13 +1,18 @@
 // The PostgreSQL store: several servers record into one database. Writes go
-// in one transaction per batch; while the database is unreachable they are
-// appended to a local spool instead (on disk before the answer) and written
-// to the database in order once it is back. Every row carries its event id
+// in one transaction per batch; while the database is unreachable, or a call
+// to it does not end within its deadline, they are appended to a local spool
+// instead (on disk before the answer), and a background thread writes the
+// spool to the database in order, in bounded chunks, once it is back. Every row carries its event id
 // and inserts skip ids already present, so a replay after a commit whose
 // answer was lost writes nothing twice.
 #include <endian.h>
 #include <libpq-fe.h>
+#include <poll.h>
 
+#include <cerrno>
+#include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <thread>
@@ -25,8 +30,6 @@ namespace {
 constexpr int kSchemaVersion = 1;
 // Ties the schema creation of concurrent servers together.
 constexpr const char* kSchemaLock = "SELECT pg_advisory_xact_lock(716253)";
-constexpr auto kReconnectPause = std::chrono::milliseconds(200);
-constexpr auto kReplayPeriod = std::chrono::milliseconds(250);
 
 // Method, target and fields are bytes: a target is kept exactly as received
 // and decoded fields may hold NUL, which text columns refuse.
@@ -46,6 +49,13 @@ size_t RowBytes(const RecordedRequest& r) {
   return n;
 }
 
+// The rows an insert wrote: those it skipped, already stored, keep id 0.
+size_t Written(const std::vector<RecordedRequest*>& rows) {
+  size_t n = 0;
+  for (const RecordedRequest* r : rows) n += r->id != 0;
+  return n;
+}
+
 std::string InsertSql(size_t rows) {
   static const std::string head =
       std::string("INSERT INTO ") + kRequestsTable + " (event_id, " + RequestColumns() + ") VALUES ";
@@ -59,6 +69,27 @@ std::string InsertSql(size_t rows) {
   return sql + " ON CONFLICT (event_id) DO NOTHING RETURNING event_id, id";
 }
 
+using Clock = std::chrono::steady_clock;
+
+// Every call to the database ends by its deadline. A host that drops our
+// packets never answers, and neither libpq nor TCP notices that for minutes,
+// so only a deadline of our own bounds a call. A batch's answers wait at
+// most this long before the batch goes to the spool; connecting is bounded
+// the same way.
+constexpr auto kCallTimeout = std::chrono::milliseconds(1500);
+// One chunk of the spool, written in the background: nobody waits on it.
+constexpr auto kReplayTimeout = std::chrono::seconds(20);
+// Reading every row back (the events and stats commands, the dashboard).
+constexpr auto kReadTimeout = std::chrono::seconds(300);
+// How often the background thread tries the database while it is away.
+constexpr auto kRetryPeriod = std::chrono::milliseconds(250);
+// A chunk of the spool: what is read into memory and committed at once.
+constexpr size_t kReplayRows = 2000;
+constexpr size_t kReplayBytes = 4u << 20;
+// At shutdown the spool is written for at most this long; the next start
+// replays the rest.
+constexpr auto kShutdownDrain = std::chrono::seconds(10);
+
 void IgnoreNotice(void*, const char*) {}
 
 // Owns one result.
@@ -70,9 +101,136 @@ struct Result {
   Result& operator=(const Result&) = delete;
   bool ok() const {
     const auto s = PQresultStatus(r);
-    return s == PGRES_COMMAND_OK || s == PGRES_TUPLES_OK;
+    return r && (s == PGRES_COMMAND_OK || s == PGRES_TUPLES_OK);
   }
 };
+
+std::string Trimmed(std::string text) {
+  while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+  return text;
+}
+
+std::string Seconds(Clock::duration d) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.1f s", std::chrono::duration<double>(d).count());
+  return buf;
+}
+
+// Waits until `c`'s socket is ready for `events`; false once `deadline` passes.
+bool WaitSocket(PGconn* c, short events, Clock::time_point deadline, short* ready = nullptr) {
+  const int fd = PQsocket(c);
+  if (fd < 0) return false;
+  for (;;) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (left <= 0) return false;
+    pollfd p = {fd, events, 0};
+    const int n = poll(&p, 1, static_cast<int>(left));
+    if (n > 0) {
+      if (ready) *ready = p.revents;
+      return true;
+    }
+    if (n < 0 && errno != EINTR) return false;
+  }
+}
+
+// A connection made by `deadline`, non-blocking, or null with `error`.
+PGconn* ConnectBy(const std::string& url, bool writer, Clock::time_point deadline, std::string* error) {
+  // Defaults the URL may override (they come before it): keepalives and
+  // tcp_user_timeout make the kernel give up on a peer that stopped
+  // answering; statement_timeout makes the server end a statement this side
+  // gave up on. The client encoding comes after it and always holds.
+  const char* const keys[] = {"keepalives", "keepalives_idle", "keepalives_interval", "keepalives_count",
+                              "tcp_user_timeout", "options", "dbname", "client_encoding", nullptr};
+  const char* const values[] = {"1", "10", "3", "3", "10000", writer ? "-c statement_timeout=30000" : "",
+                                url.c_str(), "UTF8", nullptr};
+  const auto start = Clock::now();
+  PGconn* c = PQconnectStartParams(keys, values, 1);
+  if (!c) {
+    *error = "cannot connect to the database: out of memory";
+    return nullptr;
+  }
+  PostgresPollingStatusType step = PGRES_POLLING_WRITING;
+  while (PQstatus(c) != CONNECTION_BAD && step != PGRES_POLLING_FAILED) {
+    if (step == PGRES_POLLING_OK) {
+      PQsetnonblocking(c, 1);
+      PQsetNoticeProcessor(c, &IgnoreNotice, nullptr);
+      return c;
+    }
+    if (!WaitSocket(c, step == PGRES_POLLING_READING ? POLLIN : POLLOUT, deadline)) {
+      *error = "cannot connect to the database: no answer within " + Seconds(Clock::now() - start);
+      PQfinish(c);
+      return nullptr;
+    }
+    step = PQconnectPoll(c);
+  }
+  *error = Trimmed(std::string("cannot connect to the database: ") + PQerrorMessage(c));
+  PQfinish(c);
+  return nullptr;
+}
+
+// Runs one statement on `c` by `deadline`. Null with `error` when it failed
+// or no answer came in time; the caller then drops the connection.
+PGresult* RunBy(PGconn* c, const std::string& sql, Clock::time_point deadline, std::string* error,
+                int count = 0, const char* const* values = nullptr, const int* lengths = nullptr,
+                const int* formats = nullptr, int result_format = 0) {
+  const auto start = Clock::now();
+  const auto timed_out = [&] {
+    *error = "no answer from the database within " + Seconds(Clock::now() - start);
+    return nullptr;
+  };
+  if (!PQsendQueryParams(c, sql.c_str(), count, nullptr, values, lengths, formats, result_format)) {
+    *error = Trimmed(PQerrorMessage(c));
+    return nullptr;
+  }
+  for (int left; (left = PQflush(c)) != 0;) {
+    short ready = 0;
+    if (left < 0) return *error = Trimmed(PQerrorMessage(c)), nullptr;
+    if (!WaitSocket(c, POLLIN | POLLOUT, deadline, &ready)) return timed_out();
+    if ((ready & POLLIN) && !PQconsumeInput(c)) return *error = Trimmed(PQerrorMessage(c)), nullptr;
+  }
+  PGresult* result = nullptr;
+  for (;;) {
+    while (PQisBusy(c)) {
+      if (!WaitSocket(c, POLLIN, deadline)) {
+        PQclear(result);
+        return timed_out();
+      }
+      if (!PQconsumeInput(c)) {
+        PQclear(result);
+        return *error = Trimmed(PQerrorMessage(c)), nullptr;
+      }
+    }
+    PGresult* next = PQgetResult(c);
+    if (!next) break;
+    if (result) PQclear(result);
+    result = next;
+  }
+  if (!result) *error = Trimmed(PQerrorMessage(c));
+  else if (PQresultStatus(result) != PGRES_COMMAND_OK && PQresultStatus(result) != PGRES_TUPLES_OK)
+    *error = Trimmed(PQresultErrorMessage(result));
+  return result;
+}
+
+// kOk: done; kLost: no answer, or an error that passes (the connection, the
+// server's resources, an operator, a conflict): the rows wait in the spool;
+// kFailed: the database refuses them for good (a missing table, a
+// permission): their requests are answered 500.
+enum class Outcome { kOk, kLost, kFailed };
+
+Outcome Judge(PGconn* c, const PGresult* r) {
+  if (!r || PQstatus(c) != CONNECTION_OK) return Outcome::kLost;
+  const auto s = PQresultStatus(r);
+  if (s == PGRES_COMMAND_OK || s == PGRES_TUPLES_OK) return Outcome::kOk;
+  const char* state = PQresultErrorField(r, PG_DIAG_SQLSTATE);
+  const std::string cls = state ? std::string(state).substr(0, 2) : "";
+  return cls == "08" || cls == "53" || cls == "57" || cls == "40" ? Outcome::kLost : Outcome::kFailed;
+}
+
+// Runs `sql` and judges it; `error` says why when not kOk.
+Outcome Step(PGconn* c, const std::string& sql, Clock::time_point deadline, std::string* error) {
+  Result r(RunBy(c, sql, deadline, error));
+  return Judge(c, r.r);
+}
 
 class PostgresStore : public Store {
  public:
@@ -89,57 +247,55 @@ class PostgresStore : public Store {
     }
     replay_wake_.notify_all();
     if (replayer_.joinable()) replayer_.join();
-    std::lock_guard<std::mutex> lock(write_mutex_);
-    if (!spool_path_.empty()) {
-      std::string ignored;
-      Drain(&ignored);
+    if (writable_) {
+      const auto until = Clock::now() + kShutdownDrain;
+      while (Clock::now() < until && ReplayStep()) {}
     }
     if (conn_) PQfinish(conn_);
   }
 
-  bool Init(bool create, const std::string& spool, std::string* error) {
-    if (!Connect(error)) return false;
-    if (create) {
-      if (!CreateSchema(error)) return false;
-      spool_path_ = spool;
-      if (!spool_.Open(spool, error)) return false;
-      replayer_ = std::thread([this] { ReplayLoop(); });
-    }
-    return true;
-  }
+  bool Init(bool create, const std::string& spool, std::string* error);
 
   void Submit(std::shared_ptr<RecordedRequest> request, Done done) override {
-    if (spool_path_.empty()) return done(false, "database opened for reading only");
+    if (!writable_) return done(false, "database opened for reading only");
     if (request->event_id.empty()) request->event_id = NewEventId();
     commit_.Submit(std::move(request), std::move(done));
   }
 
   bool ForEach(const std::function<void(const RecordedRequest&)>& fn, std::string* error) override;
   bool DeleteBefore(const std::string& day, int64_t* deleted, std::string* error, int chunk) override;
+  StoreHealth Health() const override { return status_.Snapshot(); }
 
  private:
-  bool Connect(std::string* error);
-  bool Exec(const char* sql, std::string* error);
-  bool CreateSchema(std::string* error);
-  // kOk: all rows committed; kLost: the database is unreachable; kFailed: it refused them.
-  enum class Outcome { kOk, kLost, kFailed };
-  Outcome Insert(const std::vector<RecordedRequest*>& rows, std::string* error);
+  Outcome CreateSchema(PGconn* c, Clock::time_point deadline, std::string* error);
+  Outcome Insert(PGconn* c, const std::vector<RecordedRequest*>& rows, Clock::time_point deadline,
+                 std::string* error);
   bool WriteBatch(const std::vector<RecordedRequest*>& rows, std::string* error);
-  // Writes the spool to the database and empties it; false while the
-  // database is away. Caller holds write_mutex_.
-  bool Drain(std::string* error);
+  // Appends a batch to the spool. Caller holds spool_mutex_.
+  bool SpoolBatch(const std::vector<RecordedRequest*>& rows, std::string* error);
+  // The background work, one step: connect while the database is away, else
+  // write one chunk of the spool. False when nothing more can be done now.
+  bool ReplayStep();
   void ReplayLoop();
-  void Drop() {
+  // The connection stopped answering. Caller holds conn_mutex_.
+  void Lost(const std::string& why) {
     if (conn_) PQfinish(conn_);
     conn_ = nullptr;
+    status_.Unreachable(why, spool_path_);
   }
 
   const std::string url_;
-  std::string spool_path_;  // empty: opened for reading
+  std::string spool_path_;
+  bool writable_ = false;
+  // The writing connection; null while the database is away. The writer
+  // uses it only while the spool is empty, the background thread only while
+  // it is not, so neither waits for the other's calls.
+  std::mutex conn_mutex_;
   PGconn* conn_ = nullptr;
-  std::chrono::steady_clock::time_point last_attempt_{};
-  std::mutex write_mutex_;  // the connection and the spool
+  bool schema_ready_ = false;
+  std::mutex spool_mutex_;  // held for file operations only, never across a database call
   Spool spool_;
+  StoreStatus status_;
   GroupCommit commit_;
   std::mutex replay_mutex_;
   std::condition_variable replay_wake_;
@@ -147,74 +303,69 @@ class PostgresStore : public Store {
   std::thread replayer_;
 };
 
-bool PostgresStore::Connect(std::string* error) {
-  if (conn_ && PQstatus(conn_) == CONNECTION_OK) return true;
-  Drop();
-  last_attempt_ = std::chrono::steady_clock::now();
-  conn_ = PQconnectdb(url_.c_str());
-  if (!conn_ || PQstatus(conn_) != CONNECTION_OK) {
-    *error = std::string("cannot connect to the database: ") +
-             (conn_ ? PQerrorMessage(conn_) : "out of memory");
-    while (!error->empty() && error->back() == '\n') error->pop_back();
-    Drop();
+bool PostgresStore::Init(bool create, const std::string& spool, std::string* error) {
+  std::string why;
+  PGconn* c = ConnectBy(url_, create, Clock::now() + kCallTimeout, &why);
+  if (!create) {  // reading: the database must be there
+    if (!c) *error = why;
+    else PQfinish(c);
+    return c != nullptr;
+  }
+  spool_path_ = spool;
+  if (!spool_.Open(spool, error)) {
+    if (c) PQfinish(c);
     return false;
   }
-  PQsetNoticeProcessor(conn_, &IgnoreNotice, nullptr);
-  return Exec("SET client_encoding TO 'UTF8'", error);
-}
-
-bool PostgresStore::Exec(const char* sql, std::string* error) {
-  Result r(PQexec(conn_, sql));
-  if (r.ok()) return true;
-  *error = PQerrorMessage(conn_);
-  return false;
-}
-
-bool PostgresStore::CreateSchema(std::string* error) {
-  std::string ignored;
-  if (!Exec("BEGIN", error) || !Exec(kSchemaLock, error) ||
-      !Exec("CREATE TABLE IF NOT EXISTS schema_version (version integer NOT NULL)", error)) {
-    Exec("ROLLBACK", &ignored);
-    return false;
-  }
-  int version = 0;
-  {
-    Result r(PQexec(conn_, "SELECT max(version) FROM schema_version"));
-    if (!r.ok()) {
-      *error = PQerrorMessage(conn_);
-      Exec("ROLLBACK", &ignored);
-      return false;
+  status_.SpoolDepth(spool_.rows());
+  if (c) {
+    switch (CreateSchema(c, Clock::now() + kCallTimeout, &why)) {
+      case Outcome::kOk: schema_ready_ = true; break;
+      case Outcome::kFailed:  // a newer schema, or no right to make one: the operator must act
+        *error = why;
+        PQfinish(c);
+        return false;
+      case Outcome::kLost: PQfinish(c), c = nullptr; break;
     }
-    if (!PQgetisnull(r.r, 0, 0)) version = std::atoi(PQgetvalue(r.r, 0, 0));
   }
-  if (version > kSchemaVersion) {
-    *error = "the database has schema version " + std::to_string(version) +
-             ", newer than this server's " + std::to_string(kSchemaVersion);
-    Exec("ROLLBACK", &ignored);
-    return false;
+  // A database that is away does not stop the server: it starts on the
+  // spool, and the background thread makes the schema once it is back.
+  conn_ = c;
+  if (!c) status_.Unreachable(why, spool_path_);
+  writable_ = true;
+  replayer_ = std::thread([this] { ReplayLoop(); });
+  return true;
+}
+
+Outcome PostgresStore::CreateSchema(PGconn* c, Clock::time_point deadline, std::string* error) {
+  std::string ignored;
+  Outcome o = Outcome::kOk;
+  const auto step = [&](const std::string& sql) {
+    return o == Outcome::kOk && (o = Step(c, sql, deadline, error)) == Outcome::kOk;
+  };
+  int version = 0;
+  if (step("BEGIN") && step(kSchemaLock) &&
+      step("CREATE TABLE IF NOT EXISTS schema_version (version integer NOT NULL)")) {
+    Result r(RunBy(c, "SELECT max(version) FROM schema_version", deadline, error));
+    o = Judge(c, r.r);
+    if (o == Outcome::kOk && !PQgetisnull(r.r, 0, 0)) version = std::atoi(PQgetvalue(r.r, 0, 0));
+  }
+  if (o == Outcome::kOk && version > kSchemaVersion) {
+    *error = "the database has schema version " + std::to_string(version) + ", newer than this server's " +
+             std::to_string(kSchemaVersion);
+    o = Outcome::kFailed;
   }
   if (version == 0) {
-    const std::string insert = "INSERT INTO schema_version VALUES (" + std::to_string(kSchemaVersion) + ")";
-    if (!Exec(CreateRequestsSql(kPostgres).c_str(), error) || !Exec(insert.c_str(), error)) {
-      Exec("ROLLBACK", &ignored);
-      return false;
-    }
+    step(CreateRequestsSql(kPostgres));
+    step("INSERT INTO schema_version VALUES (" + std::to_string(kSchemaVersion) + ")");
   }
-  return Exec("COMMIT", error);
+  if (step("COMMIT")) return Outcome::kOk;
+  if (PQstatus(c) == CONNECTION_OK) Step(c, "ROLLBACK", deadline, &ignored);
+  if (o == Outcome::kFailed) *error = "cannot make the schema: " + *error;
+  return o;
 }
 
-PostgresStore::Outcome PostgresStore::Insert(const std::vector<RecordedRequest*>& rows,
-                                             std::string* error) {
-  const auto failed = [&]() {
-    *error = std::string("cannot record request: ") + PQerrorMessage(conn_);
-    if (PQstatus(conn_) != CONNECTION_OK) {
-      Drop();
-      return Outcome::kLost;
-    }
-    std::string ignored;
-    Exec("ROLLBACK", &ignored);
-    return Outcome::kFailed;
-  };
+Outcome PostgresStore::Insert(PGconn* c, const std::vector<RecordedRequest*>& rows, Clock::time_point deadline,
+                              std::string* error) {
   // Where each statement's rows end.
   std::vector<size_t> ends;
   for (size_t k = 0, first = 0, bytes = 0; k < rows.size(); ++k) {
@@ -224,10 +375,18 @@ PostgresStore::Outcome PostgresStore::Insert(const std::vector<RecordedRequest*>
       first = k + 1, bytes = 0;
     }
   }
+  const auto failed = [&](Outcome o) {
+    std::string ignored;
+    if (o == Outcome::kFailed) Step(c, "ROLLBACK", deadline, &ignored);
+    for (RecordedRequest* r : rows) r->id = 0;
+    return o;
+  };
   // A batch is usually one statement, atomic on its own; several go in one
   // transaction.
   const bool several = ends.size() > 1;
-  if (several && !Exec("BEGIN", error)) return failed();
+  if (several) {
+    if (const Outcome o = Step(c, "BEGIN", deadline, error); o != Outcome::kOk) return failed(o);
+  }
   std::vector<const char*> values;
   std::vector<int> lengths, formats;
   for (size_t start = 0, e = 0; e < ends.size(); start = ends[e++]) {
@@ -247,9 +406,9 @@ PostgresStore::Outcome PostgresStore::Insert(const std::vector<RecordedRequest*>
         formats.push_back(1);
       }
     }
-    Result res(PQexecParams(conn_, InsertSql(end - start).c_str(), static_cast<int>(values.size()), nullptr,
-                            values.data(), lengths.data(), formats.data(), 0));
-    if (!res.ok()) return failed();
+    Result res(RunBy(c, InsertSql(end - start), deadline, error, static_cast<int>(values.size()),
+                     values.data(), lengths.data(), formats.data()));
+    if (const Outcome o = Judge(c, res.r); o != Outcome::kOk) return failed(o);
     // Rows whose event id was already stored are skipped and keep id 0.
     std::unordered_map<std::string, int64_t> ids;
     for (int t = 0; t < PQntuples(res.r); ++t) ids[PQgetvalue(res.r, t, 0)] = std::atoll(PQgetvalue(res.r, t, 1));
@@ -258,64 +417,127 @@ PostgresStore::Outcome PostgresStore::Insert(const std::vector<RecordedRequest*>
       rows[k]->id = it == ids.end() ? 0 : it->second;
     }
   }
-  if (several && !Exec("COMMIT", error)) return failed();
+  if (several) {
+    if (const Outcome o = Step(c, "COMMIT", deadline, error); o != Outcome::kOk) return failed(o);
+  }
   return Outcome::kOk;
 }
 
-bool PostgresStore::Drain(std::string* error) {
-  if (spool_.empty()) return true;
-  if (!conn_ && std::chrono::steady_clock::now() - last_attempt_ < kReconnectPause) return false;
-  if (!Connect(error)) return false;
-  std::vector<RecordedRequest> waiting;
-  if (!spool_.ReadAll(&waiting, error)) return false;
-  std::vector<RecordedRequest*> rows;
-  for (auto& r : waiting) rows.push_back(&r);
-  if (!rows.empty() && Insert(rows, error) != Outcome::kOk) return false;
-  // Emptied only after the commit: a crash in between replays rows whose
-  // event ids the database already has, and they are skipped.
-  return spool_.Clear(error);
+bool PostgresStore::SpoolBatch(const std::vector<RecordedRequest*>& rows, std::string* error) {
+  for (RecordedRequest* r : rows) r->id = 0;
+  if (!spool_.Append(rows, error)) {
+    status_.Refused(*error, true);
+    *error = "cannot record request: " + *error;
+    return false;
+  }
+  status_.Spooled(rows.size(), spool_.rows());
+  return true;
 }
 
 bool PostgresStore::WriteBatch(const std::vector<RecordedRequest*>& rows, std::string* error) {
-  std::lock_guard<std::mutex> lock(write_mutex_);
-  std::string why;
-  // Older requests waiting in the spool go first, so the order holds.
-  if (Drain(&why) && (conn_ || std::chrono::steady_clock::now() - last_attempt_ >= kReconnectPause) &&
-      Connect(&why)) {
-    switch (Insert(rows, &why)) {
-      case Outcome::kOk: return true;
-      case Outcome::kFailed: *error = why; return false;
-      case Outcome::kLost: break;
+  {
+    // Older requests waiting in the spool go first, so the order holds: while
+    // any wait, new ones join them there.
+    std::lock_guard<std::mutex> lock(spool_mutex_);
+    if (!spool_.empty()) return SpoolBatch(rows, error);
+  }
+  {
+    std::lock_guard<std::mutex> lock(conn_mutex_);
+    if (conn_) {
+      const auto start = Clock::now();
+      std::string why;
+      switch (Insert(conn_, rows, start + kCallTimeout, &why)) {
+        case Outcome::kOk:
+          status_.Committed(Written(rows), std::chrono::duration<double>(Clock::now() - start).count());
+          return true;
+        case Outcome::kFailed:
+          status_.Refused(why);
+          *error = "cannot record request: " + why;
+          return false;
+        case Outcome::kLost:
+          Lost(why);
+          replay_wake_.notify_all();
+          break;
+      }
     }
   }
-  for (RecordedRequest* r : rows) r->id = 0;
-  return spool_.Append(rows, error);
+  std::lock_guard<std::mutex> lock(spool_mutex_);
+  return SpoolBatch(rows, error);
+}
+
+bool PostgresStore::ReplayStep() {
+  std::unique_lock<std::mutex> lock(conn_mutex_);
+  if (!conn_) {
+    lock.unlock();  // connecting can take its whole deadline; the writer spools meanwhile
+    std::string why;
+    PGconn* c = ConnectBy(url_, true, Clock::now() + kCallTimeout, &why);
+    Outcome o = c ? Outcome::kOk : Outcome::kLost;
+    if (c && !schema_ready_ && (o = CreateSchema(c, Clock::now() + kCallTimeout, &why)) == Outcome::kOk)
+      schema_ready_ = true;
+    if (o != Outcome::kOk) {
+      if (c) PQfinish(c);
+      if (o == Outcome::kFailed) status_.Refused(why);
+      else status_.Unreachable(why, spool_path_);
+      return false;
+    }
+    lock.lock();
+    conn_ = c;
+    std::lock_guard<std::mutex> spool(spool_mutex_);
+    status_.Reachable(spool_.rows());
+  }
+  std::vector<RecordedRequest> chunk;
+  uint64_t end = 0;
+  std::string why;
+  {
+    std::lock_guard<std::mutex> spool(spool_mutex_);
+    if (spool_.empty()) return false;
+    const bool read = spool_.ReadChunk(kReplayRows, kReplayBytes, &chunk, &end, &why);
+    status_.SpoolDepth(spool_.rows());
+    if (!read) {
+      status_.Refused(why, true);
+      return false;
+    }
+    if (chunk.empty()) return true;  // a damaged spool was moved aside
+  }
+  std::vector<RecordedRequest*> rows;
+  rows.reserve(chunk.size());
+  for (auto& r : chunk) rows.push_back(&r);
+  const auto start = Clock::now();
+  switch (Insert(conn_, rows, start + kReplayTimeout, &why)) {
+    case Outcome::kOk: break;
+    case Outcome::kLost: Lost(why); return false;
+    case Outcome::kFailed: status_.Refused(why); return false;
+  }
+  status_.Committed(Written(rows), std::chrono::duration<double>(Clock::now() - start).count());
+  // Marked written only after the commit: a crash in between replays rows
+  // whose event ids the database already has, and they are skipped.
+  std::lock_guard<std::mutex> spool(spool_mutex_);
+  if (!spool_.Consumed(end, chunk.size(), &why)) status_.Refused(why, true);
+  status_.SpoolDepth(spool_.rows());
+  return true;
 }
 
 void PostgresStore::ReplayLoop() {
   std::unique_lock<std::mutex> lock(replay_mutex_);
   while (!quit_) {
-    replay_wake_.wait_for(lock, kReplayPeriod);
-    if (quit_) break;
     lock.unlock();
-    {
-      std::lock_guard<std::mutex> write(write_mutex_);
-      std::string ignored;
-      Drain(&ignored);
-    }
+    const bool more = ReplayStep();
     lock.lock();
+    if (!more && !quit_) replay_wake_.wait_for(lock, kRetryPeriod);
   }
 }
 
 bool PostgresStore::ForEach(const std::function<void(const RecordedRequest&)>& fn,
                             std::string* error) {
-  std::lock_guard<std::mutex> lock(write_mutex_);
-  if (!Connect(error)) return false;
+  // A connection of its own: a long read never holds up the writes.
+  PGconn* c = ConnectBy(url_, false, Clock::now() + kCallTimeout, error);
+  if (!c) return false;
   const std::string sql =
       std::string("SELECT id, event_id, ") + RequestColumns() + " FROM " + kRequestsTable + " ORDER BY id";
-  Result r(PQexecParams(conn_, sql.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 1));
+  Result r(RunBy(c, sql, Clock::now() + kReadTimeout, error, 0, nullptr, nullptr, nullptr, 1));
   if (!r.ok()) {
-    *error = std::string("cannot read requests: ") + PQerrorMessage(conn_);
+    *error = "cannot read requests: " + *error;
+    PQfinish(c);
     return false;
   }
   const auto bytes = [&](int row, int col) {
@@ -333,24 +555,26 @@ bool PostgresStore::ForEach(const std::function<void(const RecordedRequest&)>& f
     e.event_id = bytes(row, 1);
     fn(e);
   }
+  PQfinish(c);
   return true;
 }
 
 bool PostgresStore::DeleteBefore(const std::string& day, int64_t* deleted, std::string* error, int chunk) {
-  std::lock_guard<std::mutex> lock(write_mutex_);
   *deleted = 0;
   if (chunk < 1) chunk = 1;
-  if (!Connect(error)) return false;
+  // A connection of its own, as for reading: the writer's stays the writer's.
+  PGconn* c = ConnectBy(url_, true, Clock::now() + kCallTimeout, error);
+  if (!c) return false;
+  const std::unique_ptr<PGconn, void (*)(PGconn*)> owner(c, &PQfinish);
   const auto failed = [&] {
-    *error = std::string("cannot delete requests: ") + PQerrorMessage(conn_);
-    while (!error->empty() && error->back() == '\n') error->pop_back();
+    *error = "cannot delete requests: " + *error;
     return false;
   };
   // The ids there are now; rows that come meanwhile are new.
   int64_t low, high;
   {
-    Result r(PQexec(conn_, (std::string("SELECT coalesce(min(id), 1), coalesce(max(id), 0) FROM ") +
-                            kRequestsTable).c_str()));
+    Result r(RunBy(c, std::string("SELECT coalesce(min(id), 1), coalesce(max(id), 0) FROM ") + kRequestsTable,
+                   Clock::now() + kReadTimeout, error));
     if (!r.ok() || PQntuples(r.r) != 1) return failed();
     low = std::atoll(PQgetvalue(r.r, 0, 0)), high = std::atoll(PQgetvalue(r.r, 0, 1));
   }
@@ -365,7 +589,7 @@ bool PostgresStore::DeleteBefore(const std::string& day, int64_t* deleted, std::
   for (; low <= high; low += chunk) {
     const std::string from = std::to_string(low), to = std::to_string(low + chunk);
     const char* values[3] = {day.c_str(), from.c_str(), to.c_str()};
-    Result r(PQexecParams(conn_, sql.c_str(), 3, nullptr, values, nullptr, nullptr, 0));
+    Result r(RunBy(c, sql, Clock::now() + kReadTimeout, error, 3, values));
     if (!r.ok()) return failed();
     *deleted += std::atoll(PQcmdTuples(r.r));
   }

@@ -1,7 +1,10 @@
 // The SQLite store: one file in WAL mode with synchronous=FULL, so a row is
 // on disk when its commit returns; writes are grouped into one transaction.
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <mutex>
 
 #include "server/store/group_commit.h"
@@ -32,22 +35,32 @@ class SqliteStore : public Store {
   }
   bool ForEach(const std::function<void(const RecordedRequest&)>& fn, std::string* error) override;
   bool DeleteBefore(const std::string& day, int64_t* deleted, std::string* error, int chunk) override;
+  StoreHealth Health() const override { return status_.Snapshot(); }
 
  private:
   std::string LastError() const { return sqlite3_errmsg(db_); }
   bool Exec(const char* sql, std::string* error);
   bool Insert(RecordedRequest& r);
   bool WriteBatch(const std::vector<RecordedRequest*>& rows, std::string* error);
+  bool Write(const std::vector<RecordedRequest*>& rows, std::string* error);
 
   sqlite3* db_;
   sqlite3_stmt* insert_ = nullptr;
   std::mutex mutex_;  // one statement user at a time
+  StoreStatus status_;
   GroupCommit commit_;
 };
 
 }  // namespace
 
 std::unique_ptr<Store> OpenSqliteStore(const std::string& path, bool create, std::string* error) {
+  // A new file is made here, readable by its owner and group only (it holds
+  // client addresses and machine ids); SQLite gives its journal files the
+  // same mode.
+  if (create && path.rfind("file:", 0) != 0 && path.rfind(":memory:", 0) != 0) {
+    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0640);
+    if (fd >= 0) close(fd);
+  }
   sqlite3* db = nullptr;
   const int flags = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0) |
                     SQLITE_OPEN_FULLMUTEX;
@@ -113,14 +126,20 @@ bool SqliteStore::Insert(RecordedRequest& r) {
 }
 
 bool SqliteStore::WriteBatch(const std::vector<RecordedRequest*>& rows, std::string* error) {
+  const auto start = std::chrono::steady_clock::now();
+  const bool ok = Write(rows, error);
+  if (ok) status_.Committed(rows.size(), std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+  else status_.Refused(*error);
+  if (!ok) *error = "cannot record request: " + *error;
+  return ok;
+}
+
+bool SqliteStore::Write(const std::vector<RecordedRequest*>& rows, std::string* error) {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (!Exec("BEGIN IMMEDIATE", error)) {
-    *error = "cannot record request: " + *error;
-    return false;
-  }
+  if (!Exec("BEGIN IMMEDIATE", error)) return false;
   for (RecordedRequest* r : rows) {
     if (!Insert(*r)) {
-      *error = "cannot record request: " + LastError();
+      *error = LastError();
       std::string ignored;
       Exec("ROLLBACK", &ignored);
       for (RecordedRequest* undone : rows) undone->id = 0;
@@ -128,7 +147,6 @@ bool SqliteStore::WriteBatch(const std::vector<RecordedRequest*>& rows, std::str
     }
   }
   if (!Exec("COMMIT", error)) {
-    *error = "cannot record request: " + *error;
     std::string ignored;
     Exec("ROLLBACK", &ignored);
     return false;

@@ -40,6 +40,79 @@ bool Store::Add(RecordedRequest& request, std::string* error) {
   return result;
 }
 
+namespace {
+// The first line of a message (libpq's add a hint or the statement on further lines).
+std::string FirstLine(const std::string& message) {
+  std::string line = message.substr(0, message.find_first_of("\r\n"));
+  for (char& c : line) if (c == '\t') c = ' ';
+  return line;
+}
+
+void Say(const char* severity, const std::string& message) {
+  std::fprintf(stderr, "report-server: %s: %s\n", severity, message.c_str());
+}
+}  // namespace
+
+void StoreStatus::Committed(size_t rows, double seconds) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  ++health_.batches;
+  health_.rows_committed += rows;
+  health_.commit_seconds += seconds;
+  health_.last_commit_seconds = seconds;
+  if (rows > health_.largest_batch) health_.largest_batch = rows;
+  if (state_ == State::kRefusing) Say("notice", "the database accepts writes again");
+  if (state_ == State::kUnreachable) Say("notice", "database reachable again; recording into it");
+  state_ = State::kOk;
+  health_.database_ok = true;
+  health_.problem.clear();
+}
+
+void StoreStatus::Spooled(size_t rows, uint64_t waiting) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  health_.rows_spooled += rows;
+  health_.spool_rows = waiting;
+}
+
+void StoreStatus::SpoolDepth(uint64_t waiting) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  health_.spool_rows = waiting;
+}
+
+void StoreStatus::Unreachable(const std::string& why, const std::string& spool) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (state_ != State::kUnreachable)
+    Say("warning", "database unreachable (" + FirstLine(why) + "); requests wait in the spool " + spool +
+                       " until it is back");
+  state_ = State::kUnreachable;
+  health_.database_ok = false;
+  health_.problem = "database unreachable, spooling";
+}
+
+void StoreStatus::Reachable(uint64_t waiting) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (state_ == State::kUnreachable)
+    Say("notice", "database reachable again; writing the " + std::to_string(waiting) +
+                      " spooled requests to it, then recording into it");
+  state_ = State::kOk;
+  health_.database_ok = true;
+  health_.problem.clear();
+}
+
+void StoreStatus::Refused(const std::string& why, bool spool) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  ++health_.refusals;
+  const std::string what = spool ? "the spool cannot be written" : "the database refuses writes";
+  if (state_ != State::kRefusing) Say("error", what + " (" + FirstLine(why) + "); requests are answered 500");
+  state_ = State::kRefusing;
+  health_.database_ok = false;
+  health_.problem = (spool ? "spool cannot be written: " : "database refuses writes: ") + FirstLine(why);
+}
+
+StoreHealth StoreStatus::Snapshot() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return health_;
+}
+
 std::string NewEventId() {
   static const uint64_t process = [] {
     std::random_device rd;

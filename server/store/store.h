@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "server/http/query.h"
@@ -32,6 +33,46 @@ std::string NewEventId();
 // Whether `location` names a PostgreSQL database ("postgresql://...",
 // "postgres://...") rather than a SQLite file.
 bool IsPostgresLocation(const std::string& location);
+
+// What a store has been doing, for the admin address's /metrics and /healthz.
+struct StoreHealth {
+  bool database_ok = true;     // the last write reached the database (or nothing was written yet)
+  std::string problem;         // one line when not: why
+  uint64_t spool_rows = 0;     // requests waiting in the spool for the database
+  uint64_t batches = 0;        // batches committed to the database
+  uint64_t rows_committed = 0; // requests in those batches
+  uint64_t rows_spooled = 0;   // requests appended to the spool
+  uint64_t refusals = 0;       // batches the database refused (their requests answered 500)
+  double commit_seconds = 0;   // time spent in those commits, in all
+  double last_commit_seconds = 0;
+  uint64_t largest_batch = 0;  // rows in the largest committed batch
+};
+
+// The counters behind StoreHealth, and the one line on stderr each change of
+// the database's state gets (never one per request). Thread-safe.
+class StoreStatus {
+ public:
+  // A batch of `rows` committed in `seconds`. The first after an outage or
+  // a refusal says so once.
+  void Committed(size_t rows, double seconds);
+  // `rows` went to the spool, which now holds `waiting`.
+  void Spooled(size_t rows, uint64_t waiting);
+  void SpoolDepth(uint64_t waiting);
+  // The database cannot be reached: says so once, until it is back.
+  void Unreachable(const std::string& why, const std::string& spool);
+  // The database is reachable again (the spool may still be replaying).
+  void Reachable(uint64_t waiting);
+  // The database (or, with `spool`, the spool) refused a batch: counted, and
+  // said once until a commit works.
+  void Refused(const std::string& why, bool spool = false);
+  StoreHealth Snapshot() const;
+
+ private:
+  enum class State { kOk, kUnreachable, kRefusing };
+  mutable std::mutex mutex_;
+  StoreHealth health_;
+  State state_ = State::kOk;
+};
 
 class Store {
  public:
@@ -62,6 +103,8 @@ class Store {
   virtual bool DeleteBefore(const std::string& day, int64_t* deleted, std::string* error,
                             int chunk = kPruneChunk) = 0;
   static constexpr int kPruneChunk = 10000;
+  // The counters and state of the writes so far. Thread-safe.
+  virtual StoreHealth Health() const = 0;
 };
 
 std::unique_ptr<Store> OpenSqliteStore(const std::string& path, bool create, std::string* error);

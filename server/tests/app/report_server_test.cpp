@@ -1,4 +1,5 @@
 // The server over loopback: "Info" answers, reports as received, TLS, limits, a failed commit, file serving.
+#include <libpq-fe.h>
 #include <sqlite3.h>
 
 #include <regex>
@@ -133,6 +134,78 @@ TEST_F(ServerTest, AFailedCommitAnswersEveryRequest500) {
   std::vector<std::thread> clients;
   for (int i = 0; i < 4; ++i) clients.emplace_back([this] { EXPECT_EQ(Raw("GET /?Key=Setup").status, 500); });
   for (auto& t : clients) t.join();
+}
+
+// The admin address's /healthz and /metrics follow the store: one that works, one whose database
+// refuses writes (answered 500), one whose database is away (spooled). A fault is said once on
+// stderr, not once per request.
+TEST_F(ServerTest, AdminAddressShowsTheStoresHealth) {
+  const std::string down = dir_ + "/down";
+  std::filesystem::create_directories(down);
+  const auto drop = [this] {
+    if (IsPostgresLocation(config_.db)) {
+      PGconn* c = PQconnectdb(config_.db.c_str());
+      PQclear(PQexec(c, "DROP TABLE requests"));
+      PQfinish(c);
+      return;
+    }
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(config_.db.c_str(), &db), SQLITE_OK);
+    EXPECT_EQ(sqlite3_exec(db, "DROP TABLE requests", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+  };
+  struct Case {
+    std::string db;
+    bool harm;
+    int report, health;
+    std::string reason, metric, said;
+  };
+  std::vector<Case> cases = {
+      {dir_ + "/ok.db", false, 200, 200, "ok\n", "report_server_rows_committed_total 6\n", ""},
+      {dir_ + "/refusing.db", true, 500, 503, "database refuses writes: no such table: requests\n",
+       "report_server_database_up 0\n", "report-server: error: the database refuses writes"},
+      {"postgresql:///postgres?host=" + down + "&user=postgres", false, 200, 503,
+       "database unreachable, spooling (6 requests waiting in the spool)\n", "report_server_spool_rows 6\n",
+       "report-server: warning: database unreachable"},
+  };
+  if (const char* socket = std::getenv("STUB_TEST_PG_SOCKET"); socket && *socket) {
+    const std::string name = "refusing" + std::to_string(getpid());
+    PGconn* c = PQconnectdb((std::string("postgresql:///postgres?user=postgres&host=") + socket).c_str());
+    PQclear(PQexec(c, ("CREATE DATABASE " + name).c_str()));
+    PQfinish(c);
+    cases.push_back({"postgresql:///" + name + "?host=" + socket + "&user=postgres", true, 500, 503,
+                     "database refuses writes: ERROR:  relation \"requests\" does not exist\n",
+                     "report_server_refusals_total ", "report-server: error: the database refuses writes"});
+  }
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.db);
+    config_.db = c.db, config_.spool = dir_ + "/spool";
+    config_.admin_host = "127.0.0.1";
+    ::testing::internal::CaptureStderr();
+    StartServer();
+    if (c.harm) drop();
+    for (int i = 0; i < 6; ++i) EXPECT_EQ(Raw("GET /?Key=Setup&Data=" + std::to_string(i)).status, c.report);
+    httplib::Client admin("127.0.0.1", server_->admin_port());
+    const auto health = admin.Get("/healthz"), metrics = admin.Get("/metrics");
+    server_.reset();
+    const std::string said = ::testing::internal::GetCapturedStderr();
+    ASSERT_TRUE(health && metrics);
+    EXPECT_EQ(health->status, c.health);
+    EXPECT_EQ(health->body.substr(0, c.reason.size()), c.reason);
+    EXPECT_EQ(metrics->status, 200);
+    EXPECT_EQ(metrics->get_header_value("Content-Type"), "text/plain; version=0.0.4; charset=utf-8");
+    EXPECT_NE(metrics->body.find(c.metric), std::string::npos) << metrics->body;
+    EXPECT_NE(metrics->body.find("# TYPE report_server_commit_seconds summary\n"), std::string::npos);
+    const auto lines = [&](const std::string& text) {
+      size_t n = 0;
+      for (size_t at = 0; (at = said.find(text, at)) != std::string::npos; ++at) ++n;
+      return n;
+    };
+    if (!c.said.empty()) {
+      EXPECT_EQ(lines(c.said), 1u) << said;
+    }
+    EXPECT_EQ(lines("cannot record request"), 0u) << said;  // nothing said per request
+  }
 }
 
 TEST_F(ServerTest, ServesFilesInsideTheFolderOnly) {
