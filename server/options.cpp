@@ -1,10 +1,14 @@
 #include "server/options.h"
 
+#include <arpa/inet.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <map>
 
 #include "server/base/option_values.h"
+#include "server/http/client_address.h"
+#include "server/http/tls_certificate.h"
 #include "server/stats/figures.h"
 
 namespace stub::server {
@@ -25,6 +29,12 @@ bool ParseListen(const std::string& text, std::string& host, uint16_t& port) {
   if (!ParseCount(text.substr(colon + 1), 0, 65535, p)) return false;
   port = static_cast<uint16_t>(p);
   return true;
+}
+
+// An IPv4 or IPv6 address as digits, nothing around it (no port, no name).
+bool IsNumericAddress(const std::string& text) {
+  unsigned char bytes[sizeof(in6_addr)];
+  return inet_pton(AF_INET, text.c_str(), bytes) == 1 || inet_pton(AF_INET6, text.c_str(), bytes) == 1;
 }
 
 bool IsDirectory(const std::string& path) {
@@ -162,6 +172,9 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& out, st
   std::string admin;
   if (take("--admin-listen", admin) && !ParseListen(admin, c.admin_host, c.admin_port))
     return Refuse(error, "--admin-listen expects ADDR:PORT, got '" + admin + "'");
+  if (!admin.empty() && c.admin_port != 0 && c.admin_port == c.port && c.admin_host == c.host)
+    return Refuse(error, "--admin-listen must differ from --listen (" + listen +
+                             "): the dashboard never shares the stubs' address");
   if (!IsDirectory(c.files)) return Refuse(error, "--files: '" + c.files + "' is not a folder");
 
   std::string v;
@@ -170,11 +183,33 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& out, st
     if (!ParseCount(v, 1, 1 << 20, n)) return Refuse(error, "--max-connections expects 1 or more, got '" + v + "'");
     c.max_connections = static_cast<unsigned>(n);
   }
+  if (take("--max-per-address", v)) {
+    if (!ParseCount(v, 0, 1 << 20, n)) return Refuse(error, "--max-per-address expects 0 or more, got '" + v + "'");
+    c.max_per_address = static_cast<unsigned>(n);
+  }
+  if (take("--head-timeout", v) && (!ParseSeconds(v, c.head_timeout_seconds) || c.head_timeout_seconds > 3600))
+    return Refuse(error, "--head-timeout expects seconds from 0 to 3600, got '" + v + "'");
+  if (take("--trusted-proxy", v)) {
+    for (size_t start = 0, comma; start <= v.size(); start = comma + 1) {
+      comma = std::min(v.find(',', start), v.size());
+      const std::string one = v.substr(start, comma - start);
+      const auto address = IsNumericAddress(one) ? NumericAddress(one) : std::nullopt;
+      if (!address)
+        return Refuse(error, "--trusted-proxy expects numeric addresses separated by commas, got '" + v + "'");
+      c.trusted_proxies.push_back(*address);
+    }
+  }
   if (take("--spool", c.spool) && c.spool.empty()) return Refuse(error, "--spool needs a file name");
   const bool cert = take("--tls-cert", c.tls_cert), key = take("--tls-key", c.tls_key);
   if (cert != key) return Refuse(error, "--tls-cert and --tls-key go together");
   if (cert && (c.tls_cert.empty() || c.tls_key.empty()))
     return Refuse(error, "--tls-cert and --tls-key need file names");
+  if (take("--tls-priorities", c.tls_priorities)) {
+    if (!cert) return Refuse(error, "--tls-priorities needs --tls-cert and --tls-key");
+    std::string why;
+    if (!CheckTlsPriorities(c.tls_priorities, &why))
+      return Refuse(error, "--tls-priorities '" + c.tls_priorities + "': " + why);
+  }
   if (!values.empty()) return Refuse(error, "unknown option " + values.begin()->first);
   return true;
 }
