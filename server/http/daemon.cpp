@@ -1,7 +1,6 @@
 #include "server/http/daemon.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <microhttpd.h>
 #include <netdb.h>
 #include <netinet/in.h>

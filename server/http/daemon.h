@@ -2,6 +2,10 @@
 // set in one place, a pool of threads, and a stop that ends every wait at
 // once. Every request the library can split is handed to one handler; the
 // ones it refuses itself (bad version, a head cut short) are still reported.
+// The front door is kept here too: a listening socket no other server can
+// share, a limit on connections per client address, a deadline for each
+// request to arrive, the client's address behind a trusted proxy, and a TLS
+// certificate that can be replaced while serving.
 #pragma once
 
 #include <algorithm>

@@ -35,7 +35,7 @@ class HeadDeadlines {
 
   const Clock::duration span_;
   std::mutex mutex_;
-  std::condition_variable changed_;
+  std::condition_variable changed_;  // only for the end
   std::map<const void*, std::pair<Clock::time_point, int>> armed_;  // key: due, socket
   std::set<std::pair<Clock::time_point, const void*>> due_;        // the same, soonest first
   bool quit_ = false;
