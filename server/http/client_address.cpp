@@ -72,6 +72,17 @@ std::string SocketAddressText(const sockaddr* sa) {
   return text;
 }
 
+std::string AddressGroup(const sockaddr* sa) {
+  if (sa && sa->sa_family == AF_INET6) {
+    sockaddr_in6 net = *reinterpret_cast<const sockaddr_in6*>(sa);
+    if (!IN6_IS_ADDR_V4MAPPED(&net.sin6_addr)) {
+      std::fill(net.sin6_addr.s6_addr + 8, net.sin6_addr.s6_addr + 16, 0);
+      return SocketAddressText(reinterpret_cast<const sockaddr*>(&net)) + "/64";
+    }
+  }
+  return SocketAddressText(sa);
+}
+
 std::string ClientAddress(const std::string& peer, const std::vector<std::string>& trusted_proxies,
                           std::optional<std::string_view> forwarded_for,
                           std::optional<std::string_view> real_ip) {

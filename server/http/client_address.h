@@ -21,6 +21,11 @@ std::optional<std::string> NumericAddress(std::string_view text);
 // for other families.
 std::string SocketAddressText(const sockaddr* address);
 
+// What a limit per client counts a peer under: its numeric address, or for
+// IPv6 its /64 network ("2001:db8::/64"), which one host can fill with
+// addresses of its own.
+std::string AddressGroup(const sockaddr* address);
+
 // The client a request is recorded for. From a peer in `trusted_proxies`
 // (numeric addresses as NumericAddress writes them), the last entry of the
 // last X-Forwarded-For header (the one that proxy added), or without that

@@ -78,19 +78,6 @@ ConnectionState* StateOf(MHD_Connection* connection) {
   return info ? static_cast<ConnectionState*>(info->socket_context) : nullptr;
 }
 
-// What the per-address limit counts a peer under: its address, or for IPv6
-// its /64 network, which one host can fill with addresses of its own.
-std::string LimitKey(const sockaddr* sa) {
-  if (sa && sa->sa_family == AF_INET6) {
-    sockaddr_in6 net = *reinterpret_cast<const sockaddr_in6*>(sa);
-    if (!IN6_IS_ADDR_V4MAPPED(&net.sin6_addr)) {
-      std::fill(net.sin6_addr.s6_addr + 8, net.sin6_addr.s6_addr + 16, 0);
-      return SocketAddressText(reinterpret_cast<const sockaddr*>(&net)) + "/64";
-    }
-  }
-  return SocketAddressText(sa);
-}
-
 // The last value of header `name` (a proxy appends its own after any the
 // client sent), nullopt when there is none.
 std::optional<std::string> LastHeader(MHD_Connection* connection, const char* name) {
@@ -289,7 +276,7 @@ bool HttpDaemon::Trusted(const std::string& peer) const {
 bool HttpDaemon::MayConnect(const sockaddr* peer) {
   if (settings_.max_per_address == 0 || Trusted(SocketAddressText(peer))) return true;
   std::lock_guard<std::mutex> lock(mutex_);
-  const auto it = per_address_.find(LimitKey(peer));
+  const auto it = per_address_.find(AddressGroup(peer));
   return it == per_address_.end() || it->second < settings_.max_per_address;
 }
 
@@ -303,7 +290,7 @@ HttpDaemon::ConnectionState* HttpDaemon::OnConnectionStarted(MHD_Connection* con
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (settings_.max_per_address != 0 && !Trusted(state->peer)) {
-      state->limit_key = LimitKey(peer);
+      state->limit_key = AddressGroup(peer);
       ++per_address_[state->limit_key];
     }
     if (certificate_) {

@@ -1,7 +1,9 @@
 // The client address recorded for a request: forwarded headers count only from a trusted proxy.
 #include "server/http/client_address.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 
 namespace stub::server::testing { namespace {
 
@@ -40,6 +42,28 @@ TEST(ClientAddress, ForwardedHeadersCountOnlyFromATrustedProxy) {
   for (const auto& [peer, forwarded, real, client] : cases)
     EXPECT_EQ(ClientAddress(peer, trusted, forwarded, real), client)
         << peer << " " << forwarded.value_or("-").substr(0, 40) << " " << real.value_or("-");
+}
+
+// The per-address limit counts an IPv6 host by its /64: it can use every address in it.
+TEST(ClientAddress, AnIpv6HostCountsByItsNetwork) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"192.0.2.7", "192.0.2.7"},
+      {"::ffff:192.0.2.7", "192.0.2.7"},  // an IPv4 peer on an IPv6 socket
+      {"2001:db8:1:2:aaaa::1", "2001:db8:1:2::/64"},
+      {"2001:db8:1:2:ffff:ffff:ffff:ffff", "2001:db8:1:2::/64"},
+      {"2001:db8:1:3::1", "2001:db8:1:3::/64"},
+      {"::1", "::/64"},
+  };
+  for (const auto& [address, group] : cases) {
+    sockaddr_storage sa{};
+    if (inet_pton(AF_INET, address, &reinterpret_cast<sockaddr_in*>(&sa)->sin_addr) == 1) {
+      sa.ss_family = AF_INET;
+    } else {
+      ASSERT_EQ(inet_pton(AF_INET6, address, &reinterpret_cast<sockaddr_in6*>(&sa)->sin6_addr), 1) << address;
+      sa.ss_family = AF_INET6;
+    }
+    EXPECT_EQ(AddressGroup(reinterpret_cast<const sockaddr*>(&sa)), group) << address;
+  }
 }
 
 }}  // namespace stub::server::testing
