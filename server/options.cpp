@@ -1,10 +1,14 @@
 #include "server/options.h"
 
+#include <arpa/inet.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <map>
 
 #include "server/base/option_values.h"
+#include "server/http/client_address.h"
+#include "server/http/tls_certificate.h"
 #include "server/stats/figures.h"
 
 namespace stub::server {
@@ -37,6 +41,12 @@ bool IsCalendarDay(const std::string& text) {
   return d <= kDays[m - 1] + (m == 2 && leap);
 }
 
+// An IPv4 or IPv6 address as digits, nothing around it (no port, no name).
+bool IsNumericAddress(const std::string& text) {
+  unsigned char bytes[sizeof(in6_addr)];
+  return inet_pton(AF_INET, text.c_str(), bytes) == 1 || inet_pton(AF_INET6, text.c_str(), bytes) == 1;
+}
+
 bool IsDirectory(const std::string& path) {
   struct stat st;
   return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
@@ -59,9 +69,11 @@ std::string UsageText() {
          "the reply FILE for every request), answers other\n"
          "keyed requests with an empty page, and serves the files under DIR to\n"
          "requests without a Key field. Prints \"report-server: listening on\n"
-         "ADDR:PORT\" when ready; SIGINT or SIGTERM stop it. SIGHUP, or a change of\n"
-         "the rules or reply file, loads it again; a broken file is reported and the\n"
-         "rules in force stay.\n"
+         "ADDR:PORT\" when ready (an address another server already listens on is\n"
+         "refused); SIGINT or SIGTERM stop it. SIGHUP, or a change of the rules or\n"
+         "reply file, loads it again; a broken file is reported and the rules in force\n"
+         "stay. SIGHUP also reads the TLS certificate and key again for new\n"
+         "connections; a pair that does not load is reported and the old one stays.\n"
          "\n"
          "  --listen ADDR:PORT     address to listen on (port 0 picks a free port;\n"
          "                         IPv6 as [ADDR]:PORT)\n"
@@ -76,10 +88,26 @@ std::string UsageText() {
          "  --files DIR            folder of downloadable files\n"
          "  --tls-cert FILE        serve HTTPS with this PEM certificate (chain) ...\n"
          "  --tls-key FILE         ... and this PEM private key (both or neither)\n"
+         "  --tls-priorities STR   GnuTLS priority string for TLS versions and ciphers\n"
+         "                         (default " + std::string(kDefaultTlsPriorities) + ":\n"
+         "                         TLS 1.2 and 1.3 only; Windows XP needs TLS 1.0, see\n"
+         "                         the README)\n"
          "  --admin-listen ADDR:PORT  serve the dashboard and its figures, /metrics\n"
-         "                         (Prometheus) and /healthz here only\n"
+         "                         (Prometheus) and /healthz here only (never the\n"
+         "                         --listen address)\n"
          "  --max-connections N    serve at most N connections at once (default 1024);\n"
          "                         further ones wait until one closes\n"
+         "  --max-per-address N    at most N open connections from one address (IPv6: one\n"
+         "                         /64) at once; more are closed as they arrive (default\n"
+         "                         128, 0 no limit). Stubs behind one NAT address share it\n"
+         "  --head-timeout S       a request must arrive whole within S seconds of its\n"
+         "                         connection opening or of the previous answer, or the\n"
+         "                         connection is closed (default 30, 0 no deadline)\n"
+         "  --trusted-proxy ADDR[,ADDR...]  numeric addresses of reverse proxies in front:\n"
+         "                         from these peers the client recorded is the last\n"
+         "                         X-Forwarded-For entry (else X-Real-IP); from any other\n"
+         "                         peer those headers are ignored. Proxies have no\n"
+         "                         per-address limit\n"
          "\n"
          "events: prints the recorded requests as JSON lines in order of arrival.\n"
          "stats: prints the runs' funnel, failure reasons, time to install and the\n"
@@ -189,6 +217,9 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& out, st
   std::string admin;
   if (take("--admin-listen", admin) && !ParseListen(admin, c.admin_host, c.admin_port))
     return Refuse(error, "--admin-listen expects ADDR:PORT, got '" + admin + "'");
+  if (!admin.empty() && c.admin_port != 0 && c.admin_port == c.port && c.admin_host == c.host)
+    return Refuse(error, "--admin-listen must differ from --listen (" + listen +
+                             "): the dashboard never shares the stubs' address");
   if (!IsDirectory(c.files)) return Refuse(error, "--files: '" + c.files + "' is not a folder");
 
   std::string v;
@@ -197,11 +228,33 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& out, st
     if (!ParseCount(v, 1, 1 << 20, n)) return Refuse(error, "--max-connections expects 1 or more, got '" + v + "'");
     c.max_connections = static_cast<unsigned>(n);
   }
+  if (take("--max-per-address", v)) {
+    if (!ParseCount(v, 0, 1 << 20, n)) return Refuse(error, "--max-per-address expects 0 or more, got '" + v + "'");
+    c.max_per_address = static_cast<unsigned>(n);
+  }
+  if (take("--head-timeout", v) && (!ParseSeconds(v, c.head_timeout_seconds) || c.head_timeout_seconds > 3600))
+    return Refuse(error, "--head-timeout expects seconds from 0 to 3600, got '" + v + "'");
+  if (take("--trusted-proxy", v)) {
+    for (size_t start = 0, comma; start <= v.size(); start = comma + 1) {
+      comma = std::min(v.find(',', start), v.size());
+      const std::string one = v.substr(start, comma - start);
+      const auto address = IsNumericAddress(one) ? NumericAddress(one) : std::nullopt;
+      if (!address)
+        return Refuse(error, "--trusted-proxy expects numeric addresses separated by commas, got '" + v + "'");
+      c.trusted_proxies.push_back(*address);
+    }
+  }
   if (take("--spool", c.spool) && c.spool.empty()) return Refuse(error, "--spool needs a file name");
   const bool cert = take("--tls-cert", c.tls_cert), key = take("--tls-key", c.tls_key);
   if (cert != key) return Refuse(error, "--tls-cert and --tls-key go together");
   if (cert && (c.tls_cert.empty() || c.tls_key.empty()))
     return Refuse(error, "--tls-cert and --tls-key need file names");
+  if (take("--tls-priorities", c.tls_priorities)) {
+    if (!cert) return Refuse(error, "--tls-priorities needs --tls-cert and --tls-key");
+    std::string why;
+    if (!CheckTlsPriorities(c.tls_priorities, &why))
+      return Refuse(error, "--tls-priorities '" + c.tls_priorities + "': " + why);
+  }
   if (!values.empty()) return Refuse(error, "unknown option " + values.begin()->first);
   return true;
 }

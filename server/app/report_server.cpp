@@ -29,6 +29,16 @@ bool ReadPem(const std::string& path, const char* option, std::string* out, std:
   return true;
 }
 
+// The certificate and key files, loaded and matched.
+std::shared_ptr<const TlsCertificate> LoadCertificate(const ServerConfig& c, std::string* error) {
+  std::string chain, key;
+  if (!ReadPem(c.tls_cert, "--tls-cert", &chain, error) || !ReadPem(c.tls_key, "--tls-key", &key, error))
+    return nullptr;
+  auto certificate = TlsCertificate::Load(chain, key, error);
+  if (!certificate) *error = "--tls-cert '" + c.tls_cert + "' and --tls-key '" + c.tls_key + "': " + *error;
+  return certificate;
+}
+
 RecordedRequest NewRecord(const HttpRequest& req) {
   RecordedRequest rec;
   rec.event_id = NewEventId();
@@ -60,10 +70,11 @@ bool ReportServer::Start(std::string* error) {
   settings.host = config_.host;
   settings.port = config_.port;
   settings.max_connections = config_.max_connections;
-  if (!config_.tls_cert.empty() &&
-      (!ReadPem(config_.tls_cert, "--tls-cert", &settings.tls_cert_pem, error) ||
-       !ReadPem(config_.tls_key, "--tls-key", &settings.tls_key_pem, error)))
-    return false;
+  settings.max_per_address = config_.max_per_address;
+  settings.head_timeout = HeadTimeout();
+  settings.trusted_proxies = config_.trusted_proxies;
+  settings.tls_priorities = config_.tls_priorities;
+  if (!config_.tls_cert.empty() && !(settings.tls_certificate = LoadCertificate(config_, error))) return false;
   store_ = Store::Open(config_.db, true, error, config_.spool);
   if (!store_) return false;
   http_ = std::make_unique<HttpDaemon>(
@@ -105,10 +116,23 @@ bool ReportServer::StartAdmin(std::string* error) {
   settings.port = config_.admin_port;
   settings.threads = 2;
   settings.max_connections = 64;
+  settings.head_timeout = HeadTimeout();
   if (admin_->Start(settings, error)) return true;
   *error = "--admin-listen: " + *error;
   Stop();
   return false;
+}
+
+std::chrono::milliseconds ReportServer::HeadTimeout() const {
+  return std::chrono::milliseconds(static_cast<int64_t>(config_.head_timeout_seconds * 1000));
+}
+
+bool ReportServer::ReloadCertificates(std::string* error) {
+  if (config_.tls_cert.empty() || !http_) return true;
+  auto certificate = LoadCertificate(config_, error);
+  if (!certificate) return false;
+  http_->SetCertificate(std::move(certificate));
+  return true;
 }
 
 bool ReportServer::ReloadRules(std::string* error) {

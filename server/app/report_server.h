@@ -3,9 +3,11 @@
 // rest. Runs in the background so that tests can start it in-process.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "server/app/server_answers.h"
 #include "server/http/daemon.h"
@@ -24,7 +26,16 @@ struct ServerConfig {
   std::string files;  // folder served to requests without a Key field
   std::string tls_cert;  // PEM files; when set, every endpoint is served over TLS
   std::string tls_key;
+  std::string tls_priorities = kDefaultTlsPriorities;  // GnuTLS priority string
   unsigned max_connections = 1024;  // open connections served at once; more wait
+  // Open connections from one address at once; more are closed. Stubs behind
+  // one NAT address share it. 0: no limit.
+  unsigned max_per_address = 128;
+  // A request must arrive whole within this many seconds of its connection
+  // opening or of the previous answer; 0: no deadline.
+  double head_timeout_seconds = 30;
+  // Reverse proxies whose X-Forwarded-For / X-Real-IP name the client.
+  std::vector<std::string> trusted_proxies;
   std::string admin_host;  // dashboard address; "" = no dashboard
   uint16_t admin_port = 0;
   // How requests are answered; null: plainly, as in production.
@@ -50,12 +61,17 @@ class ReportServer {
   // Loads the rules (or reply) file again; false with `error` when the new
   // file is refused and the old rules stay.
   bool ReloadRules(std::string* error);
+  // Reads the certificate and key files again and serves the new pair to
+  // connections that open from now on; false with `error` when they are
+  // refused and the pair in force stays. True without TLS.
+  bool ReloadCertificates(std::string* error);
   // Loads the rules again if their file changed (a refused file is reported
   // on stderr) and brings the installers' digests up to date.
   void WatchRules();
 
  private:
   bool StartAdmin(std::string* error);
+  std::chrono::milliseconds HeadTimeout() const;
   // Records the request and answers once its row is durable.
   void Handle(const HttpRequest& req, const LaterAnswer& later);
   Answer AnswerRecorded(const RecordedRequest& rec, const Exchange& exchange);

@@ -59,6 +59,12 @@ int ServeUntilStopped(const ServerConfig& config, const StateNote& note) {
     } else {
       std::fprintf(stderr, "report-server: %s; the rules in force stay\n", error.c_str());
     }
+    if (config.tls_cert.empty()) continue;
+    if (server.ReloadCertificates(&error)) {
+      std::fprintf(stderr, "report-server: TLS certificate loaded again; new connections use it\n");
+    } else {
+      std::fprintf(stderr, "report-server: %s; the certificate in force stays\n", error.c_str());
+    }
   }
   tell("STOPPING=1");
   server.Stop();

@@ -22,6 +22,16 @@ TEST(CommandLine, Commands) {
   const ServerConfig& c = cmd.config;
   EXPECT_EQ(std::make_tuple(c.host, c.port, c.rules, c.reply, c.spool, c.max_connections, c.admin_host),
             std::make_tuple("::1", 8080, "reply.txt", "", "s.spool", 8u, "127.0.0.1"));
+  EXPECT_EQ(std::make_tuple(c.max_per_address, c.head_timeout_seconds, c.tls_priorities, c.trusted_proxies),
+            std::make_tuple(128u, 30.0, std::string(kDefaultTlsPriorities), std::vector<std::string>{}));
+  ASSERT_TRUE(ParseCommandLine(With({"--max-per-address", "0", "--head-timeout", "2.5", "--trusted-proxy",
+                                     "127.0.0.1,::FFFF:10.0.0.1,::1", "--tls-cert", "c.pem", "--tls-key", "k.pem",
+                                     "--tls-priorities", "NORMAL:+VERS-TLS1.0", "--admin-listen", "127.0.0.1:18472"}),
+                               cmd, error))
+      << error;
+  EXPECT_EQ(std::make_tuple(c.max_per_address, c.head_timeout_seconds, c.tls_priorities, c.trusted_proxies),
+            std::make_tuple(0u, 2.5, std::string("NORMAL:+VERS-TLS1.0"),
+                            std::vector<std::string>{"127.0.0.1", "10.0.0.1", "::1"}));
   ASSERT_TRUE(
       ParseCommandLine({"stats", "--db", "x.db", "--since", "2026-12-01", "--channel", "beta"}, cmd, error));
   EXPECT_EQ(std::make_tuple(cmd.command, cmd.since, cmd.channel),
@@ -44,6 +54,15 @@ TEST(CommandLine, BadUsageIsRefusedWithAMessage) {
       With({"--files", "/no/such/folder"}),
       With({"stray"}),
       With({"--max-connections", "0"}),
+      With({"--admin-listen", "127.0.0.1:18471"}),  // the stubs' own address
+      With({"--max-per-address", "-1"}),
+      With({"--head-timeout", "3601"}),
+      With({"--trusted-proxy", "10.0.0.1:80"}),
+      With({"--trusted-proxy", "proxy.example"}),
+      With({"--trusted-proxy", "10.0.0.1,"}),
+      With({"--trusted-proxy", "[::1]"}),
+      With({"--tls-priorities", "NORMAL"}),  // without TLS
+      With({"--tls-cert", "c.pem", "--tls-key", "k.pem", "--tls-priorities", "NORMAL:+NO-SUCH"}),
       With({"--tls-cert", "s.pem"}),
       With({"--rules", "r.toml"}),  // and --reply
       {"stats", "--db", "x", "--since", "1.12.2026"},

@@ -36,11 +36,19 @@ inline std::vector<RecordedRequest> ReadAll(const std::string& location) {  // e
 
 class RawSocket {
  public:
-  explicit RawSocket(uint16_t port) : fd_(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+  // Connects to 127.0.0.1:port, from loopback address `from` when given
+  // ("127.0.0.2": any 127/8 address is this machine's).
+  explicit RawSocket(uint16_t port, const char* from = nullptr) : fd_(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
     sockaddr_in a{};
-    a.sin_family = AF_INET, a.sin_port = htons(port), a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_family = AF_INET;
+    if (from) {
+      EXPECT_EQ(inet_pton(AF_INET, from, &a.sin_addr), 1);
+      EXPECT_EQ(bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    }
+    a.sin_port = htons(port), a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     EXPECT_EQ(connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
   }
+  int fd() const { return fd_; }
   ~RawSocket() { close(fd_); }
   bool Send(const std::string& b) { return send(fd_, b.data(), b.size(), MSG_NOSIGNAL) == ssize_t(b.size()); }
   // Reads until the peer closes or `quiet` passes without data; `closed` tells which.
