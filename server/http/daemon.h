@@ -80,9 +80,11 @@ struct DaemonSettings {
   // Peers whose X-Forwarded-For (or X-Real-IP) names the client.
   std::vector<std::string> trusted_proxies;
   // Bounds one request head: a longer request line is answered with 414.
-  // The library zeroes a connection's whole memory before each request, so
-  // this is also a cost per request: 80 KiB takes targets to just under 80 KiB.
-  size_t connection_memory = 80u << 10;
+  // The library zeroes a connection's whole memory before each request, and
+  // maps memory of more than 32 KiB from the kernel for every connection, so
+  // this is also a cost per connection: 32 KiB comes from malloc and takes
+  // targets to about 30 KiB, far above the stub's 8,000 bytes.
+  size_t connection_memory = 32u << 10;
   // When set, every connection speaks TLS with this certificate (until
   // SetCertificate replaces it) and these GnuTLS priorities.
   std::shared_ptr<const TlsCertificate> tls_certificate;

@@ -15,7 +15,7 @@
 namespace stub::server {
 namespace {
 
-// A record never gets near this (a request head is under 80 KiB); larger
+// A record never gets near this (a request head is under 32 KiB); larger
 // lengths mean a damaged file.
 constexpr uint32_t kMaxRecord = 1u << 20;
 // How much of the file is read at once.
