@@ -2,7 +2,8 @@
 """A 200 means the row is on disk: report-server runs under strace while reports arrive one at a time, and no
 answer may leave while a write to the store's files (the database, its journal, the spool) waits for its flush.
 
-    flush_before_answer.py REPORT_SERVER [SERVER OPTIONS...]   (--db and the files it names are made here)
+    flush_before_answer.py REPORT_SERVER [SERVER OPTIONS...]
+(a SQLite --db is made here unless the options name one; @SPOOL@ in them becomes a spool file made here)
 """
 import http.client
 import os
@@ -25,7 +26,8 @@ def main():
     open(reply, "w").write("DownUrl==http://127.0.0.1/x.exe")
     os.makedirs(files)
     stored = ["store.db", "store.spool"]  # the database (and its -wal) and the spool: what must be flushed
-    args = ["--listen", "127.0.0.1:0", "--db", os.path.join(work, stored[0]), "--reply", reply, "--files", files]
+    args = ["--listen", "127.0.0.1:0", "--reply", reply, "--files", files]
+    args += [] if "--db" in extra else ["--db", os.path.join(work, stored[0])]
     extra = [a.replace("@SPOOL@", os.path.join(work, stored[1])) for a in extra]
     proc = subprocess.Popen(["strace", "-f", "-qq", "-y", "-s", "16", "-o", log, "-e",
                              "trace=write,pwrite64,writev,pwritev,fsync,fdatasync,sendto,sendmsg", server, *args,
