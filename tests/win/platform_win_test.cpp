@@ -44,6 +44,16 @@ TEST(WinFileSystem, TheCheckedFileIsReadableButCannotChangeUntilReleased) {
   CloseHandle(reader);
   EXPECT_EQ(fs.DigestAndHold(folder), kErrOpen);  // a failed check lets go of the last
   EXPECT_TRUE(DeleteFileW(W(path)));
+  const std::u16string started = folder + u"\\started.exe";  // once started, held whatever is checked next
+  CloseHandle(Open(started, GENERIC_WRITE, 0, CREATE_ALWAYS));
+  {
+    WinFileSystem kept;
+    kept.DigestAndHold(started);
+    kept.KeepHeld();
+    kept.DigestAndHold(folder);
+    EXPECT_FALSE(DeleteFileW(W(started)));
+  }
+  EXPECT_TRUE(DeleteFileW(W(started)));  // until the file system ends
 }
 
 // The held file's SHA-256 (a known answer, read from its start across many reads) and the verdict on its signature: the sample
@@ -96,6 +106,12 @@ TEST(PageCharset, NoCharsetMeansTheSystemsAnsiCodePage) {
     EXPECT_EQ(PageText("", row.bytes, DecodeCharset), row.text);
   }
   EXPECT_EQ(ran, 1) << "no row for code page " << GetACP();
+  const struct { const char* type; const char* bytes; std::u16string text; } named[] = {  // whatever the system's
+      {"text/plain; charset=gbk", "\xD6\xD0\xCE\xC4", u"\u4E2D\u6587"},
+      {"text/plain; charset=big5", "\xA4\xA4\xA4\xE5", u"\u4E2D\u6587"},
+      {"text/plain; charset=shift_jis", "\x93\xFA\x96\x7B", u"\u65E5\u672C"},
+  };
+  for (const auto& row : named) EXPECT_EQ(PageText(row.type, row.bytes, DecodeCharset), row.text) << row.type;
 }
 
 HWND Popup(const std::u16string& title) {
