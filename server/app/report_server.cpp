@@ -94,8 +94,8 @@ bool ReportServer::StartAdmin(std::string* error) {
   admin_ = std::make_unique<HttpDaemon>(
       [this](const HttpRequest& req, const LaterAnswer&) -> std::optional<Answer> {
         const AdminResponse res =
-            AdminAnswer(req.method, req.target, [this](std::vector<RunEvent>& out, std::string* e) {
-              return store_->ForEach([&](const RecordedRequest& r) { out.push_back(ToRunEvent(r)); }, e);
+            AdminAnswer(req.method, req.target, [this](const StatsFilter& filter, Stats* out, std::string* e) {
+              return StoreStats(*store_, filter, out, e);
             });
         return TextAnswer(res.status, res.content_type, res.body);
       },

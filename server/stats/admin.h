@@ -18,8 +18,8 @@ struct AdminResponse {
   std::string body;
 };
 
-// Reads every recorded request for the figures; false with `error` on failure.
-using EventSource = std::function<bool(std::vector<RunEvent>& out, std::string* error)>;
+// Counts the figures the filter asks for; false with `error` on failure.
+using StatsSource = std::function<bool(const StatsFilter& filter, Stats* out, std::string* error)>;
 
 // The answer to a GET of `target` on the admin address:
 //   /                      the dashboard page
@@ -27,6 +27,6 @@ using EventSource = std::function<bool(std::vector<RunEvent>& out, std::string* 
 //   /api/stats?since=YYYY-MM-DD&until=YYYY-MM-DD&channel=NAME
 //                          the figures, as the "stats" command prints them
 AdminResponse AdminAnswer(std::string_view method, std::string_view target,
-                          const EventSource& events);
+                          const StatsSource& stats);
 
 }  // namespace stub::server

@@ -9,6 +9,7 @@
 
 #include <condition_variable>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <unordered_map>
@@ -95,6 +96,7 @@ class PostgresStore : public Store {
       Drain(&ignored);
     }
     if (conn_) PQfinish(conn_);
+    if (reader_) PQfinish(reader_);
   }
 
   bool Init(bool create, const std::string& spool, std::string* error) {
@@ -115,6 +117,7 @@ class PostgresStore : public Store {
   }
 
   bool ForEach(const std::function<void(const RecordedRequest&)>& fn, std::string* error) override;
+  bool ForEachRun(const std::function<void(const RunSummary&)>& fn, std::string* error) override;
   bool DeleteBefore(const std::string& day, int64_t* deleted, std::string* error, int chunk) override;
 
  private:
@@ -145,6 +148,10 @@ class PostgresStore : public Store {
   std::condition_variable replay_wake_;
   bool quit_ = false;
   std::thread replayer_;
+  // Runs are read on a connection of their own, so a reading never waits
+  // for the writer's connection nor holds it.
+  PGconn* reader_ = nullptr;
+  std::mutex read_mutex_;  // the reader
 };
 
 bool PostgresStore::Connect(std::string* error) {
@@ -199,6 +206,14 @@ bool PostgresStore::CreateSchema(std::string* error) {
       Exec("ROLLBACK", &ignored);
       return false;
     }
+  }
+  // The time index serves readings and prunes by day (compared byte by byte,
+  // as they compare); a database made before it existed gets it here.
+  const std::string index = std::string("CREATE INDEX IF NOT EXISTS ") + kRequestsTable + "_time ON " +
+                            kRequestsTable + " (time COLLATE \"C\")";
+  if (!Exec(index.c_str(), error)) {
+    Exec("ROLLBACK", &ignored);
+    return false;
   }
   return Exec("COMMIT", error);
 }
@@ -334,6 +349,69 @@ bool PostgresStore::ForEach(const std::function<void(const RecordedRequest&)>& f
     fn(e);
   }
   return true;
+}
+
+bool PostgresStore::ForEachRun(const std::function<void(const RunSummary&)>& fn, std::string* error) {
+  std::lock_guard<std::mutex> lock(read_mutex_);
+  const auto failed = [&] {
+    *error = std::string("cannot read runs: ") + (reader_ ? PQerrorMessage(reader_) : "out of memory");
+    while (!error->empty() && error->back() == '\n') error->pop_back();
+    if (reader_ && PQstatus(reader_) != CONNECTION_OK) {
+      PQfinish(reader_);
+      reader_ = nullptr;
+    }
+    return false;
+  };
+  if (reader_ && PQstatus(reader_) != CONNECTION_OK) {
+    PQfinish(reader_);
+    reader_ = nullptr;
+  }
+  if (!reader_) {
+    reader_ = PQconnectdb(url_.c_str());
+    if (!reader_ || PQstatus(reader_) != CONNECTION_OK) return failed();
+    PQsetNoticeProcessor(reader_, &IgnoreNotice, nullptr);
+  }
+  const auto exec = [&](const std::string& sql) { return Result(PQexec(reader_, sql.c_str())).ok(); };
+  // Both cursors read one snapshot; every row comes in binary, so each value
+  // is its bytes (the numbers are sent as text).
+  if (!exec("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY") ||
+      !exec("SET LOCAL cursor_tuple_fraction = 1") ||
+      !exec("DECLARE runs NO SCROLL CURSOR FOR " + RunSummarySql("::bytea", true)) ||
+      !exec("DECLARE failures NO SCROLL CURSOR FOR " + RunFailuresSql("::bytea"))) {
+    failed();
+    if (reader_) exec("ROLLBACK");
+    return false;
+  }
+  bool ok = true;
+  struct Batch {
+    std::unique_ptr<Result> rows;
+    int next = 0;
+  } run_batch, failure_batch;
+  const auto next = [&](const char* cursor, Batch& b) {
+    return [&, cursor](std::vector<std::optional<std::string>>& row) {
+      if (!ok) return false;
+      if (!b.rows || b.next >= PQntuples(b.rows->r)) {
+        const std::string fetch = std::string("FETCH 5000 FROM ") + cursor;
+        b.rows = std::make_unique<Result>(PQexecParams(reader_, fetch.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 1));
+        b.next = 0;
+        if (!b.rows->ok()) return ok = failed();
+        if (PQntuples(b.rows->r) == 0) return false;
+      }
+      row.resize(static_cast<size_t>(PQnfields(b.rows->r)));
+      for (int col = 0; col < static_cast<int>(row.size()); ++col) {
+        if (PQgetisnull(b.rows->r, b.next, col)) row[col].reset();
+        else row[col] = std::string(PQgetvalue(b.rows->r, b.next, col),
+                                    static_cast<size_t>(PQgetlength(b.rows->r, b.next, col)));
+      }
+      ++b.next;
+      return true;
+    };
+  };
+  JoinRuns(next("runs", run_batch), next("failures", failure_batch), fn);
+  run_batch.rows.reset();
+  failure_batch.rows.reset();
+  if (reader_) exec(ok ? "COMMIT" : "ROLLBACK");
+  return ok;
 }
 
 bool PostgresStore::DeleteBefore(const std::string& day, int64_t* deleted, std::string* error, int chunk) {
