@@ -70,9 +70,10 @@ std::string InRunSql(const char* b) {
 
 }  // namespace
 
-std::string RunSummarySql(const char* b, bool numbers_as_text) {
-  const auto num = [numbers_as_text](const std::string& e) {
-    return numbers_as_text ? "CAST(" + e + " AS text)" : e;
+std::string RunSummarySql(const RunDialect& dialect) {
+  const char* b = dialect.bytes;
+  const auto num = [&dialect](const std::string& e) {
+    return dialect.numbers_as_text ? "CAST(" + e + " AS text)" : e;
   };
   const auto any = [&](const std::string& kinds) {
     return num("max(CASE WHEN k IN (" + kinds + ") THEN 1 ELSE 0 END)");
@@ -89,15 +90,15 @@ std::string RunSummarySql(const char* b, bool numbers_as_text) {
     return out;
   };
   // The first non-empty value of a field: the id of its row, read back below.
-  const auto first_set = [b](const char* field) {
-    return std::string("min(CASE WHEN \"") + field + "\" <> ''" + b + " THEN id END)";
+  const auto set_at = [b](const char* field, const char* name) {
+    return std::string("CASE WHEN \"") + field + "\" <> ''" + b + " THEN id END AS " + name;
   };
   const std::string others = k({kOther, kWindow, kBegin, kRetry, kNoFolder, kBrowser, kReuse, kDone, kChecked, kFailed});
   return std::string("WITH e AS (SELECT id, \"TimeID\" AS t, coalesce(\"PcId\", ''") + b + ") AS p, " + KindSql(b) +
-         " AS k, \"Channel\", \"SoftVer\", \"OS\", \"OSBit\" FROM " + kRequestsTable + " WHERE " + InRunSql(b) +
-         "), g AS (SELECT t, p, min(id) AS first_id, " + first_set("Channel") + " AS channel_id, " +
-         first_set("SoftVer") + " AS version_id, " + first_set("OS") + " AS os_id, " + first_set("OSBit") +
-         " AS bits_id, " + "min(CASE WHEN k IN (" + k({kReuse, kDone, kChecked}) + ") THEN id END) AS install_id, " +
+         " AS k, " + set_at("Channel", "c") + ", " + set_at("SoftVer", "v") + ", " + set_at("OS", "o") + ", " +
+         set_at("OSBit", "w") + " FROM " + kRequestsTable + " WHERE " + InRunSql(b) + dialect.fence +
+         "), g AS (SELECT t, p, min(id) AS first_id, min(c) AS channel_id, min(v) AS version_id, min(o) AS os_id, "
+         "min(w) AS bits_id, " + "min(CASE WHEN k IN (" + k({kReuse, kDone, kChecked}) + ") THEN id END) AS install_id, " +
          any(k({kInfo})) + " AS info, " + any(others) + " AS other, " + any(k({kFallback})) + " AS fallback, " +
          any(k({kWindow})) + " AS window_shown, " + any(k({kBegin})) + " AS begun, " + any(k({kNoFolder})) +
          " AS no_folder, " + any(k({kBrowser})) + " AS browser, " + any(k({kReuse})) + " AS reused, " +
@@ -112,7 +113,8 @@ std::string RunSummarySql(const char* b, bool numbers_as_text) {
          ", failures FROM g ORDER BY t, p";
 }
 
-std::string RunFailuresSql(const char* b) {
+std::string RunFailuresSql(const RunDialect& dialect) {
+  const char* b = dialect.bytes;
   return std::string("SELECT \"TimeID\", coalesce(\"PcId\", ''") + b + "), \"Data\" FROM " + kRequestsTable +
          " WHERE " + InRunSql(b) + " AND (" + KindSql(b) + ") = " + std::to_string(kFailed) +
          " ORDER BY 1, 2, id";

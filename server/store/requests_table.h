@@ -36,17 +36,23 @@ std::string CreateRequestsSql(const TableDialect& dialect);
 using ColumnReader = std::function<std::optional<std::string>(int index)>;
 RecordedRequest RequestFromRow(const ColumnReader& column);
 
-// The two queries behind Store::ForEachRun, in one database's spelling:
-// `bytes` follows each text literal compared with a field ("" for SQLite,
-// "::bytea" for PostgreSQL), and with `numbers_as_text` every number is
-// returned as its decimal text (so a binary result holds bytes only).
+// How one database spells the run queries.
+struct RunDialect {
+  const char* bytes;      // follows each literal compared with a field ("" or "::bytea")
+  bool numbers_as_text;   // every number returned as its decimal text (a binary result then holds bytes only)
+  // Ends the per-request subquery so that it is not merged into the grouping
+  // (each request's kind is then worked out once, not once per aggregate).
+  const char* fence;
+};
+
+// The two queries behind Store::ForEachRun:
 //   RunSummarySql: one row per run in run order (TimeID, then PcId):
 //     TimeID, PcId, then RunSummary's fields in order up to install_time,
 //     then the number of failed downloads.
 //   RunFailuresSql: TimeID, PcId, Data of every failed download's report, in
 //     run order, then order of arrival.
-std::string RunSummarySql(const char* bytes, bool numbers_as_text);
-std::string RunFailuresSql(const char* bytes);
+std::string RunSummarySql(const RunDialect& dialect);
+std::string RunFailuresSql(const RunDialect& dialect);
 
 // The next row of a result, each column's bytes or nullopt for NULL; false
 // at its end (or on an error the caller keeps).

@@ -13,6 +13,8 @@ namespace {
 
 constexpr TableDialect kSqlite = {"CREATE TABLE IF NOT EXISTS", "id INTEGER PRIMARY KEY AUTOINCREMENT",
                                    "TEXT", "TEXT", "BLOB", "TEXT"};
+// A subquery with a LIMIT is never merged into a grouping query.
+constexpr RunDialect kSqliteRuns = {"", false, " LIMIT -1"};
 
 class SqliteStore : public Store {
  public:
@@ -193,8 +195,8 @@ bool SqliteStore::ForEachRun(const std::function<void(const RunSummary&)>& fn, s
   sqlite3_stmt* failures = nullptr;
   // Both statements read one snapshot: the transaction begins at the first step.
   bool ok = sqlite3_exec(reader_, "BEGIN", nullptr, nullptr, nullptr) == SQLITE_OK &&
-            sqlite3_prepare_v2(reader_, RunSummarySql("", false).c_str(), -1, &runs, nullptr) == SQLITE_OK &&
-            sqlite3_prepare_v2(reader_, RunFailuresSql("").c_str(), -1, &failures, nullptr) == SQLITE_OK;
+            sqlite3_prepare_v2(reader_, RunSummarySql(kSqliteRuns).c_str(), -1, &runs, nullptr) == SQLITE_OK &&
+            sqlite3_prepare_v2(reader_, RunFailuresSql(kSqliteRuns).c_str(), -1, &failures, nullptr) == SQLITE_OK;
   if (!ok) failed(reader_);
   const auto next = [&](sqlite3_stmt* st) {
     return [&, st](std::vector<std::optional<std::string>>& row) {
