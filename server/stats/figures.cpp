@@ -254,12 +254,6 @@ bool IsDay(std::string_view t) {
   return true;
 }
 
-double Percentile(const std::vector<double>& sorted, double p) {
-  if (sorted.empty()) return 0;
-  const size_t rank = static_cast<size_t>(std::ceil(p / 100 * static_cast<double>(sorted.size())));
-  return sorted[std::min(sorted.size(), std::max<size_t>(rank, 1)) - 1];
-}
-
 double Percentile(const std::vector<double>& sorted, const std::vector<int64_t>& counts, double p) {
   int64_t total = 0;
   for (int64_t n : counts) total += n;

@@ -82,9 +82,8 @@ bool StoreStats(Store& store, const StatsFilter& filter, Stats* out, std::string
 // StoreStats of the database at `db_path`.
 bool ReadStats(const std::string& db_path, const StatsFilter& filter, Stats* out, std::string* error);
 
-// Nearest-rank percentile (0 < p <= 100) of sorted values; 0 when empty.
-double Percentile(const std::vector<double>& sorted, double p);
-// The same, of sorted distinct values each seen counts[i] times.
+// Nearest-rank percentile (0 < p <= 100) of sorted distinct values, each
+// seen counts[i] times; 0 when there is none.
 double Percentile(const std::vector<double>& sorted, const std::vector<int64_t>& counts, double p);
 
 // The figures as JSON lines, each an object with a "kind": "funnel",
