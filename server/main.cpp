@@ -32,12 +32,11 @@ int main(int argc, char** argv) {
       }
       return 0;
     case CommandLine::Command::kStats: {
-      std::vector<stub::server::RunEvent> events;
-      if (!stub::server::ReadRunEvents(cmd.db, events, &error)) {
+      stub::server::Stats stats;
+      if (!stub::server::ReadStats(cmd.db, {cmd.since, cmd.until, cmd.channel}, &stats, &error)) {
         std::fprintf(stderr, "report-server: %s\n", error.c_str());
         return 1;
       }
-      const auto stats = stub::server::ComputeStats(events, {cmd.since, cmd.until, cmd.channel});
       for (const std::string& line : stub::server::StatsLines(stats)) std::printf("%s\n", line.c_str());
       return 0;
     }

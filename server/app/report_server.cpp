@@ -104,8 +104,8 @@ bool ReportServer::StartAdmin(std::string* error) {
         const AdminResponse res =
             AdminAnswer(
                 req.method, req.target,
-                [this](std::vector<RunEvent>& out, std::string* e) {
-                  return store_->ForEach([&](const RecordedRequest& r) { out.push_back(ToRunEvent(r)); }, e);
+                [this](const StatsFilter& filter, Stats* out, std::string* e) {
+                  return StoreStats(*store_, filter, out, e);
                 },
                 [this] { return store_->Health(); });
         return TextAnswer(res.status, res.content_type, res.body);

@@ -74,7 +74,7 @@ std::string MetricsText(const StoreHealth& h) {
 }
 
 AdminResponse AdminAnswer(std::string_view method, std::string_view target,
-                          const EventSource& events, const HealthSource& health) {
+                          const StatsSource& stats, const HealthSource& health) {
   if (method != "GET" && method != "HEAD") return {405, "text/plain; charset=utf-8", "GET only\n"};
   const std::string_view path = PathOf(target);
   if (path == "/" || path == "/index.html")
@@ -94,11 +94,11 @@ AdminResponse AdminAnswer(std::string_view method, std::string_view target,
   StatsFilter filter{Param(target, "since"), Param(target, "until"), Param(target, "channel")};
   if ((!filter.since.empty() && !IsDay(filter.since)) || (!filter.until.empty() && !IsDay(filter.until)))
     return {400, "text/plain; charset=utf-8", "since and until are YYYY-MM-DD\n"};
-  std::vector<RunEvent> list;
+  Stats figures;
   std::string error;
-  if (!events(list, &error)) return {500, "text/plain; charset=utf-8", error + "\n"};
+  if (!stats(filter, &figures, &error)) return {500, "text/plain; charset=utf-8", error + "\n"};
   std::string body;
-  for (const std::string& line : StatsLines(ComputeStats(list, filter))) body += line + "\n";
+  for (const std::string& line : StatsLines(figures)) body += line + "\n";
   return {200, "application/x-ndjson; charset=utf-8", body};
 }
 

@@ -18,8 +18,8 @@ struct AdminResponse {
   std::string body;
 };
 
-// Reads every recorded request for the figures; false with `error` on failure.
-using EventSource = std::function<bool(std::vector<RunEvent>& out, std::string* error)>;
+// Counts the figures the filter asks for; false with `error` on failure.
+using StatsSource = std::function<bool(const StatsFilter& filter, Stats* out, std::string* error)>;
 // The store's state now.
 using HealthSource = std::function<StoreHealth()>;
 
@@ -31,7 +31,7 @@ using HealthSource = std::function<StoreHealth()>;
 //   /metrics               the store's counters in the Prometheus text format
 //   /healthz               200 "ok", or 503 with the reason on one line
 AdminResponse AdminAnswer(std::string_view method, std::string_view target,
-                          const EventSource& events, const HealthSource& health);
+                          const StatsSource& stats, const HealthSource& health);
 
 // The Prometheus text exposition of `h`.
 std::string MetricsText(const StoreHealth& h);

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <ctime>
+#include <set>
 
 namespace stub::server {
 namespace {
@@ -132,6 +133,78 @@ void CountInto(Funnel& f, const Run& r) {
   f.second_instance += r.info && !r.other_report;
 }
 
+// A run as its store's summary tells it: the same flags Run::Add would set
+// walking the run's requests in order of arrival.
+Run FromSummary(const RunSummary& s) {
+  Run r;
+  r.first_ms = EpochMs(s.first_time);
+  r.day = s.first_time.substr(0, 10);
+  r.channel = s.channel, r.version = s.version, r.os = s.os, r.bits = s.bits;
+  r.info = s.info, r.other_report = s.other_report, r.fallback = s.fallback;
+  r.frm_load = s.window_shown, r.begun = s.begun, r.no_folder = s.no_folder, r.browser = s.browser;
+  r.reused = s.reused;
+  const int64_t retry = s.first_retry;
+  // An install counts as a retry's when an AutoReDown came before it.
+  r.installed_first = s.first_install && (!retry || s.first_install < retry);
+  r.installed_retry = retry && s.last_install > retry;
+  // A failure after the retry stands unless an install came after it.
+  r.failed_after_retry = retry && s.last_failure > retry && s.last_failure > s.last_install;
+  r.open_download = s.last_begin > s.last_finish;
+  r.install_ms = s.install_time.empty() ? -1 : EpochMs(s.install_time);
+  r.failures = s.failures;
+  return r;
+}
+
+// Counts runs into the figures one at a time; what it keeps grows with the
+// days, split values, trails and install durations seen, not with the runs.
+class Counter {
+ public:
+  explicit Counter(const StatsFilter& filter) : filter_(filter) {}
+  void Add(const Run& r) {
+    channels_.insert(r.channel);
+    if (!filter_.since.empty() && r.day < filter_.since) return;
+    if (!filter_.until.empty() && r.day > filter_.until) return;
+    if (!filter_.channel.empty() && r.channel != filter_.channel) return;
+    CountInto(st_.funnel, r);
+    CountInto(st_.days[r.day], r);
+    auto& split = st_.splits[r.day];
+    CountInto(split["channel"][r.channel], r);
+    CountInto(split["version"][r.version], r);
+    CountInto(split["os"][r.os], r);
+    CountInto(split["bits"][r.bits], r);
+    st_.reasons.no_writable_folder += r.no_folder;
+    st_.reasons.fallback_download += r.fallback;
+    for (const std::string& d : r.failures) {
+      const std::string md5 = Between(d, "DownMD5", "FileMD5");
+      if (const char* refusal = SignRefusal(d)) {
+        ++st_.reasons.signature;
+        ++st_.reasons.signature_verdicts[refusal];
+      } else if (md5.empty() || md5.find("ERR") != std::string::npos) {
+        ++st_.reasons.file_unreadable;
+      } else {
+        ++st_.reasons.digest_mismatch;
+      }
+      if (Piece(d, "DiskSpace") == "0") ++st_.reasons.full_disk;
+      ++st_.reasons.trails[Piece(d, "DownCode")];
+    }
+    if (r.install_ms >= 0 && r.first_ms >= 0) ++install_ms_[r.install_ms - r.first_ms];
+  }
+  Stats Finish() {
+    for (const auto& [ms, n] : install_ms_) {
+      st_.install_seconds.push_back(static_cast<double>(ms) / 1000);
+      st_.install_counts.push_back(n);
+    }
+    st_.channels.assign(channels_.begin(), channels_.end());
+    return std::move(st_);
+  }
+
+ private:
+  const StatsFilter filter_;
+  Stats st_;
+  std::map<int64_t, int64_t> install_ms_;  // duration in ms -> runs
+  std::set<std::string> channels_;         // every run's, whatever the filter
+};
+
 Json FunnelJson(const Funnel& f) {
   return Json{{"runs", f.runs},
               {"window_shown", f.window_shown},
@@ -181,14 +254,19 @@ bool IsDay(std::string_view t) {
   return true;
 }
 
-double Percentile(const std::vector<double>& sorted, double p) {
-  if (sorted.empty()) return 0;
-  const size_t rank = static_cast<size_t>(std::ceil(p / 100 * static_cast<double>(sorted.size())));
-  return sorted[std::min(sorted.size(), std::max<size_t>(rank, 1)) - 1];
+double Percentile(const std::vector<double>& sorted, const std::vector<int64_t>& counts, double p) {
+  int64_t total = 0;
+  for (int64_t n : counts) total += n;
+  if (sorted.empty() || total == 0) return 0;
+  const int64_t rank =
+      std::max<int64_t>(static_cast<int64_t>(std::ceil(p / 100 * static_cast<double>(total))), 1);
+  int64_t seen = 0;
+  for (size_t i = 0; i < sorted.size() && i < counts.size(); ++i)
+    if ((seen += counts[i]) >= rank) return sorted[i];
+  return sorted.back();
 }
 
 Stats ComputeStats(const std::vector<RunEvent>& events, const StatsFilter& filter) {
-  // Runs in the order their first request arrived.
   std::map<std::pair<std::string, std::string>, size_t> index;
   std::vector<Run> runs;
   for (const RunEvent& e : events) {
@@ -197,41 +275,21 @@ Stats ComputeStats(const std::vector<RunEvent>& events, const StatsFilter& filte
     if (fresh) runs.emplace_back();
     runs[it->second].Add(e);
   }
-  Stats st;
-  for (const Run& r : runs) {
-    if (std::find(st.channels.begin(), st.channels.end(), r.channel) == st.channels.end())
-      st.channels.push_back(r.channel);
-    if (!filter.since.empty() && r.day < filter.since) continue;
-    if (!filter.until.empty() && r.day > filter.until) continue;
-    if (!filter.channel.empty() && r.channel != filter.channel) continue;
-    CountInto(st.funnel, r);
-    CountInto(st.days[r.day], r);
-    auto& split = st.splits[r.day];
-    CountInto(split["channel"][r.channel], r);
-    CountInto(split["version"][r.version], r);
-    CountInto(split["os"][r.os], r);
-    CountInto(split["bits"][r.bits], r);
-    st.reasons.no_writable_folder += r.no_folder;
-    st.reasons.fallback_download += r.fallback;
-    for (const std::string& d : r.failures) {
-      const std::string md5 = Between(d, "DownMD5", "FileMD5");
-      if (const char* refusal = SignRefusal(d)) {
-        ++st.reasons.signature;
-        ++st.reasons.signature_verdicts[refusal];
-      } else if (md5.empty() || md5.find("ERR") != std::string::npos) {
-        ++st.reasons.file_unreadable;
-      } else {
-        ++st.reasons.digest_mismatch;
-      }
-      if (Piece(d, "DiskSpace") == "0") ++st.reasons.full_disk;
-      ++st.reasons.trails[Piece(d, "DownCode")];
-    }
-    if (r.install_ms >= 0 && r.first_ms >= 0)
-      st.install_seconds.push_back(static_cast<double>(r.install_ms - r.first_ms) / 1000);
-  }
-  std::sort(st.install_seconds.begin(), st.install_seconds.end());
-  std::sort(st.channels.begin(), st.channels.end());
-  return st;
+  Counter counter(filter);
+  for (const Run& r : runs) counter.Add(r);
+  return counter.Finish();
+}
+
+bool StoreStats(Store& store, const StatsFilter& filter, Stats* out, std::string* error) {
+  Counter counter(filter);
+  if (!store.ForEachRun([&](const RunSummary& summary) { counter.Add(FromSummary(summary)); }, error)) return false;
+  *out = counter.Finish();
+  return true;
+}
+
+bool ReadStats(const std::string& db_path, const StatsFilter& filter, Stats* out, std::string* error) {
+  const auto store = Store::Open(db_path, false, error);
+  return store && StoreStats(*store, filter, out, error);
 }
 
 std::vector<std::string> StatsLines(const Stats& st) {
@@ -257,10 +315,12 @@ std::vector<std::string> StatsLines(const Stats& st) {
   reasons["fallback_download"] = r.fallback_download;
   reasons["trails"] = r.trails;
   lines.push_back(Dump(reasons));
+  int64_t installs = 0;
+  for (int64_t n : st.install_counts) installs += n;
   lines.push_back(Dump(Json{{"kind", "install_time"},
-                       {"count", st.install_seconds.size()},
-                       {"median_s", Round2(Percentile(st.install_seconds, 50))},
-                       {"p90_s", Round2(Percentile(st.install_seconds, 90))}}));
+                       {"count", installs},
+                       {"median_s", Round2(Percentile(st.install_seconds, st.install_counts, 50))},
+                       {"p90_s", Round2(Percentile(st.install_seconds, st.install_counts, 90))}}));
   Json share = {{"kind", "funnel_share"}};
   share.update(FunnelShareJson(st.funnel));
   lines.push_back(Dump(share));

@@ -1,7 +1,8 @@
 // What happened to the runs: requests grouped into runs (one run = one
 // TimeID with one PcId) and counted as a funnel, with the failure reasons,
 // the time to install and the split by channel, version, OS and OS bits per
-// day. Computed here from the recorded requests, so every store shares it.
+// day. Each store reduces its requests to one summary per run (RunSummary);
+// the figures are counted here from the runs, so every store shares them.
 #pragma once
 
 #include <cstdint>
@@ -62,7 +63,11 @@ struct Reasons {
 struct Stats {
   Funnel funnel;
   Reasons reasons;
-  std::vector<double> install_seconds;  // sorted; first request to the install report
+  // First request to the install report: each duration seen once, sorted,
+  // and the number of runs that took it (so memory follows the durations
+  // seen, not the runs).
+  std::vector<double> install_seconds;
+  std::vector<int64_t> install_counts;
   std::map<std::string, Funnel> days;   // by the day of the run's first request
   // day -> dimension ("channel", "version", "os", "bits") -> value -> funnel
   std::map<std::string, std::map<std::string, std::map<std::string, Funnel>>> splits;
@@ -71,9 +76,15 @@ struct Stats {
 
 // Groups `events` (in order of arrival) into runs and counts them.
 Stats ComputeStats(const std::vector<RunEvent>& events, const StatsFilter& filter);
+// Counts the runs the store reduces (Store::ForEachRun): the same figures as
+// ComputeStats over every request of the store.
+bool StoreStats(Store& store, const StatsFilter& filter, Stats* out, std::string* error);
+// StoreStats of the database at `db_path`.
+bool ReadStats(const std::string& db_path, const StatsFilter& filter, Stats* out, std::string* error);
 
-// Nearest-rank percentile (0 < p <= 100) of sorted values; 0 when empty.
-double Percentile(const std::vector<double>& sorted, double p);
+// Nearest-rank percentile (0 < p <= 100) of sorted distinct values, each
+// seen counts[i] times; 0 when there is none.
+double Percentile(const std::vector<double>& sorted, const std::vector<int64_t>& counts, double p);
 
 // The figures as JSON lines, each an object with a "kind": "funnel",
 // "reasons", "install_time", "funnel_share" (each step of the funnel in
@@ -82,7 +93,8 @@ double Percentile(const std::vector<double>& sorted, double p);
 // "channels".
 std::vector<std::string> StatsLines(const Stats& stats);
 
-// Reads every request of the SQLite database at `db_path`.
+// Reads every request of the database at `db_path`, one by one, for
+// ComputeStats (which keeps them all; the commands read with ReadStats).
 bool ReadRunEvents(const std::string& db_path, std::vector<RunEvent>& out, std::string* error);
 
 }  // namespace stub::server

@@ -14,6 +14,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <unordered_map>
@@ -35,6 +36,8 @@ constexpr const char* kSchemaLock = "SELECT pg_advisory_xact_lock(716253)";
 // and decoded fields may hold NUL, which text columns refuse.
 constexpr TableDialect kPostgres = {"CREATE TABLE", "id bigserial PRIMARY KEY, event_id text NOT NULL UNIQUE",
                                     "text", "bytea", "bytea", "bytea"};
+// An OFFSET keeps the planner from pulling the subquery up into the grouping.
+constexpr RunDialect kPostgresRuns = {"::bytea", true, " OFFSET 0"};
 
 constexpr int kParams = 5 + static_cast<int>(kFieldCount);  // per row
 // One INSERT, so one round trip, writes a whole batch. A statement ends after
@@ -252,6 +255,7 @@ class PostgresStore : public Store {
       while (Clock::now() < until && ReplayStep()) {}
     }
     if (conn_) PQfinish(conn_);
+    if (reader_) PQfinish(reader_);
   }
 
   bool Init(bool create, const std::string& spool, std::string* error);
@@ -263,6 +267,7 @@ class PostgresStore : public Store {
   }
 
   bool ForEach(const std::function<void(const RecordedRequest&)>& fn, std::string* error) override;
+  bool ForEachRun(const std::function<void(const RunSummary&)>& fn, std::string* error) override;
   bool DeleteBefore(const std::string& day, int64_t* deleted, std::string* error, int chunk) override;
   StoreHealth Health() const override { return status_.Snapshot(); }
 
@@ -301,6 +306,10 @@ class PostgresStore : public Store {
   std::condition_variable replay_wake_;
   bool quit_ = false;
   std::thread replayer_;
+  // Runs are read on a connection of their own, so a reading never waits
+  // for the writer's connection nor holds it.
+  PGconn* reader_ = nullptr;
+  std::mutex read_mutex_;  // the reader
 };
 
 bool PostgresStore::Init(bool create, const std::string& spool, std::string* error) {
@@ -358,6 +367,10 @@ Outcome PostgresStore::CreateSchema(PGconn* c, Clock::time_point deadline, std::
     step(CreateRequestsSql(kPostgres));
     step("INSERT INTO schema_version VALUES (" + std::to_string(kSchemaVersion) + ")");
   }
+  // The time index serves readings and prunes by day (compared byte by byte,
+  // as they compare); a database made before it existed gets it here.
+  step(std::string("CREATE INDEX IF NOT EXISTS ") + kRequestsTable + "_time ON " + kRequestsTable +
+       " (time COLLATE \"C\")");
   if (step("COMMIT")) return Outcome::kOk;
   if (PQstatus(c) == CONNECTION_OK) Step(c, "ROLLBACK", deadline, &ignored);
   if (o == Outcome::kFailed) *error = "cannot make the schema: " + *error;
@@ -557,6 +570,69 @@ bool PostgresStore::ForEach(const std::function<void(const RecordedRequest&)>& f
   }
   PQfinish(c);
   return true;
+}
+
+bool PostgresStore::ForEachRun(const std::function<void(const RunSummary&)>& fn, std::string* error) {
+  std::lock_guard<std::mutex> lock(read_mutex_);
+  // Every call is bounded as the writer's are: a database that stops
+  // answering ends the reading with an error instead of holding it.
+  const auto deadline = Clock::now() + kReadTimeout;
+  const auto failed = [&] {
+    *error = "cannot read runs: " + *error;
+    if (reader_ && PQstatus(reader_) != CONNECTION_OK) {
+      PQfinish(reader_);
+      reader_ = nullptr;
+    }
+    return false;
+  };
+  if (reader_ && PQstatus(reader_) != CONNECTION_OK) {
+    PQfinish(reader_);
+    reader_ = nullptr;
+  }
+  if (!reader_ && !(reader_ = ConnectBy(url_, false, Clock::now() + kCallTimeout, error))) return failed();
+  const auto exec = [&](const std::string& sql) { return Result(RunBy(reader_, sql, deadline, error)).ok(); };
+  // Both cursors read one snapshot; every row comes in binary, so each value
+  // is its bytes (the numbers are sent as text).
+  if (!exec("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY") ||
+      !exec("SET LOCAL cursor_tuple_fraction = 1") ||
+      !exec("DECLARE runs NO SCROLL CURSOR FOR " + RunSummarySql(kPostgresRuns)) ||
+      !exec("DECLARE failures NO SCROLL CURSOR FOR " + RunFailuresSql(kPostgresRuns))) {
+    failed();
+    std::string ignored;
+    if (reader_) Result rolled_back(RunBy(reader_, "ROLLBACK", deadline, &ignored));
+    return false;
+  }
+  bool ok = true;
+  struct Batch {
+    std::unique_ptr<Result> rows;
+    int next = 0;
+  } run_batch, failure_batch;
+  const auto next = [&](const char* cursor, Batch& b) {
+    return [&, cursor](std::vector<std::optional<std::string>>& row) {
+      if (!ok) return false;
+      if (!b.rows || b.next >= PQntuples(b.rows->r)) {
+        const std::string fetch = std::string("FETCH 5000 FROM ") + cursor;
+        b.rows = std::make_unique<Result>(RunBy(reader_, fetch, deadline, error, 0, nullptr, nullptr, nullptr, 1));
+        b.next = 0;
+        if (!b.rows->ok()) return ok = failed();
+        if (PQntuples(b.rows->r) == 0) return false;
+      }
+      row.resize(static_cast<size_t>(PQnfields(b.rows->r)));
+      for (int col = 0; col < static_cast<int>(row.size()); ++col) {
+        if (PQgetisnull(b.rows->r, b.next, col)) row[col].reset();
+        else row[col] = std::string(PQgetvalue(b.rows->r, b.next, col),
+                                    static_cast<size_t>(PQgetlength(b.rows->r, b.next, col)));
+      }
+      ++b.next;
+      return true;
+    };
+  };
+  JoinRuns(next("runs", run_batch), next("failures", failure_batch), fn);
+  run_batch.rows.reset();
+  failure_batch.rows.reset();
+  std::string ignored;
+  if (reader_) Result ended(RunBy(reader_, ok ? "COMMIT" : "ROLLBACK", deadline, ok ? error : &ignored));
+  return ok;
 }
 
 bool PostgresStore::DeleteBefore(const std::string& day, int64_t* deleted, std::string* error, int chunk) {

@@ -16,17 +16,20 @@ namespace {
 
 constexpr TableDialect kSqlite = {"CREATE TABLE IF NOT EXISTS", "id INTEGER PRIMARY KEY AUTOINCREMENT",
                                    "TEXT", "TEXT", "BLOB", "TEXT"};
+// A subquery with a LIMIT is never merged into a grouping query.
+constexpr RunDialect kSqliteRuns = {"", false, " LIMIT -1"};
 
 class SqliteStore : public Store {
  public:
-  explicit SqliteStore(sqlite3* db)
-      : db_(db), commit_([this](const std::vector<RecordedRequest*>& rows, std::string* error) {
+  SqliteStore(sqlite3* db, std::string path)
+      : db_(db), path_(std::move(path)), commit_([this](const std::vector<RecordedRequest*>& rows, std::string* error) {
           return WriteBatch(rows, error);
         }) {}
   ~SqliteStore() override {
     commit_.Stop();
     sqlite3_finalize(insert_);
     sqlite3_close(db_);
+    sqlite3_close(reader_);
   }
   bool Prepare(bool create, std::string* error);
   void Submit(std::shared_ptr<RecordedRequest> request, Done done) override {
@@ -34,6 +37,7 @@ class SqliteStore : public Store {
     else done(false, "database opened for reading only");
   }
   bool ForEach(const std::function<void(const RecordedRequest&)>& fn, std::string* error) override;
+  bool ForEachRun(const std::function<void(const RunSummary&)>& fn, std::string* error) override;
   bool DeleteBefore(const std::string& day, int64_t* deleted, std::string* error, int chunk) override;
   StoreHealth Health() const override { return status_.Snapshot(); }
 
@@ -48,6 +52,11 @@ class SqliteStore : public Store {
   sqlite3_stmt* insert_ = nullptr;
   std::mutex mutex_;  // one statement user at a time
   StoreStatus status_;
+  // Runs are read on a read-only connection of their own: in WAL mode it
+  // reads a snapshot while the writer commits, and neither waits for the other.
+  const std::string path_;
+  sqlite3* reader_ = nullptr;  // opened at the first reading
+  std::mutex read_mutex_;      // the reader's statements
   GroupCommit commit_;
 };
 
@@ -69,7 +78,7 @@ std::unique_ptr<Store> OpenSqliteStore(const std::string& path, bool create, std
     sqlite3_close(db);
     return nullptr;
   }
-  auto store = std::make_unique<SqliteStore>(db);
+  auto store = std::make_unique<SqliteStore>(db, path);
   if (!store->Prepare(create, error)) {
     *error = "cannot prepare database " + path + ": " + *error;
     return nullptr;
@@ -91,7 +100,11 @@ bool SqliteStore::Prepare(bool create, std::string* error) {
   sqlite3_busy_timeout(db_, 5000);
   if (!create) return true;
   // FULL makes each commit reach the disk: an answered report survives a power cut.
-  const std::string setup = "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL; " + CreateRequestsSql(kSqlite);
+  // The time index serves readings and prunes by day; a database made
+  // before it existed gets it here.
+  const std::string setup = "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL; " + CreateRequestsSql(kSqlite) +
+                            "; CREATE INDEX IF NOT EXISTS " + kRequestsTable + "_time ON " + kRequestsTable +
+                            " (time)";
   if (!Exec(setup.c_str(), error)) return false;
   std::string sql = std::string("INSERT INTO ") + kRequestsTable + " (" + RequestColumns() +
                     ") VALUES (?, ?, ?, ?";
@@ -178,6 +191,56 @@ bool SqliteStore::ForEach(const std::function<void(const RecordedRequest&)>& fn,
   const bool ok = rc == SQLITE_DONE;
   if (!ok) *error = "cannot read requests: " + LastError();
   sqlite3_finalize(st);
+  return ok;
+}
+
+bool SqliteStore::ForEachRun(const std::function<void(const RunSummary&)>& fn, std::string* error) {
+  std::lock_guard<std::mutex> lock(read_mutex_);
+  const auto failed = [&](sqlite3* db) {
+    *error = std::string("cannot read runs: ") + sqlite3_errmsg(db);
+    return false;
+  };
+  if (!reader_) {
+    if (sqlite3_open_v2(path_.c_str(), &reader_, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
+      const bool ok = reader_ ? failed(reader_) : (*error = "cannot read runs: out of memory", false);
+      sqlite3_close(reader_);
+      reader_ = nullptr;
+      return ok;
+    }
+    sqlite3_busy_timeout(reader_, 5000);
+  }
+  sqlite3_stmt* runs = nullptr;
+  sqlite3_stmt* failures = nullptr;
+  // Both statements read one snapshot: the transaction begins at the first step.
+  bool ok = sqlite3_exec(reader_, "BEGIN", nullptr, nullptr, nullptr) == SQLITE_OK &&
+            sqlite3_prepare_v2(reader_, RunSummarySql(kSqliteRuns).c_str(), -1, &runs, nullptr) == SQLITE_OK &&
+            sqlite3_prepare_v2(reader_, RunFailuresSql(kSqliteRuns).c_str(), -1, &failures, nullptr) == SQLITE_OK;
+  if (!ok) failed(reader_);
+  const auto next = [&](sqlite3_stmt* st) {
+    return [&, st](std::vector<std::optional<std::string>>& row) {
+      if (!ok) return false;
+      const int rc = sqlite3_step(st);
+      if (rc != SQLITE_ROW) {
+        if (rc != SQLITE_DONE) ok = failed(reader_);
+        return false;
+      }
+      row.resize(static_cast<size_t>(sqlite3_column_count(st)));
+      for (int col = 0; col < static_cast<int>(row.size()); ++col) {
+        if (sqlite3_column_type(st, col) == SQLITE_NULL) {
+          row[col].reset();
+          continue;
+        }
+        const void* p = sqlite3_column_blob(st, col);  // blob access keeps embedded NULs
+        row[col] = p ? std::string(static_cast<const char*>(p), static_cast<size_t>(sqlite3_column_bytes(st, col)))
+                          : std::string();
+      }
+      return true;
+    };
+  };
+  if (ok) JoinRuns(next(runs), next(failures), fn);
+  sqlite3_finalize(runs);
+  sqlite3_finalize(failures);
+  sqlite3_exec(reader_, "COMMIT", nullptr, nullptr, nullptr);
   return ok;
 }
 

@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "server/http/query.h"
 
@@ -23,6 +24,29 @@ struct RecordedRequest {
   std::string method;    // valid UTF-8
   std::string target;    // raw bytes exactly as received
   QueryFields fields;    // decoded query fields
+};
+
+// One run of a stub (its requests with one TimeID and one PcId, an absent
+// PcId counting as empty; requests without a Key or a TimeID belong to no
+// run) reduced by the database to what the run figures need. Ids are the
+// request ids of the rows named, 0 when there is none; "first" and "last"
+// are in order of arrival. Only requests other than "Key=Info" count as
+// reports; a report whose Data starts with "GetNetIsnull=" is a fallback.
+struct RunSummary {
+  std::string first_time;    // time of the run's first request
+  std::string channel, version, os, bits;  // first non-empty Channel, SoftVer, OS, OSBit
+  bool info = false;         // asked for the reply ("Key=Info")
+  bool other_report = false; // sent a report that is not a fallback
+  bool fallback = false, window_shown = false, begun = false, no_folder = false, browser = false,
+       reused = false;       // GetNetIsnull=..., frmLoad, BeginDown, TestEmp=Not, Image4_Click or
+                             // SaveExe=Null, IsDownEmp=OK
+  int64_t first_retry = 0;   // first AutoReDown
+  int64_t first_install = 0, last_install = 0;  // DownFinish=OK:... or CheackFinish=OK
+  int64_t last_begin = 0;    // BeginDown
+  int64_t last_finish = 0;   // DownFinish=OK:... or DownFinish=Not:...
+  int64_t last_failure = 0;  // DownFinish=Not:...
+  std::string install_time;  // time of the first install or IsDownEmp=OK report, "" when none
+  std::vector<std::string> failures;  // Data of each DownFinish=Not:... report, in order
 };
 
 // "YYYY-MM-DDTHH:MM:SS.mmmZ" in UTC.
@@ -95,6 +119,11 @@ class Store {
   // Calls `fn` for every recorded request in id order.
   virtual bool ForEach(const std::function<void(const RecordedRequest&)>& fn,
                        std::string* error) = 0;
+  // Calls `fn` for every run (see RunSummary), in no particular order. The
+  // database does the reduction on a read connection of its own, so a
+  // reading never waits for the writer nor holds it up, and memory here stays
+  // bounded by one run at a time whatever the number of rows.
+  virtual bool ForEachRun(const std::function<void(const RunSummary&)>& fn, std::string* error) = 0;
   // Deletes every request recorded before `day` (UTC, "YYYY-MM-DD"; that day
   // itself is kept) and sets `deleted` to the number deleted (also when it
   // fails part way). Deletes in short transactions of at most `chunk` rows
