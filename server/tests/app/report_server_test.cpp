@@ -190,9 +190,7 @@ TEST_F(ServerTest, AdminAddressShowsTheStoresHealth) {
       for (size_t at = 0; (at = said.find(text, at)) != std::string::npos; ++at) ++n;
       return n;
     };
-    if (!c.said.empty()) {
-      EXPECT_EQ(lines(c.said), 1u) << said;
-    }
+    if (!c.said.empty()) { EXPECT_EQ(lines(c.said), 1u) << said; }
     EXPECT_EQ(lines("cannot record request"), 0u) << said;  // nothing said per request
   }
 }
