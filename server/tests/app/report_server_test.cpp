@@ -144,7 +144,7 @@ TEST_F(ServerTest, AFailedCommitAnswersEveryRequest500) {
 
 // The admin address's /healthz and /metrics follow the store: one that works, one whose database
 // refuses writes (answered 500), one whose database is away (spooled). A fault is said once on
-// stderr, not once per request.
+// stderr, not once per request. The address answers GET only and refuses a malformed day.
 TEST_F(ServerTest, AdminAddressShowsTheStoresHealth) {
   const std::string down = dir_ + "/down";
   std::filesystem::create_directories(down);
@@ -176,9 +176,11 @@ TEST_F(ServerTest, AdminAddressShowsTheStoresHealth) {
     for (int i = 0; i < 6; ++i) EXPECT_EQ(Raw("GET /?Key=Setup&Data=" + std::to_string(i)).status, c.report);
     httplib::Client admin("127.0.0.1", server_->admin_port());
     const auto health = admin.Get("/healthz"), metrics = admin.Get("/metrics");
+    const auto post = admin.Post("/metrics", "", "text/plain"), bad_day = admin.Get("/api/stats?since=2026-2-1");
     server_.reset();
     const std::string said = ::testing::internal::GetCapturedStderr();
-    ASSERT_TRUE(health && metrics);
+    ASSERT_TRUE(health && metrics && post && bad_day);
+    EXPECT_EQ(std::make_pair(post->status, bad_day->status), std::make_pair(405, 400));  // GET only; days as YYYY-MM-DD
     EXPECT_EQ(health->status, c.health);
     EXPECT_EQ(health->body.substr(0, c.reason.size()), c.reason);
     EXPECT_EQ(metrics->status, 200);
