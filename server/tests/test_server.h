@@ -26,6 +26,13 @@ inline std::string WriteFile(const std::string& path, const std::string& bytes) 
   return path;
 }
 
+// A self-signed RSA certificate for 127.0.0.1 and its key, as PEM files.
+inline void MakeCertificate(const std::string& cert, const std::string& key) {
+  const std::string make = "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=127.0.0.1 -addext "
+                           "subjectAltName=IP:127.0.0.1 -keyout " + key + " -out " + cert + " 2>/dev/null";
+  ASSERT_EQ(std::system(make.c_str()), 0);
+}
+
 inline std::vector<RecordedRequest> ReadAll(const std::string& location) {  // every stored request, in order
   std::vector<RecordedRequest> out;
   std::string error;
@@ -64,6 +71,10 @@ class RawSocket {
     }
     if (closed) *closed = ended;
     return out;
+  }
+  bool ClosesSilently(std::chrono::milliseconds quiet) {  // the peer closes before `quiet` passes, saying nothing
+    bool closed = false;
+    return Read(quiet, &closed).empty() && closed;
   }
 
  private:

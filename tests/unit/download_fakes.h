@@ -12,8 +12,8 @@ namespace stub::test {
 
 inline constexpr char16_t kGood[] = u"0123456789abcdef0123456789abcdef";
 inline constexpr char16_t kBad[] = u"fedcba9876543210fedcba9876543210";
-inline const std::u16string kSha(64, u'5');
-inline constexpr char16_t kUser[] = u"S-1-5-21-7-8-9-1001";  // the user the program runs as, owner of every folder  // the SHA-256 of every file unless `sha256s` says otherwise
+inline const std::u16string kSha(64, u'5');  // the SHA-256 of every file unless `sha256s` says otherwise
+inline constexpr char16_t kUser[] = u"S-1-5-21-7-8-9-1001";  // the user the program runs as, owner of every folder
 using Texts = std::vector<std::u16string>;
 using S = DownState;
 
@@ -46,6 +46,9 @@ struct Rig : Clock, MessageWaiter, FileSystem, DownloadEngine, DownloadView, She
 
   Rig() {
     run.DownUrl = u"http://dl.example.com/soft/setup.exe", run.FileMD5 = kGood, run.NISITitle = u"Korvel", run.NISIVer = u"4.2";
+  }
+  explicit Rig(std::vector<Transfer> played, void (*setup)(Rig&) = nullptr) : Rig() {
+    if (transfers = std::move(played); setup) setup(*this);
   }
   void Start() { ctl.Timer1_Timer(); }
   void Put(const std::u16string& path, std::u16string digest) { existing.insert(path), digests[path] = digest; }

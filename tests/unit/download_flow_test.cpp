@@ -88,9 +88,7 @@ TEST(DownloadFlow, Runs) {
   };
   for (size_t i = 0; i < std::size(cases); ++i) {
     const auto& c = cases[i];
-    Rig r;
-    r.transfers = c.transfers;
-    if (c.setup) c.setup(r);
+    Rig r(c.transfers, c.setup);
     r.Start();
     EXPECT_EQ(Brief(r.reports), c.reports) << "row " << i;
     EXPECT_EQ(r.With(u"open:"), c.opened) << "row " << i;
@@ -117,9 +115,7 @@ TEST(DownloadFlow, EveryWaitAtItsExactLength) {
       {nullptr, Twice({kBroken, kBad}), {1, 1, 1, 1, 1}},
   };
   for (size_t i = 0; i < std::size(rows); ++i) {
-    Rig r;
-    r.transfers = rows[i].transfers;
-    if (rows[i].setup) rows[i].setup(r);
+    Rig r(rows[i].transfers, rows[i].setup);
     r.Start();
     EXPECT_EQ(r.waits, rows[i].waits) << "row " << i;
   }
@@ -159,10 +155,9 @@ TEST(DownloadFlow, SignatureAndSha256DecideOnEveryLaunchPath) {
   };
   for (size_t i = 0; i < std::size(cases); ++i) {
     const auto& c = cases[i];
-    Rig r;
-    r.run.InstallerSigners = c.pins, r.signature = c.facts, r.transfers = c.transfers;
+    Rig r(c.transfers, c.setup);
+    r.run.InstallerSigners = c.pins, r.signature = c.facts;
     if (c.sha) r.run.FileSHA256 = c.sha, r.run.FileSHA256Given = true;
-    if (c.setup) c.setup(r);
     r.Start();
     EXPECT_EQ(Brief(r.reports), c.reports) << "row " << i;
     EXPECT_EQ(r.With(u"open:"), c.opened) << "row " << i;
@@ -211,8 +206,7 @@ TEST(DownloadFlow, ClosingWhileJudgingEndsEverything) {
       {InDiskMessage, {u"BeginDown", u"Not", u"AutoReDown", u"BeginDown", u"Not", u"fromClose-Down=300-"}},
   };
   for (const auto& c : cases) {
-    Rig r;
-    r.transfers = {c.where == InLaunchWait ? Transfer{kClean, kGood} : Transfer{kBroken, kBad}, {kBroken, kBad}};
+    Rig r({c.where == InLaunchWait ? Transfer{kClean, kGood} : Transfer{kBroken, kBad}, {kBroken, kBad}});
     auto close = [&] { r.ctl.Image3_Click(); };
     if (c.where == InDigest) r.onDigest = [&] { if (r.ctl.State() == S::Judging) close(); };
     if (c.where == InRetryWait) r.onWait = [&] { if (r.ctl.State() == S::Retrying) close(); };

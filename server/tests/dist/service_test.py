@@ -13,18 +13,7 @@
       checks the unit names that prefix's binary.
 Every wait is bounded; loopback only.
 """
-import datetime
-import json
-import os
-import re
-import shutil
-import signal
-import socket
-import stat
-import subprocess
-import sys
-import tempfile
-import urllib.request
+import datetime, json, os, re, shutil, signal, socket, stat, subprocess, sys, tempfile, urllib.request
 
 WAIT = 20  # seconds, for any one step
 
@@ -40,8 +29,12 @@ def check(ok, message):
 
 
 def start(argv, env=None):
-    proc = subprocess.Popen(argv, stdout=subprocess.PIPE, stderr=sys.stderr, text=True, env=env)
-    return proc
+    return subprocess.Popen(argv, stdout=subprocess.PIPE, stderr=sys.stderr, text=True, env=env)
+
+
+def run(argv, timeout=WAIT, **kw):
+    """A command run to its end, its output captured as text."""
+    return subprocess.run(argv, capture_output=True, text=True, timeout=timeout, **kw)
 
 
 def ready_ports(proc, count):
@@ -151,12 +144,11 @@ def verify_units(units, binary, tmp):
         print("package: systemd-analyze not found; the unit's syntax was not verified")
         return
     os.makedirs(os.path.join(tmp, "verify"))
-    copies = []
-    for unit in units:
-        copies.append(os.path.join(tmp, "verify", os.path.basename(unit)))
-        with open(copies[-1], "w") as f:
+    copies = [os.path.join(tmp, "verify", os.path.basename(unit)) for unit in units]
+    for unit, copy in zip(units, copies):
+        with open(copy, "w") as f:
             f.write(open(unit).read().replace("/usr/bin/report-server", binary))
-    r = subprocess.run([analyze, "verify", "--man=no", *copies], capture_output=True, text=True, timeout=60)
+    r = run([analyze, "verify", "--man=no", *copies], 60)
     said = (r.stdout + r.stderr).strip()
     # In a container without a running systemd the command can fail before it
     # reads the unit; only its words about the unit count then.
@@ -169,20 +161,18 @@ def verify_units(units, binary, tmp):
 
 def package(cpack, config, cmake, build):
     with tempfile.TemporaryDirectory(prefix="rs-package-") as tmp:
-        r = subprocess.run([cpack, "--config", config, "-G", "DEB", "-B", os.path.join(tmp, "pkg")],
-                           capture_output=True, text=True, timeout=120)
+        r = run([cpack, "--config", config, "-G", "DEB", "-B", os.path.join(tmp, "pkg")], 120)
         check(r.returncode == 0, "cpack failed:\n" + r.stdout + r.stderr)
         debs = [f for f in os.listdir(os.path.join(tmp, "pkg")) if f.endswith(".deb")]
         check(len(debs) == 1, f"one package made, got {debs}")
         deb = os.path.join(tmp, "pkg", debs[0])
 
-        fields = subprocess.run(["dpkg-deb", "-f", deb, "Package", "Depends"], capture_output=True, text=True,
-                                check=True).stdout
+        fields = run(["dpkg-deb", "-f", deb, "Package", "Depends"], check=True).stdout
         check("Package: report-server" in fields, f"package name: {fields}")
         depends = {d.strip().split(" ")[0] for d in re.search(r"Depends: (.*)", fields).group(1).split(",")}
         missing = [d for d in DEPENDS if d not in depends]
         check(not missing, f"Depends lacks {missing}: {fields}")
-        listing = subprocess.run(["dpkg-deb", "-c", deb], capture_output=True, text=True, check=True).stdout
+        listing = run(["dpkg-deb", "-c", deb], check=True).stdout
         check(all(line.split()[1] == "root/root" for line in listing.splitlines()), "files owned by root:\n" + listing)
 
         root = os.path.join(tmp, "root")
@@ -199,7 +189,7 @@ def package(cpack, config, cmake, build):
         check(len(execs) == 1 and execs[0].startswith("ExecStart=/usr/bin/report-server "), f"ExecStart: {execs}")
         binary = os.path.join(root, "usr/bin/report-server")
         # The man page names every command the installed --help lists.
-        usage = subprocess.run([binary, "--help"], capture_output=True, text=True, timeout=WAIT).stdout
+        usage = run([binary, "--help"]).stdout
         commands = set(re.findall(r"^  report-server ([a-z]+) ", usage, re.M))
         man = open(os.path.join(root, "usr/share/man/man8/report-server.8")).read()
         unnamed = [c for c in sorted(commands) if f".B report-server {c}" not in man]
@@ -218,7 +208,7 @@ def package(cpack, config, cmake, build):
             os.makedirs(os.path.dirname(os.path.join(files, name)), exist_ok=True)
             with open(os.path.join(files, name), "wb") as f:
                 f.write(b"MZ installer " + name.encode())
-        r = subprocess.run([binary, "check", rules, "--files", files], capture_output=True, text=True, timeout=WAIT)
+        r = run([binary, "check", rules, "--files", files])
         check(r.returncode == 0 and "rule 'beta'" in r.stdout, f"check of the example rules: {r.stdout}{r.stderr}")
         state = os.path.join(tmp, "state")
         os.mkdir(state)
@@ -230,23 +220,21 @@ def package(cpack, config, cmake, build):
             check(status == 200 and body, f"Info answered {status} {body[:80]!r}")
         finally:
             stop(proc) if proc.poll() is None else None
-        events = subprocess.run([binary, "events", "--db", db], capture_output=True, text=True, timeout=WAIT)
+        events = run([binary, "events", "--db", db])
         check(events.returncode == 0 and events.stdout.count("\n") == 1, f"events: {events.stdout}{events.stderr}")
         # Retention as the timer runs it: a malformed day is refused, the row's own day keeps it, the next deletes it.
         today = datetime.date.fromisoformat(json.loads(events.stdout)["time"][:10])
         for before, code, says in [("2026-02-30", 2, "--before expects a day as YYYY-MM-DD"),
                                    (str(today), 0, f"0 requests recorded before {today} deleted"),
                                    (str(today + datetime.timedelta(days=1)), 0, "1 request recorded before")]:
-            r = subprocess.run([binary, "prune", "--db", db, "--before", before], capture_output=True, text=True,
-                               timeout=WAIT)
+            r = run([binary, "prune", "--db", db, "--before", before])
             check(r.returncode == code and says in r.stdout + r.stderr, f"prune --before {before}: {r.stdout}{r.stderr}")
-        events = subprocess.run([binary, "events", "--db", db], capture_output=True, text=True, timeout=WAIT)
+        events = run([binary, "events", "--db", db])
         check(events.returncode == 0 and events.stdout == "", f"events after prune: {events.stdout}{events.stderr}")
 
         # cmake --install puts the same files under a prefix, and the unit names that prefix's binary.
         prefix = os.path.join(tmp, "prefix")
-        r = subprocess.run([cmake, "--install", build, "--component", "server", "--prefix", prefix],
-                           capture_output=True, text=True, timeout=120)
+        r = run([cmake, "--install", build, "--component", "server", "--prefix", prefix], 120)
         check(r.returncode == 0, "cmake --install: " + r.stdout + r.stderr)
         installed = {"usr/" + p for p in files_under(prefix)}
         check(installed == set(EXPECTED_FILES), f"cmake --install made {sorted(files_under(prefix))}")
