@@ -18,23 +18,25 @@ CLIENTS = 64
 TARGET = "/?Key=Setup&Data=DownFinish=OK:12.5%20DownCode=4,14,5,6,&TimeID=20240501083000&softId=vrx"
 
 
-def wrk(port, seconds, keep_alive):
-    args = ["wrk", "-t2", f"-c{CLIENTS}", f"-d{seconds}s", "--latency", "--timeout", "10s"]
+def ms(value, unit):
+    return float(value) * {"us": 0.001, "ms": 1, "s": 1000}[unit]
+
+
+def wrk(port, seconds, keep_alive, wait=10):
+    """CLIENTS connections for `seconds`; a report not answered within `wait` seconds counts as an error."""
+    args = ["wrk", "-t2", f"-c{CLIENTS}", f"-d{seconds}s", "--latency", "--timeout", f"{wait}s"]
     if not keep_alive:
         args += ["-H", "Connection: close"]
     out = subprocess.run(args + [f"http://127.0.0.1:{port}{TARGET}"], capture_output=True,
-                         text=True, timeout=seconds + 60).stdout
+                         text=True, timeout=seconds + wait + 60).stdout
     rps = float(re.search(r"Requests/sec:\s+([\d.]+)", out).group(1))
     total = int(re.search(r"(\d+) requests in", out).group(1))
     errors = re.search(r"Non-2xx or 3xx responses: (\d+)", out)
     sock_errors = re.search(r"Socket errors: (.*)", out)
-    lat = {}
-    for p in ("50", "90", "99"):
-        m = re.search(rf"^\s+{p}%\s+([\d.]+)(us|ms|s)\s*$", out, re.M)
-        value = float(m.group(1)) * {"us": 0.001, "ms": 1, "s": 1000}[m.group(2)]
-        lat[p] = value
-    return {"rps": rps, "total": total, "lat": lat, "non2xx": int(errors.group(1)) if errors else 0,
-            "sock": sock_errors.group(1) if sock_errors else ""}
+    lat = {p: ms(*re.search(rf"^\s+{p}%\s+([\d.]+)(us|ms|s)\s*$", out, re.M).groups()) for p in ("50", "90", "99")}
+    slowest = ms(*re.search(r"^\s+Latency\s+\S+\s+\S+\s+([\d.]+)(us|ms|s)", out, re.M).groups())
+    return {"rps": rps, "total": total, "lat": lat, "slowest": slowest,
+            "non2xx": int(errors.group(1)) if errors else 0, "sock": sock_errors.group(1) if sock_errors else ""}
 
 
 def rows(bin_dir, db):
@@ -43,7 +45,7 @@ def rows(bin_dir, db):
     return out.count("\n")
 
 
-def start_server(bin_dir, work, port, db, name):
+def start_server(bin_dir, work, port, db, name, extra=()):
     files = os.path.join(work, "files")
     os.makedirs(files, exist_ok=True)
     reply = os.path.join(work, "reply.txt")
@@ -53,7 +55,7 @@ def start_server(bin_dir, work, port, db, name):
                              "--spool", os.path.join(work, f"{name}.spool"),
                              # wrk is one address playing CLIENTS clients that reconnect at full
                              # speed; the per-address limit is for real clients (README).
-                             "--max-per-address", "0"],
+                             "--max-per-address", "0", *extra],
                             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
                             stdin=subprocess.DEVNULL, text=True)
     if "listening" not in proc.stdout.readline():

@@ -13,30 +13,15 @@ refresh in flight.
 """
 import argparse
 import os
-import re
-import subprocess
+import sys
 import threading
 import time
 import urllib.request
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from bench_server import start_server, wrk  # noqa: E402  the server benchmark's load and server
+
 PORT, ADMIN = 18495, 18496
-CLIENTS = 64
-TARGET = "/?Key=Setup&Data=DownFinish=OK:12.5%20DownCode=4,14,5,6,&TimeID=20240501083000&softId=vrx"
-
-
-def ms(value, unit):
-    return float(value) * {"us": 0.001, "ms": 1, "s": 1000}[unit]
-
-
-def wrk(seconds):
-    out = subprocess.run(["wrk", "-t2", f"-c{CLIENTS}", f"-d{seconds}s", "--latency", "--timeout", "120s",
-                          f"http://127.0.0.1:{PORT}{TARGET}"], capture_output=True, text=True,
-                         timeout=seconds + 180).stdout
-    lat = {p: ms(*re.search(rf"^\s+{p}%\s+([\d.]+)(us|ms|s)\s*$", out, re.M).groups()) for p in ("50", "99")}
-    slowest = ms(*re.search(r"^\s+Latency\s+\S+\s+\S+\s+([\d.]+)(us|ms|s)", out, re.M).groups())
-    rps = float(re.search(r"Requests/sec:\s+([\d.]+)", out).group(1))
-    errors = re.search(r"Socket errors: (.*)", out)
-    return rps, lat, slowest, errors.group(1) if errors else ""
 
 
 def main():
@@ -47,16 +32,9 @@ def main():
     ap.add_argument("--seconds", type=int, default=30)
     ap.add_argument("--name", default="")
     a = ap.parse_args()
-    os.makedirs(os.path.join(a.work, "files"), exist_ok=True)
-    reply = os.path.join(a.work, "reply.txt")
-    open(reply, "w").close()
-    proc = subprocess.Popen([a.server, "--listen", f"127.0.0.1:{PORT}", "--admin-listen", f"127.0.0.1:{ADMIN}",
-                             "--db", a.db, "--reply", reply, "--files", os.path.join(a.work, "files"),
-                             "--spool", os.path.join(a.work, "bench.spool")],
-                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL, text=True)
+    proc = start_server(os.path.dirname(a.server), a.work, PORT, a.db, "bench",
+                        ["--admin-listen", f"127.0.0.1:{ADMIN}"])
     try:
-        if "listening" not in proc.stdout.readline():
-            raise SystemExit("stats_load: report-server did not start")
         for refreshing in (False, True):
             stop = threading.Event()
             refreshes = []
@@ -71,13 +49,14 @@ def main():
             loop = threading.Thread(target=refresh)
             if refreshing:
                 loop.start()
-            rps, lat, slowest, errors = wrk(a.seconds)
+            w = wrk(PORT, a.seconds, keep_alive=True, wait=120)  # a report may wait out a refresh
             stop.set()
             if refreshing:
                 loop.join()
             done = f"{len(refreshes)}, {sum(refreshes) / len(refreshes):.1f} s each" if refreshes else "none"
-            print(f"| {a.name} | {'refreshing' if refreshing else 'alone'} | {rps:,.0f} | {lat['50']:.1f} | "
-                  f"{lat['99']:.1f} | {slowest:,.0f} | {done} |{' ' + errors if errors else ''}", flush=True)
+            print(f"| {a.name} | {'refreshing' if refreshing else 'alone'} | {w['rps']:,.0f} | {w['lat']['50']:.1f} | "
+                  f"{w['lat']['99']:.1f} | {w['slowest']:,.0f} | {done} |{' ' + w['sock'] if w['sock'] else ''}",
+                  flush=True)
     finally:
         proc.terminate()
         proc.wait(timeout=120)
