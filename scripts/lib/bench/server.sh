@@ -28,17 +28,8 @@ done
 scripts/setup
 mkdir -p "$build"
 build=$(cd "$build" && pwd)
-echo "bench-server: building report-server into $build/host" >&2
-cmake -S "$root" -B "$build/host" -DCMAKE_BUILD_TYPE=Release >"$build/bench-server-build.log" 2>&1
-cmake --build "$build/host" -j "$(nproc)" --target report-server >>"$build/bench-server-build.log" 2>&1 ||
-  { tail -30 "$build/bench-server-build.log" >&2; exit 1; }
-
-source scripts/lib/pg.sh
-work="$build/bench-server"
-rm -rf "$work"
-mkdir -p "$work"
-trap 'pg_stop "$build"' EXIT
-pg_start "$build"
+source scripts/lib/bench/report_server.sh
+bench_report_server "$build" server
 python3 scripts/lib/bench_server.py --bin "$build/host/bin" --work "$work" --pg "$PG_URL" \
   --seconds "$seconds" >"$work/section.md"
 cat "$work/section.md"

@@ -25,17 +25,9 @@ done
 scripts/setup
 mkdir -p "$build"
 build=$(cd "$build" && pwd)
-echo "bench-spool: building report-server into $build/host" >&2
-cmake -S "$root" -B "$build/host" -DCMAKE_BUILD_TYPE=Release >"$build/bench-spool-build.log" 2>&1
-nice cmake --build "$build/host" -j 2 --target report-server >>"$build/bench-spool-build.log" 2>&1 ||
-  { tail -30 "$build/bench-spool-build.log" >&2; exit 1; }
-
-source scripts/lib/pg.sh
-work="$build/bench-spool"
-rm -rf "$work"
+source scripts/lib/bench/report_server.sh
+bench_report_server "$build" spool
 mkdir -p "$work/files"
-trap 'pg_stop "$build"' EXIT
-pg_start "$build"
 printf 'SetupName==s' >"$work/reply.txt"
 
 python3 - "$build/host/bin/report-server" "$work" "$PG_URL" "${sizes[@]}" <<'PY'
