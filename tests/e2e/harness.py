@@ -235,6 +235,7 @@ class Server:
     def __init__(self, env, reply="", files=None, options=(), installer=True, port=PORT, tls=None,
                  rules=None, admin=False, db=None, workdir=None, faults=()):
         self.env, self.port, self.tls, self.procs = env, port, tls, []
+        self.seen = (None, [])  # the newest row's id when the events were last read, and those events
         self.dir = tempfile.mkdtemp(prefix="e2e-server-", dir=workdir)
         self.db = db or os.path.join(self.dir, "events.db")
         self.reply, self.rules, self.files = (os.path.join(self.dir, n) for n in ("reply.txt", "rules.toml", "files"))
@@ -292,7 +293,7 @@ class Server:
     def events(self, what="events", *args):  # the recorded requests, or with "stats" the figures
         if what == "events" and not args:  # unchanged since the last look: no new process
             last = self.last_id()
-            if last is not None and last == getattr(self, "seen", (None,))[0]:
+            if last is not None and last == self.seen[0]:
                 return self.seen[1]
         out = subprocess.run([os.path.join(self.env.host_bin, "report-server"), what, "--db", self.db, *args],
                              capture_output=True, text=True, check=True, timeout=60).stdout
