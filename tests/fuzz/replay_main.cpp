@@ -1,10 +1,5 @@
-// Replays a fuzz target's committed seeds without libFuzzer, so every test
-// run checks them through the target's own properties:
-//
-//   fuzz-replay-NAME CORPUS_DIR
-//
-// Each file of the folder is one input; a broken property aborts with its
-// message. Prints how many inputs ran; no input at all is a failure.
+// fuzz-replay-NAME CORPUS_DIR: every file of the folder as one input to the target, without libFuzzer, so
+// each test run checks the committed seeds; a broken property aborts, and a folder without inputs fails.
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>

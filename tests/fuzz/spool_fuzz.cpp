@@ -18,11 +18,8 @@ FUZZ_TARGET(bytes) {
   for (const auto& r : records) again += EncodeSpoolRecord(r);
   FUZZ_CHECK(again == bytes.substr(0, good), "intact records encode to the bytes they came from");
 
-  static const std::string dir = [] {
-    const auto d = std::filesystem::temp_directory_path() / ("spool-fuzz-" + std::to_string(getpid()));
-    std::filesystem::create_directories(d);
-    return d.string();
-  }();
+  static const std::string dir =
+      (std::filesystem::temp_directory_path() / ("spool-fuzz-" + std::to_string(getpid()))).string();
   const std::string path = dir + "/spool";
   std::filesystem::remove_all(dir);
   std::filesystem::create_directories(dir);
