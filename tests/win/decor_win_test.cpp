@@ -24,8 +24,7 @@ struct RecordingReporter final : Reporter {
   Reports entries;
 };
 
-// A hidden popup of a class of its own (one per procedure); destroying it
-// again when it is already gone fails harmlessly.
+// A hidden popup of a class of its own (one per procedure); destroying it again once gone fails harmlessly.
 using TestWindow = std::unique_ptr<HWND__, BOOL(WINAPI*)(HWND)>;
 TestWindow NewWindow(WNDPROC proc = DefWindowProcW) {
   wchar_t cls[40];

@@ -1,5 +1,5 @@
-// The HTTP helper, the report queue and the download engine against loopback
-// ports and the servers of ctest's win-servers fixture (cmake/windows.cmake).
+// The HTTP helper, the report queue and the download engine against loopback ports and the servers of ctest's
+// win-servers fixture (cmake/windows.cmake).
 #include <winsock2.h>
 #include <windows.h>
 
@@ -76,9 +76,8 @@ TEST(ReportQueueWin, WithoutBothItsEventsReportsLeaveInlineAndFlushReturns) {
   }
 }
 
-// On its first report the sink has its thread run a modal loop of 300 ms (as
-// a message box would) that dispatches every message, and counts the reports
-// handled meanwhile.
+// On its first report the sink has its thread run a modal loop of 300 ms (as a message box would) that
+// dispatches every message, and counts the reports handled meanwhile.
 struct ModalSink final : ProgressSink {
   ModalSink() { current = this; }
   void OnProgress(int32_t, int32_t, int32_t) override {

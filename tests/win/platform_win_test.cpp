@@ -1,5 +1,4 @@
-// The program's platform services against real Windows sharing rules,
-// windows and code pages.
+// The program's platform services against real Windows sharing rules, windows and code pages.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -118,8 +117,8 @@ HWND Popup(const std::u16string& title) {
   return CreateWindowExW(0, L"STATIC", W(title), WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
 }
 
-// e2e-helper.exe (beside this program) holding a window titled `title` for 20 s:
-// hidden (""), shown ("show") or hidden of the stub's application class ("app").
+// e2e-helper.exe (beside this program) holding a window titled `title` for 20 s: hidden (""), shown ("show")
+// or hidden of the stub's application class ("app").
 HANDLE HoldWindow(const std::u16string& title, const wchar_t* how) {
   wchar_t exe[MAX_PATH];
   const DWORD n = GetModuleFileNameW(nullptr, exe, MAX_PATH);
@@ -153,9 +152,8 @@ TEST(SingleInstance, WindowSearchUsesTheExactTitle) {
   EXPECT_EQ(IsWindowOpen(title), u"");
 }
 
-// Activation reaches only another process's window that is on screen or is
-// another instance's (hidden) application window; the title comes from the
-// server, so nothing else is shown or pinned on top.
+// Activation reaches only another process's window that is on screen or is another instance's (hidden)
+// application window; the title comes from the server, so nothing else is shown or pinned on top.
 TEST(SingleInstance, ActivationReachesOnlyAnotherInstanceOrAVisibleWindowOfAnotherProgram) {
   const struct { const char16_t* title; const wchar_t* how; bool other, activated; } rows[] = {
       {u"激活 own hidden", L"", false, false},
@@ -182,9 +180,8 @@ TEST(SingleInstance, ActivationReachesOnlyAnotherInstanceOrAVisibleWindowOfAnoth
   }
 }
 
-// Libraries that are not on the known-DLLs list come from the system folder,
-// whatever lies beside the program: planted.dll is there (and would end this
-// program if it were loaded).
+// Libraries that are not on the known-DLLs list come from the system folder, whatever lies beside the
+// program: planted.dll is there (and would end this program if it were loaded).
 TEST(SystemDll, LoadedByFullPathFromTheSystemFolderOnly) {
   wchar_t system[MAX_PATH], loaded[MAX_PATH], self[MAX_PATH];
   const UINT n = GetSystemDirectoryW(system, MAX_PATH);
@@ -199,8 +196,7 @@ TEST(SystemDll, LoadedByFullPathFromTheSystemFolderOnly) {
   EXPECT_EQ(LoadSystemLibrary(L"planted.dll"), nullptr);
 }
 
-// A program starts only when its image is the held (checked) file: a copy of
-// the same bytes at another path is ended before it runs.
+// A program starts only when its image is the held (checked) file: a copy at another path is ended unrun.
 TEST(WinShell, StartsAProgramOnlyWhenItsImageIsTheHeldFile) {
   const TempDir dir;
   const std::u16string folder = Utf8ToUtf16Lossy(dir.path().u8string());
@@ -221,8 +217,8 @@ TEST(WinShell, StartsAProgramOnlyWhenItsImageIsTheHeldFile) {
   EXPECT_FALSE(DeleteFileW(W(checked)));
 }
 
-// The message wait lasts its whole length when nothing comes (a lower bound:
-// a loaded machine only makes it longer) and ends when a message arrives.
+// The message wait lasts its whole length when nothing comes (a lower bound: a loaded machine only makes it
+// longer) and ends when a message arrives.
 TEST(WinWaiter, WaitsItsLengthUnlessAMessageComes) {
   WinWaiter waiter;
   DWORD start = GetTickCount();
@@ -234,8 +230,7 @@ TEST(WinWaiter, WaitsItsLengthUnlessAMessageComes) {
   EXPECT_LT(GetTickCount() - start, 30000u) << "a message did not end the wait";
 }
 
-// The folder written to cannot be removed, renamed or replaced while the stub
-// runs: it is held open without delete sharing.
+// The folder written to cannot be removed, renamed or replaced while the stub runs: no delete sharing.
 TEST(WinFileSystem, TheFolderWrittenToIsHeld) {
   const TempDir dir;
   const std::u16string folder = Utf8ToUtf16Lossy(dir.path().u8string()) + u"\\held";
@@ -254,11 +249,8 @@ TEST(WinFileSystem, TheFolderWrittenToIsHeld) {
   EXPECT_TRUE(RemoveDirectoryW(W(folder)));  // let go when the file system ends
 }
 
-// What the stub makes and checks gets a protected access list of three
-// entries (the owner, the system, the administrators). Wine keeps no access
-// lists on its files, so only the list itself is checked here. (Wine 8's
-// CreateSymbolicLinkW makes nothing: the end-to-end rows show linked folders
-// through a link of the host.)
+// What the stub makes and checks gets a protected access list of three entries (the owner, the system, the
+// administrators). Wine keeps no access lists on its files, so only the list itself is checked here.
 TEST(WinFileSystem, PrivateAccessList) {
   BOOL present = FALSE, defaulted = FALSE;
   PACL dacl = nullptr;
@@ -269,8 +261,8 @@ TEST(WinFileSystem, PrivateAccessList) {
   EXPECT_TRUE(present && dacl && dacl->AceCount == 3 && (control & SE_DACL_PROTECTED));
 }
 
-// The profile in the build that runs: a 32-bit program in a 32-bit prefix, the
-// x86-64 build in a 64-bit one (the harness names the prefix's kind in WINEARCH).
+// The profile in the build that runs: a 32-bit program in a 32-bit prefix, the x86-64 build in a 64-bit one
+// (the harness names the prefix's kind in WINEARCH).
 TEST(Profile, BitnessAndTheUrlMonikerLibraryAreThoseOfTheSystem) {
   wchar_t arch[16] = L"";
   GetEnvironmentVariableW(L"WINEARCH", arch, 16);
