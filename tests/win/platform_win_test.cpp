@@ -120,10 +120,7 @@ HWND Popup(const std::u16string& title) {
 // e2e-helper.exe (beside this program) holding a window titled `title` for 20 s: hidden (""), shown ("show")
 // or hidden of the stub's application class ("app").
 HANDLE HoldWindow(const std::u16string& title, const wchar_t* how) {
-  wchar_t exe[MAX_PATH];
-  const DWORD n = GetModuleFileNameW(nullptr, exe, MAX_PATH);
-  std::wstring command = L"\"" + std::wstring(exe, n);
-  command.replace(command.rfind(L'\\') + 1, std::wstring::npos, L"e2e-helper.exe\" hold \"");
+  std::wstring command = L"\"" + std::wstring(W(GetAppPath())) + L"e2e-helper.exe\" hold \"";
   command += W(title) + std::wstring(L"\" 20 ") + how;  // no word: hidden
   STARTUPINFOW si = {sizeof si};
   PROCESS_INFORMATION pi = {};
@@ -183,16 +180,14 @@ TEST(SingleInstance, ActivationReachesOnlyAnotherInstanceOrAVisibleWindowOfAnoth
 // Libraries that are not on the known-DLLs list come from the system folder, whatever lies beside the
 // program: planted.dll is there (and would end this program if it were loaded).
 TEST(SystemDll, LoadedByFullPathFromTheSystemFolderOnly) {
-  wchar_t system[MAX_PATH], loaded[MAX_PATH], self[MAX_PATH];
+  wchar_t system[MAX_PATH], loaded[MAX_PATH];
   const UINT n = GetSystemDirectoryW(system, MAX_PATH);
   const HMODULE wininet = LoadSystemLibrary(L"wininet.dll");
   ASSERT_NE(wininet, nullptr);
   ASSERT_GT(GetModuleFileNameW(wininet, loaded, MAX_PATH), n);
   loaded[n] = 0;
   EXPECT_EQ(lstrcmpiW(loaded, system), 0);
-  GetModuleFileNameW(nullptr, self, MAX_PATH);
-  lstrcpyW(wcsrchr(self, L'\\') + 1, L"planted.dll");
-  ASSERT_NE(GetFileAttributesW(self), INVALID_FILE_ATTRIBUTES);
+  ASSERT_NE(GetFileAttributesW(W(GetAppPath() + u"planted.dll")), INVALID_FILE_ATTRIBUTES);
   EXPECT_EQ(LoadSystemLibrary(L"planted.dll"), nullptr);
 }
 
@@ -200,11 +195,9 @@ TEST(SystemDll, LoadedByFullPathFromTheSystemFolderOnly) {
 TEST(WinShell, StartsAProgramOnlyWhenItsImageIsTheHeldFile) {
   const TempDir dir;
   const std::u16string folder = Utf8ToUtf16Lossy(dir.path().u8string());
-  wchar_t sample[MAX_PATH];
-  GetModuleFileNameW(nullptr, sample, MAX_PATH);
-  lstrcpyW(wcsrchr(sample, L'\\') + 1, L"sample-installer.exe");
   const std::u16string checked = folder + u"\\checked.exe", other = folder + u"\\other.exe";
-  ASSERT_TRUE(CopyFileW(sample, W(checked), FALSE) && CopyFileW(sample, W(other), FALSE));
+  const std::u16string sample = GetAppPath() + u"sample-installer.exe";
+  ASSERT_TRUE(CopyFileW(W(sample), W(checked), FALSE) && CopyFileW(W(sample), W(other), FALSE));
   WinFileSystem fs;
   ASSERT_EQ(fs.DigestAndHold(checked).size(), 32u);
   WinShell shell(nullptr, &fs, [] { ADD_FAILURE() << "the program was ended"; });
