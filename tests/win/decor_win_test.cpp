@@ -104,8 +104,7 @@ TEST_F(DecorSubclassWin, RefusedWindowsAreReportedAndNothingIsKept) {
   HWND gone = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
   DestroyWindow(gone);
   const struct { HWND wnd; int ordinal; SubclassOwner* owner; const char16_t* message; } rows[] = {
-      {nullptr, 1, &owner, kInvalidWindow},
-      {gone, 1, &owner, kInvalidWindow},
+      {gone, 1, &owner, kInvalidWindow},  // as a null handle: no window
       {GetDesktopWindow(), 1, &owner, kOtherProcess},  // the desktop is another process's
       {window.get(), 2, &owner, kCallbackNotFound},
       {window.get(), 1, nullptr, kCallbackNotFound},
