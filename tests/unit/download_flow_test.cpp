@@ -17,6 +17,7 @@ Texts Brief(Texts reports) {  // the long finish texts cut to "OK" / "Not", and 
 }
 std::vector<Transfer> Twice(const Transfer& t) { return {t, t}; }
 void Titled(Rig& r) { r.windows = {kTitle}; }  // the installer's window shows
+void Close(Rig& r) { r.ctl.Image3_Click(); }     // the close zone clicked
 
 // One whole run per row, from a good download of http://dl.example.com/soft/setup.exe with nothing saved.
 TEST(DownloadFlow, Runs) {
@@ -84,6 +85,18 @@ TEST(DownloadFlow, Runs) {
       {[](Rig& r) { r.run.DownUrl = u"http://h/..\\..\\evil.exe"; }, got, kOk, {Open(kC + u".._.._evil.exe")}, S::Ended},
       {[](Rig& r) { r.run.DownUrl = u"http://h/..\\..\\evil.exe", r.digests[kC + u".._.._evil(1).exe"] = kGood;
          r.digests[kC + u"..\\..\\evil.exe"] = kGood; }, {}, {reused}, {Open(kC + u".._.._evil(1).exe")}, S::Ended},
+      // Wherever the flow lets messages through once the download is over, a close ends everything at once.
+      {[](Rig& r) { r.onDigest = [&r] { if (r.ctl.State() == S::Judging) Close(r); }; },
+       Twice({kBroken, kBad}), {u"BeginDown", u"fromClose-Down=300-"}, {}, S::Ended},
+      {[](Rig& r) { r.onWait = [&r] { if (r.ctl.State() == S::Retrying) Close(r); }; },
+       Twice({kBroken, kBad}), {u"BeginDown", u"Not", u"AutoReDown", u"fromClose-Down=300-"}, {}, S::Ended},
+      {[](Rig& r) {
+         r.onDigest = [&r] { if (r.ctl.DownDefeated && r.ctl.State() == S::ReuseCheck) Close(r); };
+       }, Twice({kBroken, kBad}), {u"BeginDown", u"Not", u"AutoReDown", u"fromClose-Down=300-"}, {}, S::Ended},
+      {[](Rig& r) { r.onWait = [&r] { if (!r.With(u"open:").empty()) Close(r); }; }, {{kClean, kGood}},
+       {u"BeginDown", u"OK", u"fromClose-Down=1000-"}, {runC}, S::Ended},
+      {[](Rig& r) { r.onMessage = [&r] { Close(r); }; }, Twice({kBroken, kBad}),
+       {u"BeginDown", u"Not", u"AutoReDown", u"BeginDown", u"Not", u"fromClose-Down=300-"}, {}, S::Ended},
   };
   for (size_t i = 0; i < std::size(cases); ++i) {
     const auto& c = cases[i];
@@ -192,30 +205,6 @@ TEST(DownloadFlow, RetryGoesToTheProgramsFolderHoldsTheFileAndReports) {
   m.now = 86399.5, m.transfers = {{kClean, kGood, 1.25}}, m.Start();
   EXPECT_EQ(m.reports.at(1), u"DownFinish=OK:-86398.75 DownCode=4,14,5,6, SavePath=C:\\Temp\\ "
                              u"url=dl.example.com/soft/setup.exe");
-}
-
-// Wherever the flow lets messages through once the download is over, a close ends everything at once.
-TEST(DownloadFlow, ClosingWhileJudgingEndsEverything) {
-  enum Where { InDigest, InRetryWait, InRetryReuse, InLaunchWait, InDiskMessage };
-  const struct { Where where; Texts reports; } cases[] = {
-      {InDigest, {u"BeginDown", u"fromClose-Down=300-"}},
-      {InRetryWait, {u"BeginDown", u"Not", u"AutoReDown", u"fromClose-Down=300-"}},
-      {InRetryReuse, {u"BeginDown", u"Not", u"AutoReDown", u"fromClose-Down=300-"}},
-      {InLaunchWait, {u"BeginDown", u"OK", u"fromClose-Down=1000-"}},
-      {InDiskMessage, {u"BeginDown", u"Not", u"AutoReDown", u"BeginDown", u"Not", u"fromClose-Down=300-"}},
-  };
-  for (const auto& c : cases) {
-    Rig r({c.where == InLaunchWait ? Transfer{kClean, kGood} : Transfer{kBroken, kBad}, {kBroken, kBad}});
-    auto close = [&] { r.ctl.Image3_Click(); };
-    if (c.where == InDigest) r.onDigest = [&] { if (r.ctl.State() == S::Judging) close(); };
-    if (c.where == InRetryWait) r.onWait = [&] { if (r.ctl.State() == S::Retrying) close(); };
-    if (c.where == InRetryReuse) r.onDigest = [&] { if (r.ctl.DownDefeated && r.ctl.State() == S::ReuseCheck) close(); };
-    if (c.where == InLaunchWait) r.onWait = [&] { if (!r.With(u"open:").empty()) close(); };
-    if (c.where == InDiskMessage) r.onMessage = close;
-    r.Start();
-    EXPECT_EQ(Brief(r.reports), c.reports) << c.where;
-    EXPECT_TRUE(r.closes == 1 && r.afterEnd == 0 && r.log.back() == u"closeall") << c.where;
-  }
 }
 
 TEST(DownloadFlow, NothingRunsAfterTheEndAndTheTimerStartsOnce) {
