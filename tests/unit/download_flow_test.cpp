@@ -21,9 +21,15 @@ void Close(Rig& r) { r.ctl.Image3_Click(); }     // the close zone clicked
 
 // One whole run per row, from a good download of http://dl.example.com/soft/setup.exe with nothing saved.
 TEST(DownloadFlow, Runs) {
-  const std::vector<Transfer> got = {{kClean, kGood}};
+  const std::vector<Transfer> got = {{kClean, kGood}}, clean = Twice({kClean, kBad});  // clean: 4,14,5,6
   const std::u16string runC = Open(kC + kSetup), reused = u"IsDownEmp=OK";
-  const struct { void (*setup)(Rig&); std::vector<Transfer> transfers; Texts reports, opened; S state; } cases[] = {
+  const std::u16string P(64, u'a'), PQ = std::u16string(64, u'b') + u"," + P, longSha = kSha + u"5";
+  const SignatureFacts ok{0, 0, P}, bare{}, changed{kTrustBadDigest}, wineRoot{0, kChainPartial, P},
+      windowsRoot{kTrustUntrustedRoot, kChainNone, P}, other{0, 0, std::u16string(64, u'b')};
+  const auto twice = [](std::u16string v) { return Texts{u"BeginDown", v, u"AutoReDown", u"BeginDown", v}; };
+  static const auto reuse = [](Rig& r) { r.Put(kC + kSetup, kGood), r.signatures[kC + kSetup] = {}; };
+  const struct { void (*setup)(Rig&); std::vector<Transfer> transfers; Texts reports, opened; S state;
+                 std::u16string pins = u""; SignatureFacts facts = {}; const char16_t* sha = nullptr; } cases[] = {
       {nullptr, got, kOk, {runC}, S::Ended},
       {[](Rig& r) { r.run.FileMD5 = u"89abcdef01"; }, got, kOk, {runC}, S::Ended},  // a part of the digest is enough
       // Reuse: the first variant whose digest matches, folder by folder.
@@ -97,10 +103,34 @@ TEST(DownloadFlow, Runs) {
        {u"BeginDown", u"OK", u"fromClose-Down=1000-"}, {runC}, S::Ended},
       {[](Rig& r) { r.onMessage = [&r] { Close(r); }; }, Twice({kBroken, kBad}),
        {u"BeginDown", u"Not", u"AutoReDown", u"BeginDown", u"Not", u"fromClose-Down=300-"}, {}, S::Ended},
+      // Pinned signers and an announced SHA-256 hold on every launch path: a digest match, a reused file, the
+      // 4,14,5,6 rule. An unknown root is refused by its chain, which Wine's WinVerifyTrust passes.
+      {nullptr, got, {u"BeginDown", u"OK Sign=ok"}, {runC}, S::Ended, P, ok},
+      {nullptr, got, {u"BeginDown", u"OK Sign=ok"}, {runC}, S::Ended, PQ, ok},  // one of several
+      {nullptr, Twice(got[0]), twice(u"Not Sign=unsigned"), {}, S::Failed, P, bare},
+      {nullptr, Twice(got[0]), twice(u"Not Sign=bad-digest"), {}, S::Failed, P, changed},
+      {nullptr, Twice(got[0]), twice(u"Not Sign=untrusted-root"), {}, S::Failed, P, wineRoot},
+      {nullptr, Twice(got[0]), twice(u"Not Sign=untrusted-root"), {}, S::Failed, P, windowsRoot},
+      {nullptr, Twice(got[0]), twice(u"Not Sign=not-pinned"), {}, S::Failed, P, other},
+      {Titled, clean, {u"BeginDown", u"Not Sign=ok", u"CheackFinish=OK"}, {runC}, S::Ended, P, ok},
+      {Titled, clean, twice(u"Not Sign=unsigned"), {}, S::Failed, P, bare},
+      // A refused earlier download is not reused: the search goes on, else downloads.
+      {reuse, got, {Check(u"1"), u"BeginDown", u"OK Sign=ok"}, {Open(kC + u"setup(1).exe")}, S::Ended, P, ok},
+      {[](Rig& r) { reuse(r), r.Put(kD + kSetup, kGood); }, {}, {reused},
+       {Open(kD + kSetup)}, S::Ended, P, ok},
+      // An announced SHA-256 is compared exactly; a mismatch refuses whatever the MD5 and status trail say.
+      {nullptr, got, kOk, {runC}, S::Ended, u"", bare, kSha.c_str()},
+      {nullptr, Twice(got[0]), kTwice, {}, S::Failed, u"", bare, u"55555"},
+      {Titled, clean, kTwice, {}, S::Failed, u"", bare, u""},
+      {[](Rig& r) { r.sha256s[kC + kSetup] = u"0", r.Put(kC + kSetup, kGood); }, got,  // downloaded anew
+       {Check(u"1"), u"BeginDown", u"OK"}, {Open(kC + u"setup(1).exe")}, S::Ended, u"", bare, kSha.c_str()},
+      {Titled, clean, twice(u"Not Sign=ok"), {}, S::Failed, P, ok, longSha.c_str()},
   };
   for (size_t i = 0; i < std::size(cases); ++i) {
     const auto& c = cases[i];
     Rig r(c.transfers, c.setup);
+    r.run.InstallerSigners = c.pins, r.signature = c.facts;
+    if (c.sha) r.run.FileSHA256 = c.sha, r.run.FileSHA256Given = true;
     r.Start();
     EXPECT_EQ(Brief(r.reports), c.reports) << "row " << i;
     EXPECT_EQ(r.With(u"open:"), c.opened) << "row " << i;
@@ -130,49 +160,6 @@ TEST(DownloadFlow, EveryWaitAtItsExactLength) {
     Rig r(rows[i].transfers, rows[i].setup);
     r.Start();
     EXPECT_EQ(r.waits, rows[i].waits) << "row " << i;
-  }
-}
-
-// Pinned signers and an announced SHA-256 hold on every launch path: a digest match, a reused file, the 4,14,5,6 rule.
-TEST(DownloadFlow, SignatureAndSha256DecideOnEveryLaunchPath) {
-  const std::u16string P(64, u'a'), PQ = std::u16string(64, u'b') + u"," + P, runC = Open(kC + kSetup), longSha = kSha + u"5";
-  const SignatureFacts ok{0, 0, P}, bare{}, changed{kTrustBadDigest}, wineRoot{0, kChainPartial, P},
-      windowsRoot{kTrustUntrustedRoot, kChainNone, P}, other{0, 0, std::u16string(64, u'b')};
-  const auto twice = [](std::u16string v) { return Texts{u"BeginDown", v, u"AutoReDown", u"BeginDown", v}; };
-  const std::vector<Transfer> got = {{kClean, kGood}}, clean = Twice({kClean, kBad});  // clean: the 4,14,5,6 rule
-  static const auto reuse = [](Rig& r) { r.Put(kC + kSetup, kGood), r.signatures[kC + kSetup] = {}; };
-  const Texts second = {Check(u"1"), u"BeginDown", u"OK"};  // downloaded anew beside the refused file
-  const struct { std::u16string pins; const char16_t* sha; SignatureFacts facts; void (*setup)(Rig&);
-                 std::vector<Transfer> transfers; Texts reports, opened; } cases[] = {
-      {P, nullptr, ok, nullptr, got, {u"BeginDown", u"OK Sign=ok"}, {runC}},
-      {PQ, nullptr, ok, nullptr, got, {u"BeginDown", u"OK Sign=ok"}, {runC}},  // one of several
-      {u"", nullptr, bare, nullptr, got, kOk, {runC}},  // nothing pinned: as without signatures
-      {P, nullptr, bare, nullptr, Twice(got[0]), twice(u"Not Sign=unsigned"), {}},
-      {P, nullptr, changed, nullptr, Twice(got[0]), twice(u"Not Sign=bad-digest"), {}},
-      {P, nullptr, wineRoot, nullptr, Twice(got[0]), twice(u"Not Sign=untrusted-root"), {}},  // Wine's WinVerifyTrust passes it
-      {P, nullptr, windowsRoot, nullptr, Twice(got[0]), twice(u"Not Sign=untrusted-root"), {}},
-      {P, nullptr, other, nullptr, Twice(got[0]), twice(u"Not Sign=not-pinned"), {}},
-      {P, nullptr, ok, Titled, clean, {u"BeginDown", u"Not Sign=ok", u"CheackFinish=OK"}, {runC}},
-      {P, nullptr, bare, Titled, clean, twice(u"Not Sign=unsigned"), {}},
-      // A refused earlier download is not reused: the search goes on, else downloads.
-      {P, nullptr, ok, reuse, got, {Check(u"1"), u"BeginDown", u"OK Sign=ok"}, {Open(kC + u"setup(1).exe")}},
-      {P, nullptr, ok, [](Rig& r) { reuse(r), r.Put(kD + kSetup, kGood); }, {}, {u"IsDownEmp=OK"}, {Open(kD + kSetup)}},
-      // An announced SHA-256 is compared exactly; a mismatch refuses whatever the MD5 and the status trail say.
-      {u"", kSha.c_str(), bare, nullptr, got, kOk, {runC}},
-      {u"", u"55555", bare, nullptr, Twice(got[0]), kTwice, {}},
-      {u"", u"", bare, Titled, clean, kTwice, {}},
-      {u"", kSha.c_str(), bare, [](Rig& r) { r.sha256s[kC + kSetup] = u"0", r.Put(kC + kSetup, kGood); }, got, second,
-       {Open(kC + u"setup(1).exe")}},
-      {P, longSha.c_str(), ok, Titled, clean, twice(u"Not Sign=ok"), {}},
-  };
-  for (size_t i = 0; i < std::size(cases); ++i) {
-    const auto& c = cases[i];
-    Rig r(c.transfers, c.setup);
-    r.run.InstallerSigners = c.pins, r.signature = c.facts;
-    if (c.sha) r.run.FileSHA256 = c.sha, r.run.FileSHA256Given = true;
-    r.Start();
-    EXPECT_EQ(Brief(r.reports), c.reports) << "row " << i;
-    EXPECT_EQ(r.With(u"open:"), c.opened) << "row " << i;
   }
 }
 
