@@ -223,8 +223,10 @@ TEST(WinWaiter, WaitsItsLengthUnlessAMessageComes) {
   EXPECT_LT(GetTickCount() - start, 30000u) << "a message did not end the wait";
 }
 
-// The folder written to cannot be removed, renamed or replaced while the stub runs: no delete sharing.
-TEST(WinFileSystem, TheFolderWrittenToIsHeld) {
+// The folder written to cannot be removed, renamed or replaced while the stub runs: no delete sharing. What the
+// stub makes and checks gets a protected access list of three entries (the owner, the system, the
+// administrators); Wine keeps no access lists on its files, so only the list itself is checked.
+TEST(WinFileSystem, TheFolderWrittenToIsHeldAndPrivate) {
   const TempDir dir;
   const std::u16string folder = Utf8ToUtf16Lossy(dir.path().u8string()) + u"\\held";
   {
@@ -240,11 +242,6 @@ TEST(WinFileSystem, TheFolderWrittenToIsHeld) {
     EXPECT_FALSE(RemoveDirectoryW(W(folder)));
   }
   EXPECT_TRUE(RemoveDirectoryW(W(folder)));  // let go when the file system ends
-}
-
-// What the stub makes and checks gets a protected access list of three entries (the owner, the system, the
-// administrators). Wine keeps no access lists on its files, so only the list itself is checked here.
-TEST(WinFileSystem, PrivateAccessList) {
   BOOL present = FALSE, defaulted = FALSE;
   PACL dacl = nullptr;
   SECURITY_DESCRIPTOR_CONTROL control = 0;
