@@ -223,8 +223,8 @@ TEST(WinWaiter, WaitsItsLengthUnlessAMessageComes) {
   EXPECT_LT(GetTickCount() - start, 30000u) << "a message did not end the wait";
 }
 
-// The folder written to cannot be removed, renamed or replaced while the stub runs: no delete sharing. What the
-// stub makes and checks gets a protected access list of three entries (the owner, the system, the
+// The folder written to cannot be removed, renamed or replaced while the stub runs: no delete sharing. What
+// the stub makes and checks gets a protected access list of three entries (the owner, the system, the
 // administrators); Wine keeps no access lists on its files, so only the list itself is checked.
 TEST(WinFileSystem, TheFolderWrittenToIsHeldAndPrivate) {
   const TempDir dir;
