@@ -29,12 +29,18 @@ TEST(DownloadFlow, Runs) {
   const auto twice = [](std::u16string v) { return Texts{u"BeginDown", v, u"AutoReDown", u"BeginDown", v}; };
   static const auto reuse = [](Rig& r) { r.Put(kC + kSetup, kGood), r.signatures[kC + kSetup] = {}; };
   const struct { void (*setup)(Rig&); std::vector<Transfer> transfers; Texts reports, opened; S state;
-                 std::u16string pins{}; SignatureFacts facts{}; const char16_t* sha{}; } cases[] = {
-      {nullptr, got, kOk, {runC}, S::Ended},
+                 std::u16string pins{}; SignatureFacts facts{}; const char16_t* sha{};
+                 std::vector<double> waits{}; } cases[] = {  // waits: checked where a row gives them
+      // Every wait at its exact length: 1 s after a transfer, after a failure report and before the retry;
+      // after a launch 2 s (1 s for a reused file); 1 s once the installer's window was seen.
+      {nullptr, got, kOk, {runC}, S::Ended, {}, bare, {}, {1, 2}},
+      {nullptr, {{kBroken, kBad}, {kClean, kGood}}, {u"BeginDown", u"Not", u"AutoReDown", u"BeginDown", u"OK"},
+       {Open(kApp + kSetup)}, S::Ended, {}, bare, {}, {1, 1, 1, 1, 2}},
+      {nullptr, Twice({kBroken, kBad}), kTwice, {}, S::Failed, {}, bare, {}, {1, 1, 1, 1, 1}},
       {[](Rig& r) { r.run.FileMD5 = u"89abcdef01"; }, got, kOk, {runC}, S::Ended},  // a part of the digest is enough
       // Reuse: the first variant whose digest matches, folder by folder.
       {[](Rig& r) { r.Put(kC + kSetup, kBad), r.Put(kC + u"setup(3).exe", u"0123456789ABCDEF0123456789ABCDEF"); },
-       {}, {reused}, {Open(kC + u"setup(3).exe")}, S::Ended},
+       {}, {reused}, {Open(kC + u"setup(3).exe")}, S::Ended, {}, bare, {}, {1}},
       {[](Rig& r) { r.Put(kD + kSetup, kGood), r.Put(kC + u"setup(5).exe", kGood); }, {}, {reused},
        {Open(kC + u"setup(5).exe")}, S::Ended},
       {[](Rig& r) { r.Put(kApp + u"setup(5).exe", kGood); }, {}, {reused}, {Open(kApp + u"setup(5).exe")}, S::Ended},
@@ -74,7 +80,8 @@ TEST(DownloadFlow, Runs) {
       {[](Rig& r) { r.windows = {u"NSIS Error"}; }, Twice({kClean, kBad}),
        {u"BeginDown", u"Not", u"NSISError", u"AutoReDown", u"BeginDown", u"Not", u"NSISError"},
        {runC, Open(kApp + kSetup)}, S::Failed},
-      {Titled, {{kClean, kBad}}, {u"BeginDown", u"Not", u"CheackFinish=OK"}, {runC}, S::Ended},
+      {Titled, {{kClean, kBad}}, {u"BeginDown", u"Not", u"CheackFinish=OK"}, {runC}, S::Ended, {}, bare, {},
+       {1, 1, 2, 1}},
       // What started was not the checked file (the shell ended it): a failure, on every launch path.
       {[](Rig& r) { r.swapped = {kC + kSetup}; }, Twice(got[0]),
        {u"BeginDown", u"OK", u"Not", u"AutoReDown", u"IsDownEmp=OK", u"BeginDown", u"OK"},
@@ -133,6 +140,7 @@ TEST(DownloadFlow, Runs) {
     r.Start();
     EXPECT_EQ(Brief(r.reports), c.reports) << "row " << i;
     EXPECT_EQ(r.With(u"open:"), c.opened) << "row " << i;
+    if (!c.waits.empty()) { EXPECT_EQ(r.waits, c.waits) << "row " << i; }
     EXPECT_TRUE(r.ctl.State() == c.state && r.closes == (c.state == S::Ended) && r.afterEnd == 0) << "row " << i;
     if (c.state == S::Failed) {  // the window waits for the user, whose browser button opens the address
       EXPECT_EQ(r.Tail(3), (Texts{u"message:C盘已没有可用空间,无法安装软件！|提示", u"status:下载文件验证失败,请重试", u"button"}));
@@ -142,23 +150,6 @@ TEST(DownloadFlow, Runs) {
     if (c.state == S::Ended) continue;
     r.ctl.Image3_Click();  // the window may now close
     EXPECT_TRUE(r.reports.back().rfind(u"fromClose-Down=", 0) == 0 && r.closes == 1) << "row " << i;
-  }
-}
-
-// Every wait of the flow at its exact length: 1 s after a transfer, after a failure report and before the
-// retry; after a launch 2 s (1 s for a reused file); 1 s once the installer's window was seen.
-TEST(DownloadFlow, EveryWaitAtItsExactLength) {
-  const struct { void (*setup)(Rig&); std::vector<Transfer> transfers; std::vector<double> waits; } rows[] = {
-      {nullptr, {{kClean, kGood}}, {1, 2}},
-      {[](Rig& r) { r.Put(kC + kSetup, kGood); }, {}, {1}},
-      {nullptr, {{kBroken, kBad}, {kClean, kGood}}, {1, 1, 1, 1, 2}},
-      {Titled, {{kClean, kBad}}, {1, 1, 2, 1}},
-      {nullptr, Twice({kBroken, kBad}), {1, 1, 1, 1, 1}},
-  };
-  for (size_t i = 0; i < std::size(rows); ++i) {
-    Rig r(rows[i].transfers, rows[i].setup);
-    r.Start();
-    EXPECT_EQ(r.waits, rows[i].waits) << "row " << i;
   }
 }
 
