@@ -37,10 +37,9 @@ struct FakeFile : DigestFile, Script {
 // Lengths around the block, padding and 64 KiB read buffer: in memory, in pieces, from files (pumping per MiB).
 TEST(Md5File, KnownAnswersInMemoryFromFilesAndEachFailuresText) {
   TempDir dir;
-  const auto path = [&](const std::string& name) { return Utf8ToUtf16Lossy((dir.path() / name).u8string()); };
   const auto write = [&](const std::string& name, const std::string& content) {
     std::ofstream(dir.path() / name, std::ios::binary).write(content.data(), content.size());
-    return path(name);
+    return Utf8ToUtf16Lossy((dir.path() / name).u8string());
   };
   SetMessagePump([] { ++g_pumps; });
   const struct { size_t size; const char* md5; } known[] = {
