@@ -157,18 +157,14 @@ TEST_F(ServerTest, AdminAddressShowsTheStoresHealth) {
        "database unreachable, spooling (6 requests waiting in the spool)\n", "report_server_spool_rows 6\n",
        "report-server: warning: database unreachable"},
   };
-  if (const char* socket = std::getenv("STUB_TEST_PG_SOCKET"); socket && *socket) {
-    const std::string name = "refusing" + std::to_string(getpid());
-    PGconn* c = PQconnectdb((std::string("postgresql:///postgres?user=postgres&host=") + socket).c_str());
-    PQclear(PQexec(c, ("CREATE DATABASE " + name).c_str()));
-    PQfinish(c);
-    cases.push_back({"postgresql:///" + name + "?host=" + socket + "&user=postgres", true, 500, 503,
+  if (const std::string refusing = NewPostgresDatabase(); !refusing.empty()) {
+    cases.push_back({refusing, true, 500, 503,
                      "database refuses writes: ERROR:  relation \"requests\" does not exist\n",
                      "report_server_refusals_total ", "report-server: error: the database refuses writes"});
   }
   for (const auto& c : cases) {
     SCOPED_TRACE(c.db);
-    config_.db = c.db, config_.spool = dir_ + "/spool";
+    config_.db = c.db, config_.spool = dir_ + "/spool" + std::to_string(&c - cases.data());  // the down one keeps its rows
     config_.admin_host = "127.0.0.1";
     ::testing::internal::CaptureStderr();
     StartServer();

@@ -3,7 +3,6 @@
 #include <libpq-fe.h>
 #include <sqlite3.h>
 
-#include <atomic>
 #include <future>
 
 #include "stats/run_scenarios.h"
@@ -11,28 +10,8 @@
 
 namespace stub::server::testing { namespace {
 
-// A fresh, empty database of one backend (true: PostgreSQL).
-class RunFiguresTest : public ::testing::TestWithParam<bool> {
+class RunFiguresTest : public BackendTest {
  protected:
-  void SetUp() override {
-    if (!GetParam()) return;
-    const char* socket = std::getenv("STUB_TEST_PG_SOCKET");
-    if (!socket || !*socket) GTEST_SKIP() << "no PostgreSQL cluster (STUB_TEST_PG_SOCKET)";
-    static std::atomic<int> serial{0};
-    const std::string name = "f" + std::to_string(getpid()) + "_" + std::to_string(++serial);
-    Sql("postgresql:///postgres?user=postgres&host=" + std::string(socket), "CREATE DATABASE " + name);
-    location_ = "postgresql:///" + name + "?host=" + socket + "&user=postgres";
-  }
-  std::unique_ptr<Store> Open() {
-    std::string error;
-    auto store = Store::Open(location_, true, &error, dir_ + "/spool");
-    EXPECT_TRUE(store) << error;
-    return store;
-  }
-  static void Add(Store& store, RecordedRequest r) {
-    std::string error;
-    EXPECT_TRUE(store.Add(r, &error)) << error;
-  }
   static std::vector<std::string> Lines(Store& store, const StatsFilter& filter = {}) {
     Stats st;
     std::string error;
@@ -48,9 +27,6 @@ class RunFiguresTest : public ::testing::TestWithParam<bool> {
     PQfinish(c);
     return ok;
   }
-
-  TempDir tmp_;
-  std::string dir_ = tmp_.path(), location_ = dir_ + "/requests.db";
 };
 
 // Runs whose figures depend on the order of their requests, on absent against empty fields and on bytes a

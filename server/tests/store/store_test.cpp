@@ -1,12 +1,8 @@
 // The store on SQLite and (STUB_TEST_PG_SOCKET: a cluster's socket folder) PostgreSQL, and its spool.
-#include <libpq-fe.h>
-
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <atomic>
 #include <set>
-#include <thread>
 
 #include "server/store/spool.h"
 #include "stats/run_scenarios.h"
@@ -14,38 +10,13 @@
 
 namespace stub::server::testing { namespace {
 
-// A fresh, empty database of one backend (true: PostgreSQL).
-class StoreTest : public ::testing::TestWithParam<bool> {
+class StoreTest : public BackendTest {
  protected:
-  void SetUp() override {
-    const char* socket = std::getenv("STUB_TEST_PG_SOCKET");
-    if (!GetParam()) return;
-    if (!socket || !*socket) GTEST_SKIP() << "no PostgreSQL cluster (STUB_TEST_PG_SOCKET)";
-    static std::atomic<int> serial{0};
-    const std::string name = "t" + std::to_string(getpid()) + "_" + std::to_string(++serial);
-    PGconn* c = PQconnectdb((std::string("postgresql:///postgres?user=postgres&host=") + socket).c_str());
-    PQclear(PQexec(c, ("CREATE DATABASE " + name).c_str()));  // a failure shows when the store opens
-    PQfinish(c);
-    location_ = "postgresql:///" + name + "?host=" + socket + "&user=postgres";
-  }
-  std::unique_ptr<Store> Open(bool create = true) {
-    std::string error;
-    auto store = Store::Open(location_, create, &error, spool_);
-    EXPECT_TRUE(store) << error;
-    return store;
-  }
-  static void Add(Store& store, RecordedRequest r) {
-    std::string error;
-    EXPECT_TRUE(store.Add(r, &error)) << error;
-  }
   std::vector<std::string> Data() const {
     std::vector<std::string> out;
     for (const auto& r : ReadAll(location_)) out.push_back(r.fields[1].value_or("<null>"));
     return out;
   }
-
-  TempDir tmp_;
-  std::string dir_ = tmp_.path(), spool_ = dir_ + "/spool", location_ = dir_ + "/requests.db";
 };
 
 // Rows come back in order with their bytes; the run figures read from the store are those of the rows written.
@@ -94,13 +65,6 @@ std::string SpoolBytes(const std::string& records, uint64_t replayed = 0, uint32
 std::string DownLocation(const std::string& folder, const std::string& name = "postgres") {
   std::filesystem::create_directories(folder);
   return "postgresql:///" + name + "?host=" + folder + "&user=postgres";
-}
-
-// Polls `done` every 50 ms for up to 30 s.
-bool Eventually(const std::function<bool()>& done) {
-  for (int i = 0; i < 600; ++i, std::this_thread::sleep_for(50ms))
-    if (done()) return true;
-  return done();
 }
 
 // A spool left by a lost database is replayed at the next start, minus rows already committed.
