@@ -99,8 +99,6 @@ TEST_F(ServerTest, TheProxysClientIsRecordedFromTheProxyOnly) {
       {"127.0.0.2", "X-Forwarded-For: 6.6.6.6, 203.0.113.9\r\n", "203.0.113.9"},
       {"127.0.0.2", "X-Forwarded-For: 6.6.6.6\r\nx-forwarded-for: 203.0.113.8\r\n", "203.0.113.8"},
       {"127.0.0.2", "X-Real-IP: 198.51.100.7\r\n", "198.51.100.7"},
-      {"127.0.0.2", "X-Forwarded-For: not an address\r\n", "127.0.0.2"},
-      {"127.0.0.2", "", "127.0.0.2"},
       {"127.0.0.4", "X-Forwarded-For: 203.0.113.9\r\nX-Real-IP: 198.51.100.7\r\n", "127.0.0.4"},
   };
   for (const auto& [from, headers, client] : cases) {
