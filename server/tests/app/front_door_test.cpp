@@ -148,7 +148,6 @@ TEST_F(ServerTest, TlsVersionsFollowThePriorities) {
       {nullptr, "NORMAL:-VERS-ALL:+VERS-TLS1.0", false},
       {nullptr, "NORMAL:-VERS-ALL:+VERS-TLS1.2", true},
       {nullptr, "NORMAL:-VERS-ALL:+VERS-TLS1.3", true},
-      {nullptr, xp_client, false},
       {"NORMAL:+VERS-TLS1.1", "NORMAL:-VERS-ALL:+VERS-TLS1.1", true},
       {"NORMAL:-VERS-ALL:+VERS-TLS1.3", "NORMAL:-VERS-ALL:+VERS-TLS1.2", false},
       {xp, xp_client, true},
