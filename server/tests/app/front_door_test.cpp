@@ -63,7 +63,7 @@ TEST_F(ServerTest, OneAddressCannotTakeEverySlot) {
   RawSocket other(port(), "127.0.0.2");
   Served(other);
   held.front().reset();  // a slot of 127.0.0.1 frees, once the server has seen it close
-  EXPECT_TRUE(Eventually([&] { return Raw("GET /?Key=Setup").status == 200; })) << "the freed slot never came back";
+  EXPECT_TRUE(Eventually([&] { return Raw("GET /?Key=Setup").status == 200; })) << "the slot never came back";
 }
 
 // A request must arrive whole within --head-timeout of the connection opening

@@ -130,8 +130,8 @@ TEST_F(ServerTest, AdminAddressShowsTheStoresHealth) {
   }
   for (const auto& c : cases) {
     SCOPED_TRACE(c.db);
-    config_.db = c.db, config_.spool = dir_ + "/spool" + std::to_string(&c - cases.data());  // the down one keeps its rows
-    config_.admin_host = "127.0.0.1";
+    config_.db = c.db, config_.admin_host = "127.0.0.1";
+    config_.spool = dir_ + "/spool" + std::to_string(&c - cases.data());  // the down one keeps its rows
     ::testing::internal::CaptureStderr();
     StartServer();
     if (c.harm) DropRequests(c.db);

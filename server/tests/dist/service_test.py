@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
-"""The server as an operator runs it: `notify REPORT_SERVER` checks the systemd notifications (READY=1 once both
-listeners answer, RELOADING=1 and READY=1 around a SIGHUP, STOPPING=1 on SIGTERM); `package CPACK CPACK_CONFIG
-CMAKE BUILD_DIR` checks the .deb's files, modes, dependencies and unit, serves one request and prunes its row
-with the unpacked server, and checks `cmake --install` under a prefix. Every wait is bounded; loopback only."""
+"""The server as an operator runs it: `notify REPORT_SERVER` checks the systemd notifications (READY=1 once
+both listeners answer, RELOADING=1 and READY=1 around a SIGHUP, STOPPING=1 on SIGTERM); `package CPACK
+CPACK_CONFIG CMAKE BUILD_DIR` checks the .deb's files, modes, dependencies and unit, serves one request and
+prunes its row with the unpacked server, and checks `cmake --install` under a prefix. Every wait is bounded;
+loopback only."""
 import datetime, json, os, re, shutil, signal, socket, stat, subprocess, sys, tempfile, urllib.request
 
 WAIT = 20  # seconds, for any one step
