@@ -6,6 +6,7 @@
 #include <libpq-fe.h>
 #include <httplib.h>
 #include <poll.h>
+#include <sqlite3.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -61,6 +62,23 @@ inline std::string NewPostgresDatabase() {
   PQclear(PQexec(c, ("CREATE DATABASE " + name).c_str()));  // a failure shows when the store opens
   PQfinish(c);
   return "postgresql:///" + name + "?host=" + socket + "&user=postgres";
+}
+
+// Runs one statement on a connection of its own to the database at `location`; true when it succeeded.
+inline bool Sql(const std::string& location, const std::string& sql) {
+  if (!IsPostgresLocation(location)) {
+    sqlite3* db = nullptr;
+    const bool ok = sqlite3_open(location.c_str(), &db) == SQLITE_OK &&
+                    sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
+    sqlite3_close(db);
+    return ok;
+  }
+  PGconn* c = PQconnectdb(location.c_str());
+  PGresult* r = PQexec(c, sql.c_str());
+  const bool ok = PQresultStatus(r) == PGRES_COMMAND_OK || PQresultStatus(r) == PGRES_TUPLES_OK;
+  PQclear(r);
+  PQfinish(c);
+  return ok;
 }
 
 // A fresh, empty database of one backend (true: PostgreSQL).

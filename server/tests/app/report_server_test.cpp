@@ -1,7 +1,4 @@
 // The server over loopback: "Info" answers, reports as received, limits, a failed commit, file serving.
-#include <libpq-fe.h>
-#include <sqlite3.h>
-
 #include <regex>
 
 #include "base/text.h"
@@ -9,19 +6,6 @@
 #include "test_server.h"
 
 namespace stub::server::testing { namespace {
-
-// Drops the requests table under a running server: its database then refuses writes.
-void DropRequests(const std::string& db) {
-  if (IsPostgresLocation(db)) {
-    PGconn* c = PQconnectdb(db.c_str());
-    PQclear(PQexec(c, "DROP TABLE requests"));
-    return PQfinish(c);
-  }
-  sqlite3* s = nullptr;
-  ASSERT_EQ(sqlite3_open(db.c_str(), &s), SQLITE_OK);
-  EXPECT_EQ(sqlite3_exec(s, "DROP TABLE requests", nullptr, nullptr, nullptr), SQLITE_OK);
-  sqlite3_close(s);
-}
 
 TEST_F(ServerTest, InfoPageDecodesToTheReplyFile) {
   const std::pair<const char*, std::string> cases[] = {  // reply file (null: none), what is served then
@@ -134,7 +118,7 @@ TEST_F(ServerTest, AdminAddressShowsTheStoresHealth) {
     config_.spool = dir_ + "/spool" + std::to_string(&c - cases.data());  // the down one keeps its rows
     ::testing::internal::CaptureStderr();
     StartServer();
-    if (c.harm) DropRequests(c.db);
+    if (c.harm) EXPECT_TRUE(Sql(c.db, "DROP TABLE requests"));  // its database then refuses writes
     for (int i = 0; i < 6; ++i) EXPECT_EQ(Raw("GET /?Key=Setup&Data=" + std::to_string(i)).status, c.report);
     httplib::Client admin("127.0.0.1", server_->admin_port());
     const auto health = admin.Get("/healthz"), metrics = admin.Get("/metrics");

@@ -18,22 +18,6 @@ class RunFiguresTest : public BackendTest {
     EXPECT_TRUE(StoreStats(store, filter, &st, &error)) << error;
     return StatsLines(st);
   }
-  // Runs one statement on a connection of its own; true when it succeeded.
-  bool Sql(const std::string& sql) const {
-    if (!GetParam()) {
-      sqlite3* db = nullptr;
-      const bool ok = sqlite3_open(location_.c_str(), &db) == SQLITE_OK &&
-                      sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
-      sqlite3_close(db);
-      return ok;
-    }
-    PGconn* c = PQconnectdb(location_.c_str());
-    PGresult* r = PQexec(c, sql.c_str());
-    const bool ok = PQresultStatus(r) == PGRES_COMMAND_OK || PQresultStatus(r) == PGRES_TUPLES_OK;
-    PQclear(r);
-    PQfinish(c);
-    return ok;
-  }
 };
 
 // Runs whose figures depend on the order of their requests, on absent against empty fields and on bytes a
@@ -163,11 +147,11 @@ TEST_P(RunFiguresTest, TimeIndexIsMadeWhenMissing) {
       : "SELECT CASE WHEN (SELECT count(*) FROM pragma_index_list('requests') AS l, "
         "pragma_index_info(l.name) AS i WHERE i.name = 'time') = 1 THEN 1 ELSE json('none') END";
   Open();
-  EXPECT_TRUE(Sql(indexed));
-  EXPECT_TRUE(Sql("DROP INDEX requests_time"));
-  EXPECT_FALSE(Sql(indexed));
+  EXPECT_TRUE(Sql(location_, indexed));
+  EXPECT_TRUE(Sql(location_, "DROP INDEX requests_time"));
+  EXPECT_FALSE(Sql(location_, indexed));
   Open();
-  EXPECT_TRUE(Sql(indexed));
+  EXPECT_TRUE(Sql(location_, indexed));
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, RunFiguresTest, ::testing::Bool(),
