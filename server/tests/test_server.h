@@ -52,18 +52,6 @@ inline bool Eventually(const std::function<bool()>& done) {
   return done();
 }
 
-// A new, empty database on the cluster whose socket folder is STUB_TEST_PG_SOCKET; "" without one.
-inline std::string NewPostgresDatabase() {
-  const char* socket = std::getenv("STUB_TEST_PG_SOCKET");
-  if (!socket || !*socket) return "";
-  static std::atomic<int> serial{0};
-  const std::string name = "t" + std::to_string(getpid()) + "_" + std::to_string(++serial);
-  PGconn* c = PQconnectdb((std::string("postgresql:///postgres?user=postgres&host=") + socket).c_str());
-  PQclear(PQexec(c, ("CREATE DATABASE " + name).c_str()));  // a failure shows when the store opens
-  PQfinish(c);
-  return "postgresql:///" + name + "?host=" + socket + "&user=postgres";
-}
-
 // Runs one statement on a connection of its own to the database at `location`; true when it succeeded.
 inline bool Sql(const std::string& location, const std::string& sql) {
   if (!IsPostgresLocation(location)) {
@@ -79,6 +67,17 @@ inline bool Sql(const std::string& location, const std::string& sql) {
   PQclear(r);
   PQfinish(c);
   return ok;
+}
+
+// A new, empty database on the cluster whose socket folder is STUB_TEST_PG_SOCKET; "" without one.
+inline std::string NewPostgresDatabase() {
+  const char* socket = std::getenv("STUB_TEST_PG_SOCKET");
+  if (!socket || !*socket) return "";
+  static std::atomic<int> serial{0};
+  const std::string name = "t" + std::to_string(getpid()) + "_" + std::to_string(++serial);
+  const std::string cluster = std::string("postgresql:///postgres?user=postgres&host=") + socket;
+  EXPECT_TRUE(Sql(cluster, "CREATE DATABASE " + name)) << cluster;
+  return "postgresql:///" + name + "?host=" + socket + "&user=postgres";
 }
 
 // A fresh, empty database of one backend (true: PostgreSQL).
