@@ -3,13 +3,17 @@
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <libpq-fe.h>
 #include <httplib.h>
 #include <poll.h>
+#include <sqlite3.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "server/app/report_server.h"
 #include "temp_dir.h"
@@ -40,6 +44,63 @@ inline std::vector<RecordedRequest> ReadAll(const std::string& location) {  // e
   EXPECT_TRUE(store && store->ForEach([&](const RecordedRequest& r) { out.push_back(r); }, &error)) << error;
   return out;
 }
+
+// Polls `done` every 50 ms for up to 30 s.
+inline bool Eventually(const std::function<bool()>& done) {
+  for (int i = 0; i < 600; ++i, std::this_thread::sleep_for(50ms))
+    if (done()) return true;
+  return done();
+}
+
+// Runs one statement on a connection of its own to the database at `location`; true when it succeeded.
+inline bool Sql(const std::string& location, const std::string& sql) {
+  if (!IsPostgresLocation(location)) {
+    sqlite3* db = nullptr;
+    const bool ok = sqlite3_open(location.c_str(), &db) == SQLITE_OK &&
+                    sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
+    sqlite3_close(db);
+    return ok;
+  }
+  PGconn* c = PQconnectdb(location.c_str());
+  PGresult* r = PQexec(c, sql.c_str());
+  const bool ok = PQresultStatus(r) == PGRES_COMMAND_OK || PQresultStatus(r) == PGRES_TUPLES_OK;
+  PQclear(r);
+  PQfinish(c);
+  return ok;
+}
+
+// A new, empty database on the cluster whose socket folder is STUB_TEST_PG_SOCKET; "" without one.
+inline std::string NewPostgresDatabase() {
+  const char* socket = std::getenv("STUB_TEST_PG_SOCKET");
+  if (!socket || !*socket) return "";
+  static std::atomic<int> serial{0};
+  const std::string name = "t" + std::to_string(getpid()) + "_" + std::to_string(++serial);
+  const std::string cluster = std::string("postgresql:///postgres?user=postgres&host=") + socket;
+  EXPECT_TRUE(Sql(cluster, "CREATE DATABASE " + name)) << cluster;
+  return "postgresql:///" + name + "?host=" + socket + "&user=postgres";
+}
+
+// A fresh, empty database of one backend (true: PostgreSQL).
+class BackendTest : public ::testing::TestWithParam<bool> {
+ protected:
+  void SetUp() override {
+    if (GetParam() && (location_ = NewPostgresDatabase()).empty())
+      GTEST_SKIP() << "no PostgreSQL cluster (STUB_TEST_PG_SOCKET)";
+  }
+  std::unique_ptr<Store> Open(bool create = true) {
+    std::string error;
+    auto store = Store::Open(location_, create, &error, spool_);
+    EXPECT_TRUE(store) << error;
+    return store;
+  }
+  static void Add(Store& store, RecordedRequest r) {
+    std::string error;
+    EXPECT_TRUE(store.Add(r, &error)) << error;
+  }
+
+  TempDir tmp_;
+  std::string dir_ = tmp_.path(), spool_ = dir_ + "/spool", location_ = dir_ + "/requests.db";
+};
 
 class RawSocket {
  public:

@@ -3,7 +3,6 @@
 #include <libpq-fe.h>
 #include <sqlite3.h>
 
-#include <atomic>
 #include <future>
 
 #include "stats/run_scenarios.h"
@@ -11,46 +10,14 @@
 
 namespace stub::server::testing { namespace {
 
-// A fresh, empty database of one backend (true: PostgreSQL).
-class RunFiguresTest : public ::testing::TestWithParam<bool> {
+class RunFiguresTest : public BackendTest {
  protected:
-  void SetUp() override {
-    if (!GetParam()) return;
-    const char* socket = std::getenv("STUB_TEST_PG_SOCKET");
-    if (!socket || !*socket) GTEST_SKIP() << "no PostgreSQL cluster (STUB_TEST_PG_SOCKET)";
-    static std::atomic<int> serial{0};
-    const std::string name = "f" + std::to_string(getpid()) + "_" + std::to_string(++serial);
-    Sql("postgresql:///postgres?user=postgres&host=" + std::string(socket), "CREATE DATABASE " + name);
-    location_ = "postgresql:///" + name + "?host=" + socket + "&user=postgres";
-  }
-  std::unique_ptr<Store> Open() {
-    std::string error;
-    auto store = Store::Open(location_, true, &error, dir_ + "/spool");
-    EXPECT_TRUE(store) << error;
-    return store;
-  }
-  static void Add(Store& store, RecordedRequest r) {
-    std::string error;
-    EXPECT_TRUE(store.Add(r, &error)) << error;
-  }
   static std::vector<std::string> Lines(Store& store, const StatsFilter& filter = {}) {
     Stats st;
     std::string error;
     EXPECT_TRUE(StoreStats(store, filter, &st, &error)) << error;
     return StatsLines(st);
   }
-  // Runs one statement on a connection of its own; true when it succeeded.
-  static bool Sql(const std::string& url, const std::string& sql) {
-    PGconn* c = PQconnectdb(url.c_str());
-    PGresult* r = PQexec(c, sql.c_str());
-    const bool ok = PQresultStatus(r) == PGRES_COMMAND_OK || PQresultStatus(r) == PGRES_TUPLES_OK;
-    PQclear(r);
-    PQfinish(c);
-    return ok;
-  }
-
-  TempDir tmp_;
-  std::string dir_ = tmp_.path(), location_ = dir_ + "/requests.db";
 };
 
 // Runs whose figures depend on the order of their requests, on absent against empty fields and on bytes a
@@ -174,33 +141,17 @@ TEST_P(RunFiguresTest, ReadingNeitherWaitsForNorHoldsUpTheWriter) {
 
 // The time column is indexed, also in a database made before the index was.
 TEST_P(RunFiguresTest, TimeIndexIsMadeWhenMissing) {
-  const auto indexed = [&] {
-    if (GetParam())
-      return Sql(location_, "DO $$ BEGIN IF NOT EXISTS (SELECT 1 FROM pg_indexes WHERE tablename = 'requests' AND "
-                            "indexdef LIKE '%(\"time\" COLLATE \"C\")%') THEN RAISE 'none'; END IF; END $$");
-    sqlite3* db = nullptr;
-    sqlite3_open(location_.c_str(), &db);
-    sqlite3_stmt* st = nullptr;
-    sqlite3_prepare_v2(db, "SELECT count(*) FROM pragma_index_list('requests') AS l, pragma_index_info(l.name) AS i "
-                       "WHERE i.name = 'time'", -1, &st, nullptr);
-    const bool found = sqlite3_step(st) == SQLITE_ROW && sqlite3_column_int(st, 0) == 1;
-    sqlite3_finalize(st);
-    sqlite3_close(db);
-    return found;
-  };
+  const std::string indexed = GetParam()  // a statement that fails unless the index is there (json() raises)
+      ? "DO $$ BEGIN IF NOT EXISTS (SELECT 1 FROM pg_indexes WHERE tablename = 'requests' AND "
+        "indexdef LIKE '%(\"time\" COLLATE \"C\")%') THEN RAISE 'none'; END IF; END $$"
+      : "SELECT CASE WHEN (SELECT count(*) FROM pragma_index_list('requests') AS l, "
+        "pragma_index_info(l.name) AS i WHERE i.name = 'time') = 1 THEN 1 ELSE json('none') END";
   Open();
-  EXPECT_TRUE(indexed());
-  if (GetParam()) {
-    EXPECT_TRUE(Sql(location_, "DROP INDEX requests_time"));
-  } else {
-    sqlite3* db = nullptr;
-    sqlite3_open(location_.c_str(), &db);
-    EXPECT_EQ(sqlite3_exec(db, "DROP INDEX requests_time", nullptr, nullptr, nullptr), SQLITE_OK);
-    sqlite3_close(db);
-  }
-  EXPECT_FALSE(indexed());
+  EXPECT_TRUE(Sql(location_, indexed));
+  EXPECT_TRUE(Sql(location_, "DROP INDEX requests_time"));
+  EXPECT_FALSE(Sql(location_, indexed));
   Open();
-  EXPECT_TRUE(indexed());
+  EXPECT_TRUE(Sql(location_, indexed));
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, RunFiguresTest, ::testing::Bool(),
