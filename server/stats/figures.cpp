@@ -343,10 +343,4 @@ std::vector<std::string> StatsLines(const Stats& st) {
   return lines;
 }
 
-bool ReadRunEvents(const std::string& db_path, std::vector<RunEvent>& out, std::string* error) {
-  const auto store = Store::Open(db_path, false, error);
-  if (!store) return false;
-  return store->ForEach([&](const RecordedRequest& r) { out.push_back(ToRunEvent(r)); }, error);
-}
-
 }  // namespace stub::server

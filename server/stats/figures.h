@@ -93,8 +93,4 @@ double Percentile(const std::vector<double>& sorted, const std::vector<int64_t>&
 // "channels".
 std::vector<std::string> StatsLines(const Stats& stats);
 
-// Reads every request of the database at `db_path`, one by one, for
-// ComputeStats (which keeps them all; the commands read with ReadStats).
-bool ReadRunEvents(const std::string& db_path, std::vector<RunEvent>& out, std::string* error);
-
 }  // namespace stub::server

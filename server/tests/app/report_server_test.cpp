@@ -118,7 +118,9 @@ TEST_F(ServerTest, AdminAddressShowsTheStoresHealth) {
     config_.spool = dir_ + "/spool" + std::to_string(&c - cases.data());  // the down one keeps its rows
     ::testing::internal::CaptureStderr();
     StartServer();
-    if (c.harm) EXPECT_TRUE(Sql(c.db, "DROP TABLE requests"));  // its database then refuses writes
+    if (c.harm) {  // its database then refuses writes
+      EXPECT_TRUE(Sql(c.db, "DROP TABLE requests"));
+    }
     for (int i = 0; i < 6; ++i) EXPECT_EQ(Raw("GET /?Key=Setup&Data=" + std::to_string(i)).status, c.report);
     httplib::Client admin("127.0.0.1", server_->admin_port());
     const auto health = admin.Get("/healthz"), metrics = admin.Get("/metrics");
