@@ -17,11 +17,11 @@ TEST(CommandLine, Commands) {
   CommandLine cmd;
   std::string error;
   Args a = With({"--spool=s.spool", "--max-connections", "8", "--admin-listen", "127.0.0.1:0"});
-  a[1] = "[::1]:8080", a[4] = "--rules";
+  a[1] = "[::1]:65535", a[4] = "--rules";  // the largest port
   ASSERT_TRUE(ParseCommandLine(a, cmd, error)) << error;
   const ServerConfig& c = cmd.config;
   EXPECT_EQ(std::make_tuple(c.host, c.port, c.rules, c.reply, c.spool, c.max_connections, c.admin_host),
-            std::make_tuple("::1", 8080, "reply.txt", "", "s.spool", 8u, "127.0.0.1"));
+            std::make_tuple("::1", 65535, "reply.txt", "", "s.spool", 8u, "127.0.0.1"));
   EXPECT_EQ(std::make_tuple(c.max_per_address, c.head_timeout_seconds, c.tls_priorities, c.trusted_proxies),
             std::make_tuple(128u, 30.0, std::string(kDefaultTlsPriorities), std::vector<std::string>{}));
   ASSERT_TRUE(ParseCommandLine(With({"--max-per-address", "0", "--head-timeout", "2.5", "--trusted-proxy",
