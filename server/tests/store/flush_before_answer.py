@@ -5,6 +5,7 @@ answer may leave while a write to the store's files (the database, its journal, 
     flush_before_answer.py REPORT_SERVER [SERVER OPTIONS...]
 (a SQLite --db is made here unless the options name one; @SPOOL@ in them becomes a spool file made here)
 """
+import contextlib
 import http.client
 import os
 import re
@@ -48,9 +49,13 @@ def main():
             if res.status != 200:
                 return fail(f"report {i} answered {res.status}")
         conn.close()
-    finally:  # the server and strace together
-        os.killpg(proc.pid, signal.SIGTERM)
-        proc.wait(timeout=30)
+    finally:  # the server and strace together; nothing of them outlives the check, not even a server that
+        os.killpg(proc.pid, signal.SIGTERM)  # ignores the signal and would hold its caller's pipe
+        try:
+            proc.wait(timeout=30)
+        finally:
+            with contextlib.suppress(ProcessLookupError):
+                os.killpg(proc.pid, signal.SIGKILL)
     return check(open(log, encoding="utf-8", errors="replace").read().splitlines(), stored)
 
 
