@@ -577,18 +577,18 @@ bool PostgresStore::ForEachRun(const std::function<void(const RunSummary&)>& fn,
   // Every call is bounded as the writer's are: a database that stops
   // answering ends the reading with an error instead of holding it.
   const auto deadline = Clock::now() + kReadTimeout;
-  const auto failed = [&] {
-    *error = "cannot read runs: " + *error;
+  const auto drop_broken = [&] {  // the next reading connects anew
     if (reader_ && PQstatus(reader_) != CONNECTION_OK) {
       PQfinish(reader_);
       reader_ = nullptr;
     }
+  };
+  const auto failed = [&] {
+    *error = "cannot read runs: " + *error;
+    drop_broken();
     return false;
   };
-  if (reader_ && PQstatus(reader_) != CONNECTION_OK) {
-    PQfinish(reader_);
-    reader_ = nullptr;
-  }
+  drop_broken();
   if (!reader_ && !(reader_ = ConnectBy(url_, false, Clock::now() + kCallTimeout, error))) return failed();
   const auto exec = [&](const std::string& sql) { return Result(RunBy(reader_, sql, deadline, error)).ok(); };
   // Both cursors read one snapshot; every row comes in binary, so each value
