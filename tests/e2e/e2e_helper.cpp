@@ -1,7 +1,6 @@
 // Test helper run under Wine beside the stub: finds windows by exact title, acts on them as a user or the system would.
 //   hold TITLE SECONDS [show]  hold a window with that title (shown on top with "show")
 //   wait TITLE SECONDS         exit 0 once such a window exists, 1 on time-out
-//   above TITLE OTHER          exit 0 when TITLE is above OTHER in the z-order
 //   close TITLE                post a close request (as Alt+F4 does)
 //   click TITLE X Y            left click at client pixel X,Y
 //   enter TITLE SECONDS        press Enter on the dialog's OK button; exit 0 when it is gone in time
@@ -84,13 +83,6 @@ int wmain(int argc, wchar_t** argv) {
   if (!wcscmp(cmd, L"click") && argc > 4) {
     PostMessageW(wnd, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(n, _wtoi(argv[4])));
     return PostMessageW(wnd, WM_LBUTTONUP, 0, MAKELPARAM(n, _wtoi(argv[4]))) ? 0 : 1;
-  }
-  if (!wcscmp(cmd, L"above") && argc > 3) {
-    HWND other = FindWindowW(nullptr, argv[3]);
-    for (HWND w = GetTopWindow(nullptr); w && other; w = GetWindow(w, GW_HWNDNEXT)) {
-      if (w == wnd || w == other) return w == wnd ? 0 : 1;
-    }
-    return 3;
   }
   if (!wcscmp(cmd, L"info")) return Print(wnd, 0) && EnumWindows(Print, reinterpret_cast<LPARAM>(wnd)) ? 0 : 1;
   if (!wcscmp(cmd, L"enter")) {

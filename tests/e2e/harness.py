@@ -1,6 +1,5 @@
 """The Wine machine (Env), report-server (Server), two of them behind nginx on PostgreSQL (Cluster) and the
 checks the scenarios share; scripts/lib/bench*.py use them too."""
-import contextlib
 import json
 import os
 import pathlib
@@ -8,7 +7,6 @@ import re
 import select
 import shutil
 import socket
-import sqlite3
 import subprocess
 import tempfile
 import time
@@ -98,7 +96,6 @@ class Env:
         self.trusts_publisher and publisher.forget(self.build, self.publisher_record)
     def encode(self, plain): return self.tool("encode", stdin=plain.encode()).decode()
     def exists(self, windows_path): return os.path.exists(self.path(windows_path))
-    def map_d(self, folder=None): os.symlink(folder or tempfile.mkdtemp(prefix="e2e-drive-d-"), self.d_link)
 
     def put(self, windows_path, data=b""):
         os.makedirs(os.path.dirname(self.path(windows_path)), exist_ok=True)
@@ -137,13 +134,7 @@ class Env:
 
     def hold(self, *args):  # e2e-helper.exe in the background (hold, lock, grab)
         return subprocess.Popen(["wine", os.path.join(self.win_bin, "e2e-helper.exe"), *args],
-                                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=self.log)
-
-    def lock(self, windows_path, seconds):  # a file held with no sharing; returns once the helper holds it
-        proc = subprocess.Popen(["wine", os.path.join(self.win_bin, "e2e-helper.exe"), "lock", windows_path,
-                                 str(seconds)], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=self.log)
-        check_eq(first_line(proc, 30, "the lock helper").strip(), b"held", "the lock helper")
-        return proc
+                                stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=self.log)
 
     def screenshot(self, name):
         path = os.path.join(self.shots, name + ".png")
@@ -235,7 +226,6 @@ class Server:
     def __init__(self, env, reply="", files=None, options=(), installer=True, port=PORT, tls=None,
                  rules=None, admin=False, db=None, workdir=None, faults=()):
         self.env, self.port, self.tls, self.procs = env, port, tls, []
-        self.seen = (None, [])  # the newest row's id when the events were last read, and those events
         self.dir = tempfile.mkdtemp(prefix="e2e-server-", dir=workdir)
         self.db = db or os.path.join(self.dir, "events.db")
         self.reply, self.rules, self.files = (os.path.join(self.dir, n) for n in ("reply.txt", "rules.toml", "files"))
@@ -291,26 +281,9 @@ class Server:
         os.replace(path + ".new", path)
 
     def events(self, what="events", *args):  # the recorded requests, or with "stats" the figures
-        if what == "events" and not args:  # unchanged since the last look: no new process
-            last = self.last_id()
-            if last is not None and last == self.seen[0]:
-                return self.seen[1]
         out = subprocess.run([os.path.join(self.env.host_bin, "report-server"), what, "--db", self.db, *args],
                              capture_output=True, text=True, check=True, timeout=60).stdout
-        rows = [json.loads(line) for line in out.splitlines() if line.strip()]
-        if what == "events" and not args and last is not None:
-            self.seen = (last, rows)
-        return rows
-
-    def last_id(self):
-        """The newest row's id, read straight from a SQLite store (None: a PostgreSQL one, or no table yet)."""
-        if self.db.startswith("postgres") or not os.path.exists(self.db):
-            return None
-        try:
-            with contextlib.closing(sqlite3.connect(f"file:{self.db}?mode=ro", uri=True, timeout=5)) as db:
-                return db.execute("SELECT coalesce(max(id), 0) FROM requests").fetchone()[0]
-        except sqlite3.Error:
-            return None
+        return [json.loads(line) for line in out.splitlines() if line.strip()]
 
     def data(self, events=None):  # the Data of every report (of `events`), in order (the Info request as "Info")
         return ["Info" if e["Key"] == "Info" else e["Data"] for e in
