@@ -126,15 +126,15 @@ class Env:
                 found.update(drive + "\\" + ("" if rel == "." else rel + "\\") + n for n in filenames + dirnames)
         return found
 
-    def helper(self, *args):
-        """Runs e2e-helper.exe to its end; returns (exit code, output)."""
+    def helper(self, *args):  # (exit code, output)
         out = subprocess.run(["wine", os.path.join(self.win_bin, "e2e-helper.exe"), *args], stdin=subprocess.DEVNULL,
                              stdout=subprocess.PIPE, stderr=self.log, text=True, timeout=60)
         return out.returncode, out.stdout.strip()
 
-    def hold(self, *args):  # e2e-helper.exe in the background (hold, lock, grab)
+    def hold(self, *args):  # e2e-helper.exe in the background (hold, lock, grab); a lock prints "held"
+        out = subprocess.PIPE if args[0] == "lock" else subprocess.DEVNULL
         return subprocess.Popen(["wine", os.path.join(self.win_bin, "e2e-helper.exe"), *args],
-                                stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=self.log)
+                                stdin=subprocess.DEVNULL, stdout=out, stderr=self.log)
 
     def screenshot(self, name):
         path = os.path.join(self.shots, name + ".png")
@@ -152,13 +152,11 @@ class Env:
         shutil.copyfile(os.path.join(self.win_bin, build), exe)
         return exe
 
-    def start_stub(self, name="setup.exe", copy=True, **where):
-        """Starts a fresh copy of a stub build (or with copy=False the one in place)."""
+    def start_stub(self, name="setup.exe", copy=True, **where):  # a fresh copy of a build, or the one there
         exe = self.install_copy(name, **where) if copy else os.path.join(self.drive_c, APP_DIR, name)
         return subprocess.Popen(["wine", exe], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=self.log)
 
-def first_line(proc, seconds, what):
-    """The first line `proc` writes to its stdout pipe, waited for at most `seconds`."""
+def first_line(proc, seconds, what):  # waited for at most `seconds`
     ready, _, _ = select.select([proc.stdout], [], [], seconds)
     check(ready, f"{what} wrote nothing within {seconds} s")
     return proc.stdout.readline()
@@ -327,11 +325,8 @@ def poll(cond, seconds):  # whether cond() came to hold within `seconds`
     return True
 
 def wait_for(server, predicate, timeout, what):  # polls the reports until `predicate` holds
-    seen = [None]
-    def look():
-        seen[0] = server.data()
-        return predicate(seen[0])
-    check(poll(look, timeout), f"timed out after {timeout} s waiting for {what}; the last reports: {seen[0]!r}")
+    check(poll(lambda: predicate(server.data()), timeout),
+          f"timed out after {timeout} s waiting for {what}; the reports: {server.data()!r}")
 
 def stays_running(proc, seconds, what):
     """A check that takes time: `proc` must still run `seconds` from now (it fails the moment it ends)."""
@@ -351,27 +346,27 @@ def installs(env, events=FULL, reply=None, then=lambda data: None, **server):
     then(data)
     return data, True
 
-def run_to_failure(env, server, done=None, **start):
+def run_to_failure(env, server, **start):
     """Starts the stub and returns it once it waits for the user after its second failure."""
     proc = env.start_stub(**start)
-    wait_for(server, done or (lambda d: sum(x.startswith("DownFinish=Not:") for x in d) >= 2), 90,
+    wait_for(server, lambda d: sum(x.startswith("DownFinish=Not:") for x in d) >= 2, 90,
              "the second failed download")
     # Past the one-second wait, the error text and the button, the program waits for the user.
     stays_running(proc, 2.5, "waits for the user after the second failure")
     return proc
 
-def run_to_failure_and_close(env, server, done=None, **start):  # then ends it with Alt+F4
-    proc = run_to_failure(env, server, done, **start)
+def run_to_failure_and_close(env, server, **start):  # then ends it with Alt+F4
+    proc = run_to_failure(env, server, **start)
     check_eq(env.helper("close", WINDOW)[0], 0, "Alt+F4 reaches the window")
     check_eq(wait_exit(proc, 20), 0, "exit code after Alt+F4")
     return server.data()
 
 FAILED = [*FULL[:4], "DownFinish=Not", "AutoReDown", "BeginDown", "DownFinish=Not"]  # both downloads failed
 
-def failing(env, events=FAILED, reply=None, done=None, build="stub.exe", **server):
+def failing(env, events=FAILED, reply=None, build="stub.exe", **server):
     """Runs `build` against Server(**server) until Alt+F4 ends its wait after two failures: it reported `events`."""
     with Server(env, sample_reply(env) if reply is None else reply, **server) as s:
-        data = run_to_failure_and_close(env, s, done, build=build)
+        data = run_to_failure_and_close(env, s, build=build)
     check_eq(short(data), events, "reports")
     return data, False
 
