@@ -10,8 +10,8 @@ import tempfile
 import time
 
 from harness import (APP_DIR, BASE, FAILED, FALLBACK_NAME, FALLBACK_PATH, FULL, ROOT, WINDOW, Server, check,
-                     check_eq, failing, first_line, installs, poll, raw_reply, run_to_end, run_to_failure, run_to_failure_and_close,
-                     sample_reply, short, stays_running, wait_exit, wait_for)
+                     check_eq, failing, first_line, installs, poll, raw_reply, run_to_end, run_to_failure,
+                     run_to_failure_and_close, sample_reply, short, stays_running, wait_exit, wait_for)
 from redirector import redirector
 from scenarios import DL_BASE, DL_PORT, tls_server
 
@@ -174,7 +174,8 @@ def disk_full(env):
             env.helper("close", WINDOW)
             check_eq(wait_exit(proc, 20), 0, "exit code")
             data = server.data()
-        check(" SavePath=D:\\Temp\\ " in data[4] and " DiskSpace=0 " in data[-1], f"D:\\Temp, then no space: {data}")
+        check(" SavePath=D:\\Temp\\ " in data[4], f"the first attempt in D:\\Temp: {data[4]!r}")
+        check(" DiskSpace=0 " in data[-1], f"no space reported: {data[-1]!r}")
         # The first attempt filled the drive: the retry's probe fails there too.
         check_eq(short(data), [*FAILED[:6], "TestEmp=Not", *FAILED[6:]], "reports")
         return data, False
@@ -217,7 +218,7 @@ def read_only_everywhere(env):
 @row("A file of the same name locked by another program", "cannot read it, saves as (1), installs")
 def locked_name(env):
     env.put("C:\\Temp\\" + FALLBACK_NAME, b"old")
-    lock = env.hold("lock", "C:\\Temp\\" + FALLBACK_NAME, "60")  # (every helper ends with the next row's reset)
+    lock = env.hold("lock", "C:\\Temp\\" + FALLBACK_NAME, "60")  # (it ends with the next row's reset)
     check_eq(first_line(lock, 30, "the lock helper").strip(), b"held", "the lock helper")
     result = installs(env, [*FULL[:3], "CheckFile-wlpq1(wlpqhd)(1).exe", *FULL[3:]])
     check(env.exists("C:\\Temp\\wlpq1(wlpqhd)(1).exe.ran"), "(1) installed")
@@ -264,7 +265,8 @@ def tls_refused_server(env):
         reply = sample_reply(env, url=DL_BASE + FALLBACK_PATH)
         with tls_server(env, reply, tls=kind) as server, tls_server(env, port=DL_PORT) as dl:
             data = run_to_end(env, server, build="stub-tls.exe")
-            check_eq([f.split("?")[0] for f in dl.file_requests()], ["/" + FALLBACK_PATH], f"{kind}: built-in download")
+            check_eq([f.split("?")[0] for f in dl.file_requests()], ["/" + FALLBACK_PATH],
+                     f"{kind}: the built-in download")
         check_eq(data, [], f"{kind}: nothing reached the refused server")
     return data, True
 @row("TLS download host with a certificate from an untrusted issuer", "downloads nothing from it, both downloads fail, stays with the browser button; Alt+F4 ends it")
