@@ -99,6 +99,7 @@ def test_download_window_answers_and_the_close_zone_only_warns_during_a_download
     with Server(env, sample_reply(env), faults=["--file-rate", str(os.path.getsize(env.sample) // 8)]) as server:
         proc = env.start_stub()
         wait_for(server, lambda d: "BeginDown" in d, 30, "the download")
+        env.screenshot("mid-download")  # the window as a user sees it, for a look after the run
         for _ in range(3):
             check_eq(env.helper("ping", WINDOW, "1")[0], 0, "the window answered within a second")
         env.helper("click", WINDOW, *CLOSE_ZONE)
