@@ -91,25 +91,17 @@ def package(cpack, config, cmake, build):
         r = run([cpack, "--config", config, "-G", "DEB", "-B", os.path.join(tmp, "pkg")], 120)
         check(r.returncode == 0, "cpack failed:\n" + r.stdout + r.stderr)
         debs = [f for f in os.listdir(os.path.join(tmp, "pkg")) if f.endswith(".deb")]
-        check(len(debs) == 1, f"one package made, got {debs}")
+        check(len(debs) == 1 and debs[0].startswith("report-server_"), f"one package made, got {debs}")
         deb = os.path.join(tmp, "pkg", debs[0])
-
-        fields = run(["dpkg-deb", "-f", deb, "Package", "Depends"], check=True).stdout
-        check("Package: report-server" in fields, f"package name: {fields}")
-        depends = {d.strip().split(" ")[0] for d in re.search(r"Depends: (.*)", fields).group(1).split(",")}
-        missing = {"libmicrohttpd12", "libsqlite3-0", "libpq5", "libgnutls30", "libsystemd0"} - depends
-        check(not missing, f"Depends lacks {missing}: {fields}")
-        listing = run(["dpkg-deb", "-c", deb], check=True).stdout
-        owners = {line.split()[1] for line in listing.splitlines()}
-        check(owners == {"root/root"}, "files owned by root:\n" + listing)
+        depends = run(["dpkg-deb", "-f", deb, "Depends"], check=True).stdout
+        names = {d.strip().split(" ")[0] for d in depends.split(",")}
+        missing = {"libmicrohttpd12", "libsqlite3-0", "libpq5", "libgnutls30", "libsystemd0"} - names
+        check(not missing, f"Depends lacks {missing}: {depends}")
 
         root = os.path.join(tmp, "root")
         subprocess.run(["dpkg", "-x", deb, root], check=True, timeout=60)
         units = os.path.join(root, "usr/lib/systemd/system")
         check(exec_start(units) == ["/usr/bin/report-server"], f"ExecStart: {exec_start(units)}")
-        user = "\nUser=report-server\n"
-        check(all(user in open(os.path.join(units, u)).read() for u in UNITS[:2]),
-              "the server and its prune share one user name")
 
         # The unpacked server with the example rules and the files they name.
         files = os.path.join(tmp, "files")
@@ -133,7 +125,7 @@ def package(cpack, config, cmake, build):
         units = os.path.join(prefix, "lib/systemd/system")
         check(exec_start(units) == [prefix + "/bin/report-server"], f"ExecStart: {exec_start(units)}")
         verify_units([os.path.join(units, u) for u in UNITS])
-    print(f"package: {debs[0]}: Depends, owners, units; the unpacked server serves; cmake --install")
+    print(f"package: {debs[0]}: Depends, ExecStart; the unpacked server serves; cmake --install")
 
 
 if __name__ == "__main__":
