@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """flush_before_answer.py REPORT_SERVER [SERVER OPTIONS...]: a 200 means the row is on disk. The server runs
-under strace while reports arrive one at a time, and no answer may leave while a write to the store's files (the
-database, its journal, the spool) waits for its flush. A SQLite --db is made here unless the options name one;
-@SPOOL@ in them becomes a spool file made here."""
+under strace while reports arrive one at a time, and no answer may leave while a write to the store's files
+(the database, its journal, the spool) waits for its flush. A SQLite --db is made here unless the options name
+one; @SPOOL@ in them becomes a spool file made here."""
 import contextlib
 import http.client
 import os
