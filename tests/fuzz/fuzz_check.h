@@ -1,4 +1,5 @@
 // Shared by the fuzz targets: the entry point, a check that aborts (so libFuzzer saves the input), bytes as text.
+// Each target is a program of its own: it names the product's functions and these unqualified.
 #pragma once
 #include <cstdint>
 #include <cstdio>
@@ -40,3 +41,6 @@ inline std::vector<std::u16string> Fields(std::string_view in, size_t count) {
   return out;
 }
 }  // namespace stub::fuzz
+
+using namespace stub;
+using namespace stub::fuzz;

@@ -6,11 +6,9 @@
 #include "net/page_charset.h"
 #include "net/page_text.h"
 
-namespace stub::fuzz { namespace {
-
 // Stands in for the platform's code pages: the ANSI page ("") and a few double-byte pages, where a lead byte
 // >= 0x81 takes the next byte with it. Any other name fails, as an unknown code page does.
-bool FakeDecoder(std::string_view charset, std::string_view bytes, std::u16string& out) {
+static bool FakeDecoder(std::string_view charset, std::string_view bytes, std::u16string& out) {
   if (!charset.empty() && charset != "gbk" && charset != "gb2312" && charset != "big5" && charset != "shift_jis" &&
       charset != "windows-1252")
     return false;
@@ -23,11 +21,7 @@ bool FakeDecoder(std::string_view charset, std::string_view bytes, std::u16strin
   return true;
 }
 
-}}  // namespace stub::fuzz
-
 FUZZ_TARGET(in) {
-  using namespace stub;
-  using namespace stub::fuzz;
   const size_t nl = in.find('\n');
   const std::string_view contentType = in.substr(0, nl);
   const std::string_view body = nl == std::string_view::npos ? std::string_view() : in.substr(nl + 1);

@@ -6,15 +6,13 @@
 #include "net/exchange.h"
 #include "net/wire.h"
 
-namespace stub::fuzz { namespace {
-
 // What a URL carries as it is: printable ASCII but the space and "<>\ ('%' passes, so escapes already in an
 // address stay as they were).
 constexpr std::string_view kPlain =
     "!#$%&'()*+,-./0123456789:;=?@ABCDEFGHIJKLMNOPQRSTUVWXYZ[]^_`abcdefghijklmnopqrstuvwxyz{|}~";
 
 // The wire form: UTF-8 before the first '#' (U+FFFD for a lone surrogate), "%XY" for every other byte.
-void CheckWire(std::u16string_view url) {
+static void CheckWire(std::u16string_view url) {
   std::string expected;
   for (const char c : Utf16ToUtf8Lossy(url.substr(0, url.find(u'#')))) {
     char hex[4];
@@ -24,11 +22,8 @@ void CheckWire(std::u16string_view url) {
   FUZZ_CHECK(WireUrl(url) == expected, "the wire form is the escaped UTF-8 before any '#'");
 }
 
-}}  // namespace stub::fuzz
-
 FUZZ_TARGET(in) {
-  using namespace stub;
-  const auto f = fuzz::Fields(in, 13);
+  const auto f = Fields(in, 13);
   RunState s;
   s.ServerUrl = f[0], s.TimeID = f[3], s.SoftId = f[4], s.PcId = f[5], s.SoftVer = f[6], s.Channel = f[7];
   s.Scr = f[8], s.OS = f[9], s.OSBit = f[10], s.OSLanguage = f[12];
@@ -39,6 +34,6 @@ FUZZ_TARGET(in) {
   FUZZ_CHECK(report.compare(0, s.ServerUrl.size(), s.ServerUrl) == 0, "a report starts with the server URL");
   FUZZ_CHECK(report.size() >= profile.size() && report.substr(report.size() - profile.size()) == profile,
              "a report ends with the profile");
-  fuzz::CheckWire(report);
-  fuzz::CheckWire(InfoRequestUrl(s));
+  CheckWire(report);
+  CheckWire(InfoRequestUrl(s));
 }

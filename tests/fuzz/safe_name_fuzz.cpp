@@ -2,8 +2,6 @@
 #include "download/services.h"
 #include "fuzz_check.h"
 
-namespace stub::fuzz { namespace {
-
 // Windows' reserved device names, as its documentation lists them (COM and LPT with a superscript digit too).
 constexpr std::u16string_view kDevices[] = {
     u"CON", u"PRN", u"AUX", u"NUL", u"COM1", u"COM2", u"COM3", u"COM4", u"COM5", u"COM6", u"COM7", u"COM8", u"COM9",
@@ -11,7 +9,7 @@ constexpr std::u16string_view kDevices[] = {
     u"COM\u00B9", u"COM\u00B2", u"COM\u00B3", u"LPT\u00B9", u"LPT\u00B2", u"LPT\u00B3"};
 
 // A name Windows takes for a device: its part before the first dot, trailing spaces ignored, in any case.
-bool IsDeviceName(std::u16string_view name) {
+static bool IsDeviceName(std::u16string_view name) {
   std::u16string stem(name.substr(0, name.find(u'.')));
   while (!stem.empty() && stem.back() == u' ') stem.pop_back();
   for (char16_t& c : stem) c = (c >= u'a' && c <= u'z') ? c - 32 : c;
@@ -20,7 +18,7 @@ bool IsDeviceName(std::u16string_view name) {
   return false;
 }
 
-void CheckSafe(std::u16string_view name) {
+static void CheckSafe(std::u16string_view name) {
   for (char16_t c : name)
     FUZZ_CHECK(c >= 0x20 && c != 0x7F && std::u16string_view(u"\\/:*?\"<>|").find(c) == std::u16string_view::npos,
                "no control character and none that Windows refuses in a name");
@@ -28,17 +26,14 @@ void CheckSafe(std::u16string_view name) {
   FUZZ_CHECK(!IsDeviceName(name), "not a device name");
 }
 
-}}  // namespace stub::fuzz
-
 FUZZ_TARGET(in) {
-  using namespace stub;
-  const std::u16string url = fuzz::Units(in);
+  const std::u16string url = Units(in);
   const std::u16string name = UrlFileName(url);
   FUZZ_CHECK(name.find(u'/') == std::u16string::npos, "the last segment has no '/'");
   FUZZ_CHECK(url.size() >= name.size() && url.compare(url.size() - name.size(), name.size(), name) == 0,
              "the last segment ends the URL");
   const std::u16string safe = SafeFileName(name);
-  fuzz::CheckSafe(safe);
+  CheckSafe(safe);
   FUZZ_CHECK(SafeFileName(safe) == safe, "a safe name stays as it is");
-  fuzz::CheckSafe(SafeFileName(url));  // the name alone follows the same rules
+  CheckSafe(SafeFileName(url));  // the name alone follows the same rules
 }

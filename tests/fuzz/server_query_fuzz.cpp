@@ -5,7 +5,6 @@
 
 FUZZ_TARGET(target) {
   using namespace stub::server;
-  using stub::fuzz::IsUtf8;
   for (const auto& field : DecodeQuery(target)) FUZZ_CHECK(!field || IsUtf8(*field), "a field is valid UTF-8");
   FUZZ_CHECK(PercentDecode(target).size() <= target.size(), "decoding never grows");
   const std::string valid = ValidUtf8(target);

@@ -2,9 +2,7 @@
 #include "fuzz_check.h"
 #include "stubtool/stubtool.h"
 
-namespace stub::fuzz { namespace {
-
-int Run(const std::vector<std::string>& args, const std::string& in, std::string& out) {
+static int Run(const std::vector<std::string>& args, const std::string& in, std::string& out) {
   std::string err;
   out.clear();
   const int code = RunStubTool(args, in, out, err);
@@ -13,10 +11,7 @@ int Run(const std::vector<std::string>& args, const std::string& in, std::string
   return code;
 }
 
-}}  // namespace stub::fuzz
-
 FUZZ_TARGET(bytes) {
-  using namespace stub::fuzz;
   const std::string in(bytes);
   const bool valid = IsUtf8(in);
   std::string coded, back, out;

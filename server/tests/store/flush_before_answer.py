@@ -1,10 +1,8 @@
 #!/usr/bin/env python3
-"""A 200 means the row is on disk: report-server runs under strace while reports arrive one at a time, and no
-answer may leave while a write to the store's files (the database, its journal, the spool) waits for its flush.
-
-    flush_before_answer.py REPORT_SERVER [SERVER OPTIONS...]
-(a SQLite --db is made here unless the options name one; @SPOOL@ in them becomes a spool file made here)
-"""
+"""flush_before_answer.py REPORT_SERVER [SERVER OPTIONS...]: a 200 means the row is on disk. The server runs
+under strace while reports arrive one at a time, and no answer may leave while a write to the store's files
+(the database, its journal, the spool) waits for its flush. A SQLite --db is made here unless the options name
+one; @SPOOL@ in them becomes a spool file made here."""
 import contextlib
 import http.client
 import os
@@ -23,11 +21,10 @@ CALL = re.compile(r"^(\d+) +(?:<\.\.\. (\w+) resumed>|(\w+)\((\d+)<([^>]*)>)(.*)
 def main():
     server, extra = sys.argv[1], sys.argv[2:]
     work = tempfile.mkdtemp(prefix="flush-test-")
-    reply, files, log = (os.path.join(work, n) for n in ("reply.txt", "files", "strace.log"))
+    reply, log = os.path.join(work, "reply.txt"), os.path.join(work, "strace.log")
     open(reply, "w").write("DownUrl==http://127.0.0.1/x.exe")
-    os.makedirs(files)
     stored = ["store.db", "store.spool"]  # the database (and its -wal) and the spool: what must be flushed
-    args = ["--listen", "127.0.0.1:0", "--reply", reply, "--files", files]
+    args = ["--listen", "127.0.0.1:0", "--reply", reply, "--files", work]
     args += [] if "--db" in extra else ["--db", os.path.join(work, stored[0])]
     extra = [a.replace("@SPOOL@", os.path.join(work, stored[1])) for a in extra]
     proc = subprocess.Popen(["strace", "-f", "-qq", "-y", "-s", "16", "-o", log, "-e",
@@ -60,28 +57,22 @@ def main():
 
 
 def check(lines, stored):
-    dirty, answers, flushes, pending = None, 0, 0, {}  # pending: pid -> the flush it has begun
-    for line in lines:
-        m = CALL.match(line)
-        if not m:
-            continue
-        pid, resumed, name, path, rest = m.group(1), m.group(2), m.group(3), m.group(5), m.group(6)
-        if resumed:  # a flush counts once it has returned
-            if resumed in ("fsync", "fdatasync") and pending.pop(pid, False):
-                dirty, flushes = None, flushes + 1
-            continue
-        ours = any(os.path.basename(path).startswith(s) for s in stored)
-        if name in ("fsync", "fdatasync") and ours:
+    dirty, answers, flushes, pending = None, 0, 0, set()  # pending: the pids whose flush of ours has begun
+    for m in filter(None, map(CALL.match, lines)):
+        pid, resumed, name, _, path, rest = m.groups()
+        ours = pid in pending if resumed else any(os.path.basename(path).startswith(s) for s in stored)
+        if (resumed or name) in ("fsync", "fdatasync") and ours:  # a flush counts once it has returned
             if "<unfinished" in rest:
-                pending[pid] = True
+                pending.add(pid)
             else:
+                pending.discard(pid)
                 dirty, flushes = None, flushes + 1
         elif name in ("write", "pwrite64", "writev", "pwritev") and ours:
-            dirty = dirty or line
-        elif "HTTP/1.1 200" in rest and ("TCP" in path or "socket" in path):
+            dirty = dirty or m.group(0)
+        elif not resumed and "HTTP/1.1 200" in rest and ("TCP" in path or "socket" in path):
             answers += 1
             if dirty:
-                return fail(f"an answer left before this write was flushed:\n  {dirty}\n  {line}")
+                return fail(f"an answer left before this write was flushed:\n  {dirty}\n  {m.group(0)}")
     if answers < REPORTS or flushes < REPORTS:
         return fail(f"saw {answers} answers and {flushes} flushes for {REPORTS} reports: strace saw too little")
     print(f"flush-before-answer: {answers} answers, each after the flush of every write before it ({flushes} flushes)")
