@@ -111,9 +111,9 @@ TEST(DecorShadowWin, PiecesShowWithTheFormAndGoWithTheShadow) {
     EXPECT_EQ(reports.entries, (Reports{{kRoutineShadow, kSingleForm}}));
     pieces = Pieces();
     ASSERT_EQ(pieces.size(), 4u);
-    for (UINT flag : {SWP_SHOWWINDOW, SWP_HIDEWINDOW, SWP_SHOWWINDOW}) {  // the pieces show and hide with the form
-      ASSERT_TRUE(SetWindowPos(form.get(), nullptr, 0, 0, 0, 0, flag | SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER));
-      for (HWND w : pieces) EXPECT_EQ(IsWindowVisible(w) != 0, flag == SWP_SHOWWINDOW);
+    for (int how : {SW_SHOWNA, SW_HIDE, SW_SHOWNA}) {  // the pieces show and hide with the form
+      ShowWindow(form.get(), how);
+      for (HWND w : pieces) EXPECT_EQ(IsWindowVisible(w) != 0, how == SW_SHOWNA);
     }
     SendMessageW(form.get(), WM_WINDOWPOSCHANGED, 0, 0);  // no position record: ignored
     shadow.Depth(0);  // no picture left beside the form, and no failure
