@@ -24,30 +24,19 @@ std::u16string ServerUrl(const char* name, const char16_t* path) {
   return Widen(getenv(name) ? getenv(name) : "http://unset-outside-ctest.invalid/") + path;
 }
 
-// A loopback port that is listened on but never answered.
-struct SilentPort {
-  SilentPort() {
-    WSADATA wsa;
-    WSAStartup(MAKEWORD(2, 2), &wsa);
-    s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in a = {AF_INET, 0, {}, {}};
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    int len = sizeof a;
-    bind(s, reinterpret_cast<sockaddr*>(&a), len);
-    listen(s, 1);
-    getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-    url = u"http://127.0.0.1:" + DecimalText(ntohs(a.sin_port)) + u"/x";
-  }
-  ~SilentPort() { closesocket(s); }
-  SilentPort(const SilentPort&) = delete;
-  SOCKET s;
-  std::u16string url;
-};
-
-// The request's time-outs hold: a server that never answers ends the GET.
+// The request's time-outs hold: a loopback port that is listened on but never answered ends the GET.
 TEST(HttpGetWin, ASilentServerTimesOut) {
-  const SilentPort silent;
-  const HttpResult r = HttpGet(silent.url, 1000, 4096);
+  WSADATA wsa;
+  WSAStartup(MAKEWORD(2, 2), &wsa);
+  const SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  sockaddr_in a = {AF_INET, 0, {}, {}};
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  int len = sizeof a;
+  bind(s, reinterpret_cast<sockaddr*>(&a), len);
+  listen(s, 1);
+  getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
+  const HttpResult r = HttpGet(u"http://127.0.0.1:" + DecimalText(ntohs(a.sin_port)) + u"/x", 1000, 4096);
+  closesocket(s);
   EXPECT_EQ(static_cast<int>(r.failure), static_cast<int>(HttpFailure::kTimeout)) << "error " << r.error;
   EXPECT_TRUE(r.body.empty());
 }

@@ -110,10 +110,6 @@ TEST(PageCharset, NoCharsetMeansTheSystemsAnsiCodePage) {
   for (const auto& row : named) EXPECT_EQ(PageText(row.type, row.bytes, DecodeCharset), row.text) << row.type;
 }
 
-HWND Popup(const std::u16string& title) {
-  return CreateWindowExW(0, L"STATIC", W(title), WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
-}
-
 // e2e-helper.exe (beside this program) holding a window titled `title` for 20 s: hidden (""), shown ("show")
 // or hidden of the stub's application class ("app").
 HANDLE HoldWindow(const std::u16string& title, const wchar_t* how) {
@@ -146,7 +142,9 @@ TEST(SingleInstance, ActivationReachesOnlyAnotherInstanceOrAVisibleWindowOfAnoth
   };
   for (const auto& row : rows) {
     const HANDLE other = row.other ? HoldWindow(row.title, row.how) : nullptr;
-    const HWND own = row.other ? nullptr : Popup(row.title), wnd = FindWindowW(nullptr, W(row.title));
+    const HWND own = row.other ? nullptr : CreateWindowExW(0, L"STATIC", W(row.title), WS_POPUP, 0, 0, 10, 10,
+                                                            nullptr, nullptr, nullptr, nullptr);
+    const HWND wnd = FindWindowW(nullptr, W(row.title));
     ASSERT_NE(wnd, nullptr) << Utf16ToUtf8Lossy(row.title);
     const bool visible = IsWindowVisible(wnd) != 0;
     ActivateWindow(row.title);
