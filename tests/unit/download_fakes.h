@@ -26,7 +26,6 @@ struct Disk { uint32_t spc, bps, freeClusters; };
 
 struct Rig : Clock, MessageWaiter, FileSystem, DownloadEngine, DownloadView, Shell {
   Texts log, reports, urls;  // reports: data texts, "KEY k: data" for a key other than Setup
-  std::vector<S> states;
   int afterEnd = 0, pumps = 0, closes = 0;
   double now = 36000, stepCap = 1e9;  // a message arriving ends a wait after stepCap seconds
   std::vector<double> waits;
@@ -62,7 +61,6 @@ struct Rig : Clock, MessageWaiter, FileSystem, DownloadEngine, DownloadView, She
   Texts Tail(size_t n) const { return Texts(log.end() - n, log.end()); }
   void Touch(std::u16string entry = u"") {  // every fake call starts here
     afterEnd += closes > 0;
-    if (states.empty() || states.back() != ctl.State()) states.push_back(ctl.State());
     if (!entry.empty()) log.push_back(std::move(entry));
   }
 

@@ -119,7 +119,6 @@ TEST(ExchangeUrls, ProfileDataReplyAddressesAndWireForm) {
   };
   for (const auto& c : wires) EXPECT_EQ(WireUrl(c.url), c.wire) << c.wire;
   // No report takes more than 8,000 bytes on the wire: its data is cut to the longest prefix that fits.
-  EXPECT_EQ(ReportWire(s, u"Setup", u"one"), WireUrl(ReportUrl(s, u"Setup", u"one")));
   const std::u16string name = u"CheckFile=" + std::u16string(2000, u'\x4e01');  // nine bytes a unit on the wire
   const std::string cut = ReportWire(s, u"Setup", name);
   EXPECT_TRUE(cut.size() <= 8000 && cut.size() > 8000 - 9) << cut.size();

@@ -47,9 +47,6 @@ TEST(StubTool, CommandsRepliesAndBadUsage) {
     const Result r = Tool(args, args.size() == 1 && args[0] != "frobnicate" ? "abc\xE4" : "");
     EXPECT_TRUE(r.code == 2 && !r.err.empty() && r.out.empty()) << (args.empty() ? "" : args[0]);
   }
-  const std::string help = Tool({"--help"}).out;  // lists every command, each with its own help
-  for (const char* cmd : {"decode", "encode", "md5", "sha256", "reply"})
-    EXPECT_TRUE(Tool({cmd, "--help"}).code == 0 && help.find("  " + std::string(cmd) + " ") != std::string::npos) << cmd;
   EXPECT_TRUE(StubToolReadsInput({"reply", "--plain"}) && !StubToolReadsInput({"reply", "--help"}));
   const struct { std::u16string reply; std::string json; } replies[] = {  // the fields the reply sets
       {u"DownUrl==HTTP://Dl/A.exe<#>FileMD5==ABC<#>FileSHA256==AB", R"({"DownUrl":"http://dl/a.exe","FileMD5":"abc",)"

