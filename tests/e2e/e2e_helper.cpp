@@ -5,7 +5,7 @@
 //   click TITLE X Y            left click at client pixel X,Y
 //   enter TITLE SECONDS        press Enter on the dialog's OK button; exit 0 when it is gone in time
 //   ping TITLE SECONDS         exit 0 when the window answers a message in time
-//   info TITLE                 print "visible left top right bottom" of it
+//   info TITLE                 print "visible left top right bottom extended-style" of it, then of each window it owns
 //   lock PATH SECONDS          hold a file open with no sharing at all (prints "held" once it does)
 //   grab PATH SECONDS          open PATH for writing as soon as it can (sharing everything), hold it
 #include <windows.h>
@@ -13,11 +13,15 @@
 #include <cstdio>
 #include <cwchar>
 
-static int Print(HWND wnd) {
+// Prints `wnd` when `owner` is 0 or owns it.
+static BOOL CALLBACK Print(HWND wnd, LPARAM owner) {
+  if (owner && GetWindow(wnd, GW_OWNER) != reinterpret_cast<HWND>(owner)) return TRUE;
   RECT r;
   GetWindowRect(wnd, &r);
-  return std::printf("%d %ld %ld %ld %ld\n", IsWindowVisible(wnd) ? 1 : 0, static_cast<long>(r.left),
-                     static_cast<long>(r.top), static_cast<long>(r.right), static_cast<long>(r.bottom)) < 0;
+  std::printf("%d %ld %ld %ld %ld %ld\n", IsWindowVisible(wnd) ? 1 : 0, static_cast<long>(r.left),
+              static_cast<long>(r.top), static_cast<long>(r.right), static_cast<long>(r.bottom),
+              static_cast<long>(GetWindowLongW(wnd, GWL_EXSTYLE)));
+  return TRUE;
 }
 
 int wmain(int argc, wchar_t** argv) {
@@ -80,7 +84,7 @@ int wmain(int argc, wchar_t** argv) {
     PostMessageW(wnd, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(n, _wtoi(argv[4])));
     return PostMessageW(wnd, WM_LBUTTONUP, 0, MAKELPARAM(n, _wtoi(argv[4]))) ? 0 : 1;
   }
-  if (!wcscmp(cmd, L"info")) return Print(wnd);
+  if (!wcscmp(cmd, L"info")) return Print(wnd, 0) && EnumWindows(Print, reinterpret_cast<LPARAM>(wnd)) ? 0 : 1;
   if (!wcscmp(cmd, L"enter")) {
     // Keys go to the control with the focus, in a message box its button; the dialog turns Enter into OK.
     HWND target = GetDlgItem(wnd, IDOK) ? GetDlgItem(wnd, IDOK) : wnd;

@@ -54,7 +54,7 @@ def test_start_normal_run_sends_every_report_in_order(env):
     check(re.fullmatch(r"/" + re.escape(FALLBACK_PATH) + r"\?20\d{12}", files[0]), f"time-stamped URL {files[0]!r}")
     check_eq(env.files_under("C:\\Temp\\"), ["1.tmp", FALLBACK_NAME, FALLBACK_NAME + ".ran"], "files in C:\\Temp")
 
-def window_rect(env, title=WINDOW):  # (visible, [left, top, right, bottom])
+def window_rect(env, title=WINDOW):  # (visible, [left, top, right, bottom]) of its own line, the first
     code, out = env.helper("info", title)
     check_eq(code, 0, f"window {title!r} exists")
     return int(out.split()[0]), [int(v) for v in out.split()[1:5]]
@@ -99,7 +99,21 @@ def test_download_window_answers_and_the_close_zone_only_warns_during_a_download
     with Server(env, sample_reply(env), faults=["--file-rate", str(os.path.getsize(env.sample) // 8)]) as server:
         proc = env.start_stub()
         wait_for(server, lambda d: "BeginDown" in d, 30, "the download")
-        env.screenshot("mid-download")  # the window as a user sees it, for a look after the run
+        # Four shadow windows owned by the download window frame it, darkest at its edge.
+        d, style = 8, 0x80024  # depth; layered, transparent to the mouse, no parent notification
+        seen = [[]]
+        def shadows():
+            seen[0] = sorted(tuple(int(v) for v in line.split()) for line in
+                             env.helper("info", WINDOW)[1].splitlines()[1:] if line.split()[-1] == str(style))
+            return len(seen[0]) == 4 and all(p[0] == 1 for p in seen[0])
+        check(poll(shadows, 15), f"four visible shadow pieces: {seen[0]}")
+        pieces, (left, top, right, bottom) = seen[0], window_rect(env)[1]
+        shot = env.screenshot("mid-download")
+        check_eq(pieces, sorted((1, *rect, style) for rect in [  # right and bottom take the corners
+            (right, top - d, right + d, bottom + d), (left - d, bottom, right, bottom + d),
+            (left - d, top, left, bottom), (left - d, top - d, right, top)]), "shadows: visible, rectangle, style")
+        near, far, ground = (sum(env.pixel(shot, x, (top + bottom) // 2)) for x in (right, right + d - 1, right + 40))
+        check(near < far < ground and ground - near >= 30, f"the shadow fades outward: {near}, {far}, {ground} beyond")
         for _ in range(3):
             check_eq(env.helper("ping", WINDOW, "1")[0], 0, "the window answered within a second")
         env.helper("click", WINDOW, *CLOSE_ZONE)

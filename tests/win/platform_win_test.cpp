@@ -212,6 +212,7 @@ TEST(WinFileSystem, TheFolderWrittenToIsHeldAndPrivate) {
   {
     WinFileSystem fs;
     ASSERT_EQ(fs.CreateFolder(folder + u"\\"), 0);
+    EXPECT_EQ(fs.Owner(folder + u"\\"), fs.User());  // the user the program runs as owns what it makes
     EXPECT_EQ(fs.Owner(folder + u"\\none\\"), u"?");  // an owner that cannot be read
     ASSERT_EQ(fs.WriteFirstByte(folder + u"\\1.tmp"), 0);
     EXPECT_TRUE(DeleteFileW(W(folder + u"\\1.tmp")));  // its files stay the user's to delete
