@@ -30,10 +30,16 @@ inline std::string WriteFile(const std::string& path, const std::string& bytes) 
   return path;
 }
 
-// A self-signed RSA certificate for 127.0.0.1 and its key, as PEM files.
+inline std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// A self-signed RSA certificate for 127.0.0.1 and its key, as PEM files, and the certificate as DER (`cert`.der).
 inline void MakeCertificate(const std::string& cert, const std::string& key) {
   const std::string make = "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=127.0.0.1 -addext "
-                           "subjectAltName=IP:127.0.0.1 -keyout " + key + " -out " + cert + " 2>/dev/null";
+                           "subjectAltName=IP:127.0.0.1 -keyout " + key + " -out " + cert + " 2>/dev/null && "
+                           "openssl x509 -in " + cert + " -outform DER -out " + cert + ".der";
   ASSERT_EQ(std::system(make.c_str()), 0);
 }
 

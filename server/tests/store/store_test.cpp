@@ -1,7 +1,6 @@
 // The store on SQLite and (STUB_TEST_PG_SOCKET: a cluster's socket folder) PostgreSQL, and its spool.
 #include <sys/stat.h>
 
-#include <algorithm>
 #include <set>
 
 #include "server/store/spool.h"
@@ -131,8 +130,7 @@ TEST_P(StoreTest, SpoolReadsIntactRecordsUpToTheFirstDamage) {
     EXPECT_EQ(!spool.quarantined().empty(), f.aside);
     EXPECT_EQ(said.find("SPOOL DAMAGED") != std::string::npos, f.aside) << said;
     if (f.aside) {
-      std::ifstream in(spool.quarantined(), std::ios::binary);
-      EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), f.file);  // kept byte for byte
+      EXPECT_EQ(ReadFile(spool.quarantined()), f.file);  // kept byte for byte
       std::filesystem::remove(spool.quarantined());
     }
     RecordedRequest b = Row("/?Data=b");
@@ -189,13 +187,12 @@ TEST(Spool, ReplaysInBoundedChunksAndIsLocked) {
   EXPECT_EQ(std::filesystem::file_size(path), kSpoolHeaderSize);
 }
 
-// The store starts while PostgreSQL is down, on the spool, saying so once however many requests
-// come, and writes the spool to it (making the schema) once it is back.
+// The store starts while PostgreSQL is down, on the spool, and writes the spool to it (making the
+// schema) once it is back.
 TEST_P(StoreTest, StartsWhileTheDatabaseIsDownAndCatchesUp) {
   if (!GetParam()) GTEST_SKIP() << "SQLite is a file";
   const std::string down = dir_ + "/down", name = location_.substr(14, location_.find('?') - 14);
   std::string error;
-  ::testing::internal::CaptureStderr();
   auto store = Store::Open(DownLocation(down, name), true, &error, spool_);
   ASSERT_TRUE(store) << error;
   std::vector<std::string> want;
@@ -205,9 +202,6 @@ TEST_P(StoreTest, StartsWhileTheDatabaseIsDownAndCatchesUp) {
     EXPECT_TRUE(store->Add(r, &error)) << error;
     EXPECT_EQ(r.id, 0);  // waits in the spool
   }
-  const std::string during = ::testing::internal::GetCapturedStderr();
-  EXPECT_EQ(std::count(during.begin(), during.end(), '\n'), 1) << during;
-  EXPECT_NE(during.find("report-server: warning: database unreachable"), std::string::npos) << during;
   StoreHealth h = store->Health();
   EXPECT_EQ(std::make_tuple(h.database_ok, h.spool_rows, h.rows_spooled, h.rows_committed),
             std::make_tuple(false, uint64_t{50}, uint64_t{50}, uint64_t{0}));
