@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "server/app/report_server.h"
+#include "server/stats/figures.h"
 #include "temp_dir.h"
 
 namespace stub::server::testing {
@@ -35,7 +36,7 @@ inline std::string ReadFile(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-// A self-signed RSA certificate for 127.0.0.1 and its key, as PEM files, and the certificate as DER (`cert`.der).
+// A self-signed RSA certificate for 127.0.0.1 and its key, as PEM files; the certificate as DER in `cert`.der.
 inline void MakeCertificate(const std::string& cert, const std::string& key) {
   const std::string make = "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=127.0.0.1 -addext "
                            "subjectAltName=IP:127.0.0.1 -keyout " + key + " -out " + cert + " 2>/dev/null && "
@@ -86,6 +87,12 @@ inline std::string NewPostgresDatabase() {
   return "postgresql:///" + name + "?host=" + socket + "&user=postgres";
 }
 
+// A PostgreSQL location whose socket folder holds no server yet: the database is down.
+inline std::string DownLocation(const std::string& folder, const std::string& name = "postgres") {
+  std::filesystem::create_directories(folder);
+  return "postgresql:///" + name + "?host=" + folder + "&user=postgres";
+}
+
 // A fresh, empty database of one backend (true: PostgreSQL).
 class BackendTest : public ::testing::TestWithParam<bool> {
  protected:
@@ -102,6 +109,17 @@ class BackendTest : public ::testing::TestWithParam<bool> {
   static void Add(Store& store, RecordedRequest r) {
     std::string error;
     EXPECT_TRUE(store.Add(r, &error)) << error;
+  }
+  std::vector<std::string> Data() const {  // each stored request's Data field
+    std::vector<std::string> out;
+    for (const auto& r : ReadAll(location_)) out.push_back(r.fields[1].value_or("<null>"));
+    return out;
+  }
+  static std::vector<std::string> Lines(Store& store, const StatsFilter& filter = {}) {  // its figures
+    Stats st;
+    std::string error;
+    EXPECT_TRUE(StoreStats(store, filter, &st, &error)) << error;
+    return StatsLines(st);
   }
 
   TempDir tmp_;

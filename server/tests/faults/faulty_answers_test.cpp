@@ -1,5 +1,5 @@
 // A faulty server for the tests of the stub: its options, answers held back (recorded at once, cut short by a
-// stop), a raw "Info" page, file bodies gone wrong.
+// stop), file bodies gone wrong.
 #include <thread>
 
 #include "server/faults/fault_options.h"
@@ -35,17 +35,6 @@ class FaultyServerTest : public ServerTest {
     StartServer([&](ServerConfig& c) { c.answers = std::make_shared<FaultyAnswers>(std::move(faults)); });
   }
 };
-
-// The raw page sends a file's bytes uncoded, and a short delay still answers.
-TEST_F(FaultyServerTest, RawInfoPageAfterADelay) {
-  const std::string garbage("<p>not coded \xFF\x00 at all</p>\n", 28);
-  StartFaulty({0.2, 0, Write("raw.html", garbage), {}});
-  const auto start = std::chrono::steady_clock::now();
-  const RawResponse res = Raw("GET /?Key=Info");
-  EXPECT_GE(std::chrono::steady_clock::now() - start, 200ms);
-  EXPECT_EQ(res.body, garbage);
-  EXPECT_NE((res.head + "\r\n").find("\r\nContent-Type: text/html\r\n"), std::string::npos) << res.head;
-}
 
 // Delayed answers are recorded at once, one due sooner than those paused is not held behind them, and a stop
 // ends every pending wait.

@@ -166,13 +166,9 @@ TEST_F(RulesTest, RepliesAnnounceTheInstallersDigests) {
   const std::string path = WriteFile(dir_ + "/rules.toml", toml + "[default]\nfile = 'a.exe'\n");
   ReleaseService service(path, false, files_);
   ASSERT_TRUE(service.Load(&error_)) << error_;
-  char* buf = nullptr;
-  size_t size = 0;
-  std::FILE* out = open_memstream(&buf, &size);
-  EXPECT_EQ(CheckRulesFile(path, files_, out, stderr), 0);
-  std::fclose(out);
-  const std::string printed(buf, size);
-  std::free(buf);
+  ::testing::internal::CaptureStdout();
+  EXPECT_EQ(CheckRulesFile(path, files_, stdout, stderr), 0);
+  const std::string printed = ::testing::internal::GetCapturedStdout();
   EXPECT_EQ(CheckRulesFile(path, files_, stdout, stderr, true), 1);  // as over TLS: refused, download_base is http://
   for (size_t i = 0; i < std::size(rules); ++i) {
     const std::string coded = service.AnswerFor(Request(std::to_string(i))).coded;
