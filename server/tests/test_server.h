@@ -36,7 +36,7 @@ inline std::string ReadFile(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-// A self-signed RSA certificate for 127.0.0.1 and its key, as PEM files; the certificate as DER in `cert`.der.
+// A self-signed RSA certificate for 127.0.0.1 and its key as PEM files, the certificate also as `cert`.der.
 inline void MakeCertificate(const std::string& cert, const std::string& key) {
   const std::string make = "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=127.0.0.1 -addext "
                            "subjectAltName=IP:127.0.0.1 -keyout " + key + " -out " + cert + " 2>/dev/null && "

@@ -10,7 +10,6 @@ namespace stub::server::testing { namespace {
 TEST_F(ServerTest, InfoPageDecodesToTheReplyFile) {
   const std::pair<const char*, std::string> cases[] = {  // reply file (null: none), what is served then
       {nullptr, ""},
-      {"\r\n", ""},
       {"NISITitle==a b\r\n", "NISITitle==a b"},  // one line break dropped
       {"DownUrl==h/a.exe", "NISITitle==a b"},    // no http address: refused, the old reply stays
       {"NameTitle==a\xFF", "NISITitle==a b"},

@@ -1,5 +1,4 @@
-// A faulty server for the tests of the stub: its options, answers held back (recorded at once, cut short by a
-// stop), file bodies gone wrong.
+// The faulty server the stub's tests play against: its options, answers held back, file bodies gone wrong.
 #include <thread>
 
 #include "server/faults/fault_options.h"

@@ -1,5 +1,4 @@
-// The run figures as each store reduces them in its database (SQLite, and PostgreSQL with STUB_TEST_PG_SOCKET):
-// the same figures as the requests walked one by one, read without holding up the writer.
+// The run figures as each store reduces them in its database: those of the requests walked one by one.
 #include <future>
 
 #include "stats/run_scenarios.h"
