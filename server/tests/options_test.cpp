@@ -4,8 +4,6 @@
 
 namespace stub::server::testing { namespace {
 
-using Args = std::vector<std::string>;
-
 // The required options with an existing folder, then `extra`.
 Args With(Args extra) {
   Args a = {"--listen", "127.0.0.1:18471", "--db", "r.db", "--reply", "reply.txt", "--files", "/tmp"};

@@ -22,6 +22,7 @@
 namespace stub::server::testing {
 
 using namespace std::chrono_literals;
+using Args = std::vector<std::string>;  // a command line
 
 // Writes a new file at `path` (folders made), as a publisher's copy or an editor's save does.
 inline std::string WriteFile(const std::string& path, const std::string& bytes) {

@@ -1,12 +1,8 @@
 // The faulty server the stub's tests play against: its options, answers held back, file bodies gone wrong.
-#include <thread>
-
 #include "server/faults/fault_options.h"
 #include "test_server.h"
 
 namespace stub::server::testing { namespace {
-
-using Args = std::vector<std::string>;
 
 TEST(FaultOptions, TakenOutOfTheArgumentsAndChecked) {
   Args args = {"--listen", "h:1", "--info-delay", "2.5", "--report-delay=0.5", "--file-truncate", "0",
@@ -63,7 +59,8 @@ TEST_F(ServerTest, FaultyFileBodies) {
       {{0, 0, -1, -1, false, 5}, 200, "Content-Length: 20", "0123456789abcdefghijxxxxx", true, 1},
   };
   for (const auto& [file, status, head, body, ends, pieces_min] : cases) {
-    StartServer([&](ServerConfig& c) { c.answers = std::make_shared<FaultyAnswers>(Faults{0, 0, "", file}); });
+    const Faults faults{0, 0, "", file};
+    StartServer([&](ServerConfig& c) { c.answers = std::make_shared<FaultyAnswers>(faults); });
     RawSocket s(port());
     ASSERT_TRUE(s.Send("GET /small.bin HTTP/1.1\r\nHost: x\r\n\r\n"));
     bool closed = false;
