@@ -72,6 +72,7 @@ TEST(CommandLine, BadUsageIsRefusedWithAMessage) {
       {"prune", "--db", "x", "--before", "2026-02-29"},  // not a leap year
       {"prune", "--db", "x", "--before", "2100-02-29"},
       {"prune", "--db", "x", "--before", "2026-04-31"},
+      {"prune", "--db", "x", "--before", "2026-12-01T00:00"},
       {"prune", "--db", "x", "--before", "2026-12-01", "--since", "2026-11-01"},
   };
   for (const auto& a : cases) {
