@@ -16,11 +16,13 @@
 #include <thread>
 
 #include "server/app/report_server.h"
+#include "server/stats/figures.h"
 #include "temp_dir.h"
 
 namespace stub::server::testing {
 
 using namespace std::chrono_literals;
+using Args = std::vector<std::string>;  // a command line
 
 // Writes a new file at `path` (folders made), as a publisher's copy or an editor's save does.
 inline std::string WriteFile(const std::string& path, const std::string& bytes) {
@@ -30,10 +32,16 @@ inline std::string WriteFile(const std::string& path, const std::string& bytes) 
   return path;
 }
 
-// A self-signed RSA certificate for 127.0.0.1 and its key, as PEM files.
+inline std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// A self-signed RSA certificate for 127.0.0.1 and its key as PEM files, the certificate also as `cert`.der.
 inline void MakeCertificate(const std::string& cert, const std::string& key) {
   const std::string make = "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=127.0.0.1 -addext "
-                           "subjectAltName=IP:127.0.0.1 -keyout " + key + " -out " + cert + " 2>/dev/null";
+                           "subjectAltName=IP:127.0.0.1 -keyout " + key + " -out " + cert + " 2>/dev/null && "
+                           "openssl x509 -in " + cert + " -outform DER -out " + cert + ".der";
   ASSERT_EQ(std::system(make.c_str()), 0);
 }
 
@@ -80,6 +88,12 @@ inline std::string NewPostgresDatabase() {
   return "postgresql:///" + name + "?host=" + socket + "&user=postgres";
 }
 
+// A PostgreSQL location whose socket folder holds no server yet: the database is down.
+inline std::string DownLocation(const std::string& folder, const std::string& name = "postgres") {
+  std::filesystem::create_directories(folder);
+  return "postgresql:///" + name + "?host=" + folder + "&user=postgres";
+}
+
 // A fresh, empty database of one backend (true: PostgreSQL).
 class BackendTest : public ::testing::TestWithParam<bool> {
  protected:
@@ -96,6 +110,17 @@ class BackendTest : public ::testing::TestWithParam<bool> {
   static void Add(Store& store, RecordedRequest r) {
     std::string error;
     EXPECT_TRUE(store.Add(r, &error)) << error;
+  }
+  std::vector<std::string> Data() const {  // each stored request's Data field
+    std::vector<std::string> out;
+    for (const auto& r : ReadAll(location_)) out.push_back(r.fields[1].value_or("<null>"));
+    return out;
+  }
+  static std::vector<std::string> Lines(Store& store, const StatsFilter& filter = {}) {  // its figures
+    Stats st;
+    std::string error;
+    EXPECT_TRUE(StoreStats(store, filter, &st, &error)) << error;
+    return StatsLines(st);
   }
 
   TempDir tmp_;

@@ -1,4 +1,4 @@
-// The server over loopback: "Info" answers, reports as received, limits, a failed commit, file serving.
+// The server over loopback: "Info" answers, reports as received, a failed commit, file serving.
 #include <regex>
 
 #include "base/text.h"
@@ -10,7 +10,6 @@ namespace stub::server::testing { namespace {
 TEST_F(ServerTest, InfoPageDecodesToTheReplyFile) {
   const std::pair<const char*, std::string> cases[] = {  // reply file (null: none), what is served then
       {nullptr, ""},
-      {"\r\n", ""},
       {"NISITitle==a b\r\n", "NISITitle==a b"},  // one line break dropped
       {"DownUrl==h/a.exe", "NISITitle==a b"},    // no http address: refused, the old reply stays
       {"NameTitle==a\xFF", "NISITitle==a b"},
@@ -64,48 +63,25 @@ TEST_F(ServerTest, RequestsAreRecordedAsReceived) {
   }
   const auto events = Events();
   for (const auto& e : events) got.push_back(e.method + " " + e.target);
-  EXPECT_EQ(got, recorded);
-  ASSERT_EQ(events.size(), 8u);
+  ASSERT_EQ(got, recorded);
   const char* fields[] = {"Setup", "DownFinish=OK:12.5 DownCode=4,14, SavePath=C:\\Users\\中+url=a.b/c(1).exe",
                           "20240501083000", "7", "", "1.0", "c1", "AB--12", "1920*1080", "Win7", "64", "96", "2052"};
   for (size_t i = 0; i < kFieldCount; ++i) EXPECT_EQ(events[0].fields[i].value_or("<null>"), fields[i]);
   EXPECT_FALSE(events[1].fields[3]);  // softId absent: NULL, not empty
-  EXPECT_EQ(events[6].fields[1]->size(), (24u << 10) - 23);
   EXPECT_TRUE(std::regex_match(events[0].time, std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z)")));
   EXPECT_EQ(Raw("GET /?Key=Setup").status, 200);  // still serving
-}
-
-// Beyond --max-connections connections wait (or are closed), each served once a held one closes.
-TEST_F(ServerTest, ConnectionsBeyondTheLimitWaitTheirTurn) {
-  StartServer([](ServerConfig& c) { c.max_connections = 2; });
-  std::vector<std::unique_ptr<RawSocket>> held, extra;
-  for (int i = 0; i < 2 + 6; ++i) {
-    auto& s = (i < 2 ? held : extra).emplace_back(std::make_unique<RawSocket>(port()));
-    ASSERT_TRUE(s->Send(std::string("GET /?Key=Setup HTTP/1.1\r\n") + (i < 2 ? "\r\n" : "Connection: close\r\n\r\n")));
-    if (i < 2) { EXPECT_EQ(RawResponse(s->Read(1s)).status, 200); }  // kept open: holds its slot
-  }
-  for (auto& s : extra) EXPECT_EQ(s->Read(100ms), "");  // no answer while both are held
-  held.clear();
-  for (auto& s : extra) {
-    bool closed = false;
-    const std::string answer = s->Read(5s, &closed);
-    EXPECT_TRUE(answer.empty() ? closed : RawResponse(answer).status == 200) << answer;
-    s.reset();  // frees a slot for the next one
-  }
 }
 
 // The admin address's /healthz and /metrics follow the store: one that works, one whose database
 // refuses writes (answered 500, never 200), one whose database is away (spooled). A fault is said
 // once on stderr, not once per request. The address answers GET only and refuses a malformed day.
 TEST_F(ServerTest, AdminAddressShowsTheStoresHealth) {
-  const std::string down = dir_ + "/down";
-  std::filesystem::create_directories(down);
   struct Case { std::string db; bool harm; int report, health; std::string reason, metric, said; };
   std::vector<Case> cases = {
       {dir_ + "/ok.db", false, 200, 200, "ok\n", "report_server_rows_committed_total 6\n", ""},
       {dir_ + "/refusing.db", true, 500, 503, "database refuses writes: no such table: requests\n",
        "report_server_database_up 0\n", "report-server: error: the database refuses writes"},
-      {"postgresql:///postgres?host=" + down + "&user=postgres", false, 200, 503,
+      {DownLocation(dir_ + "/down"), false, 200, 503,
        "database unreachable, spooling (6 requests waiting in the spool)\n", "report_server_spool_rows 6\n",
        "report-server: warning: database unreachable"},
   };
@@ -137,13 +113,9 @@ TEST_F(ServerTest, AdminAddressShowsTheStoresHealth) {
     EXPECT_EQ(metrics->get_header_value("Content-Type"), "text/plain; version=0.0.4; charset=utf-8");
     EXPECT_NE(metrics->body.find(c.metric), std::string::npos) << metrics->body;
     EXPECT_NE(metrics->body.find("# TYPE report_server_commit_seconds summary\n"), std::string::npos);
-    const auto lines = [&](const std::string& text) {
-      size_t n = 0;
-      for (size_t at = 0; (at = said.find(text, at)) != std::string::npos; ++at) ++n;
-      return n;
-    };
-    if (!c.said.empty()) { EXPECT_EQ(lines(c.said), 1u) << said; }
-    EXPECT_EQ(lines("cannot record request"), 0u) << said;  // nothing said per request
+    const size_t first = said.find(c.said);  // once, if at all
+    EXPECT_TRUE(c.said.empty() || (first != std::string::npos && first == said.rfind(c.said))) << said;
+    EXPECT_EQ(said.find("cannot record request"), std::string::npos) << said;  // nothing said per request
   }
 }
 

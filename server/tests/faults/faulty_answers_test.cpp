@@ -1,13 +1,8 @@
-// A faulty server for the tests of the stub: its options, answers held back (recorded at once, cut short by a
-// stop), a raw "Info" page, file bodies gone wrong.
-#include <thread>
-
+// The faulty server the stub's tests play against: its options, answers held back, file bodies gone wrong.
 #include "server/faults/fault_options.h"
 #include "test_server.h"
 
 namespace stub::server::testing { namespace {
-
-using Args = std::vector<std::string>;
 
 TEST(FaultOptions, TakenOutOfTheArgumentsAndChecked) {
   Args args = {"--listen", "h:1", "--info-delay", "2.5", "--report-delay=0.5", "--file-truncate", "0",
@@ -29,33 +24,15 @@ TEST(FaultOptions, TakenOutOfTheArgumentsAndChecked) {
   }
 }
 
-class FaultyServerTest : public ServerTest {
- protected:
-  void StartFaulty(Faults faults) {
-    StartServer([&](ServerConfig& c) { c.answers = std::make_shared<FaultyAnswers>(std::move(faults)); });
-  }
-};
-
-// The raw page sends a file's bytes uncoded, and a short delay still answers.
-TEST_F(FaultyServerTest, RawInfoPageAfterADelay) {
-  const std::string garbage("<p>not coded \xFF\x00 at all</p>\n", 28);
-  StartFaulty({0.2, 0, Write("raw.html", garbage), {}});
-  const auto start = std::chrono::steady_clock::now();
-  const RawResponse res = Raw("GET /?Key=Info");
-  EXPECT_GE(std::chrono::steady_clock::now() - start, 200ms);
-  EXPECT_EQ(res.body, garbage);
-  EXPECT_NE((res.head + "\r\n").find("\r\nContent-Type: text/html\r\n"), std::string::npos) << res.head;
-}
-
 // Delayed answers are recorded at once, one due sooner than those paused is not held behind them, and a stop
 // ends every pending wait.
-TEST_F(FaultyServerTest, DelayedAnswersAreRecordedAtOnce) {
+TEST_F(ServerTest, DelayedAnswersAreRecordedAtOnce) {
   size_t rows = 0;  // the log persists from one server start to the next
   for (const std::string key : {"Info", "Setup"}) {
     Faults faults;
     (key == "Info" ? faults.info_delay : faults.report_delay) = 60;
     if (key == "Info") faults.report_delay = 0.2;
-    StartFaulty(faults);
+    StartServer([&](ServerConfig& c) { c.answers = std::make_shared<FaultyAnswers>(faults); });
     std::vector<std::thread> waiting;
     for (int i = 0; i < 3; ++i, ++rows) waiting.emplace_back([&] { Raw("GET /?Key=" + key); });
     const auto start = std::chrono::steady_clock::now();
@@ -69,7 +46,7 @@ TEST_F(FaultyServerTest, DelayedAnswersAreRecordedAtOnce) {
 }
 
 // Each faulty answer, then a stop that closes the connection at once.
-TEST_F(FaultyServerTest, FaultyFileBodies) {
+TEST_F(ServerTest, FaultyFileBodies) {
   Write("files/small.bin", "0123456789abcdefghij");
   // Faults (status, rate, truncate, stall, chunked, extra); status, header, body, closed, least reads.
   const std::tuple<FileFaults, int, const char*, std::string, bool, int> cases[] = {
@@ -82,7 +59,8 @@ TEST_F(FaultyServerTest, FaultyFileBodies) {
       {{0, 0, -1, -1, false, 5}, 200, "Content-Length: 20", "0123456789abcdefghijxxxxx", true, 1},
   };
   for (const auto& [file, status, head, body, ends, pieces_min] : cases) {
-    StartFaulty({0, 0, "", file});
+    const Faults faults{0, 0, "", file};
+    StartServer([&](ServerConfig& c) { c.answers = std::make_shared<FaultyAnswers>(faults); });
     RawSocket s(port());
     ASSERT_TRUE(s.Send("GET /small.bin HTTP/1.1\r\nHost: x\r\n\r\n"));
     bool closed = false;

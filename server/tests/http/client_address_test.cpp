@@ -1,9 +1,8 @@
 // The client address recorded for a request: forwarded headers count only from a trusted proxy.
 #include "server/http/client_address.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
+#include <netdb.h>
 
 namespace stub::server::testing { namespace {
 
@@ -49,14 +48,11 @@ TEST(ClientAddress, AnIpv6HostCountsByItsNetwork) {
       {"2001:db8:1:3::1", "2001:db8:1:3::/64"},
   };
   for (const auto& [address, group] : cases) {
-    sockaddr_storage sa{};
-    if (inet_pton(AF_INET, address, &reinterpret_cast<sockaddr_in*>(&sa)->sin_addr) == 1) {
-      sa.ss_family = AF_INET;
-    } else {
-      ASSERT_EQ(inet_pton(AF_INET6, address, &reinterpret_cast<sockaddr_in6*>(&sa)->sin6_addr), 1) << address;
-      sa.ss_family = AF_INET6;
-    }
-    EXPECT_EQ(AddressGroup(reinterpret_cast<const sockaddr*>(&sa)), group) << address;
+    addrinfo numeric{}, *found = nullptr;
+    numeric.ai_flags = AI_NUMERICHOST;
+    ASSERT_EQ(getaddrinfo(address, nullptr, &numeric, &found), 0) << address;
+    EXPECT_EQ(AddressGroup(found->ai_addr), group) << address;
+    freeaddrinfo(found);
   }
 }
 
