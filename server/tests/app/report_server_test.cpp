@@ -1,4 +1,4 @@
-// The server over loopback: "Info" answers, reports as received, a failed commit, file serving.
+// The server over loopback: "Info" answers, reports as received, limits, a failed commit, file serving.
 #include <regex>
 
 #include "base/text.h"
@@ -70,6 +70,21 @@ TEST_F(ServerTest, RequestsAreRecordedAsReceived) {
   EXPECT_FALSE(events[1].fields[3]);  // softId absent: NULL, not empty
   EXPECT_TRUE(std::regex_match(events[0].time, std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z)")));
   EXPECT_EQ(Raw("GET /?Key=Setup").status, 200);  // still serving
+}
+
+// Beyond --max-connections a connection waits (or is closed) and is served once a held one closes.
+TEST_F(ServerTest, ConnectionsBeyondTheLimitWaitTheirTurn) {
+  StartServer([](ServerConfig& c) { c.max_connections = 1; });
+  auto held = std::make_unique<RawSocket>(port());
+  ASSERT_TRUE(held->Send("GET /?Key=Setup HTTP/1.1\r\n\r\n"));
+  EXPECT_EQ(RawResponse(held->Read(1s)).status, 200);  // kept open: holds the only slot
+  RawSocket extra(port());
+  ASSERT_TRUE(extra.Send("GET /?Key=Setup HTTP/1.1\r\nConnection: close\r\n\r\n"));
+  EXPECT_EQ(extra.Read(100ms), "");  // no answer while it is held
+  held.reset();
+  bool closed = false;
+  const std::string answer = extra.Read(5s, &closed);
+  EXPECT_TRUE(answer.empty() ? closed : RawResponse(answer).status == 200) << answer;
 }
 
 // The admin address's /healthz and /metrics follow the store: one that works, one whose database

@@ -245,6 +245,10 @@ TEST_P(BackendTest, PruneDeletesTheRowsOfEarlierDaysOnly) {
     EXPECT_EQ(deleted, want) << before;
   }
   EXPECT_EQ(Data(), kept);
+  int64_t deleted = -1;
+  std::string error;
+  EXPECT_TRUE(Open(false)->DeleteBefore("2026-12-06", &deleted, &error)) << error;  // as the command opens it
+  EXPECT_EQ(deleted, 2);
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, BackendTest, ::testing::Bool(),  // run_figures_test.cpp's tests too
