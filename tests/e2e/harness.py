@@ -343,8 +343,8 @@ def poll(cond, seconds):  # whether cond() came to hold within `seconds`
     return True
 
 def wait_for(server, predicate, timeout, what):  # polls the reports until `predicate` holds
-    check(poll(lambda: predicate(server.data()), timeout),
-          f"timed out after {timeout} s waiting for {what}; the reports: {server.data()!r}")
+    if not poll(lambda: predicate(server.data()), timeout):  # the reports are read again only on a failure
+        raise Failure(f"timed out after {timeout} s waiting for {what}; the reports: {server.data()!r}")
 
 def stays_running(proc, seconds, what):
     """A check that takes time: `proc` must still run `seconds` from now (it fails the moment it ends)."""
